@@ -1,0 +1,51 @@
+#include "codec/core/alloc.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+size_t defaultLimit()
+{
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return static_cast<size_t>(1) << 30;
+    unsigned long long half = static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(pageSize) / 2;
+    if (half > SIZE_MAX)
+        return SIZE_MAX;
+    return static_cast<size_t>(half);
+}
+
+// 0 means "not set yet": the default is computed on first use.
+std::atomic<size_t> limitBytes{0};
+
+} // namespace
+
+size_t allocLimit()
+{
+    size_t limit = limitBytes.load(std::memory_order_relaxed);
+    if (limit == 0) {
+        limit = defaultLimit();
+        limitBytes.store(limit, std::memory_order_relaxed);
+    }
+    return limit;
+}
+
+void setAllocLimit(size_t bytes)
+{
+    limitBytes.store(bytes == 0 ? defaultLimit() : bytes, std::memory_order_relaxed);
+}
+
+void* allocChecked(size_t bytes)
+{
+    if (bytes == 0 || bytes > allocLimit())
+        return nullptr;
+    return std::malloc(bytes);
+}
+
+void freeChecked(void* block)
+{
+    std::free(block);
+}

@@ -1,0 +1,33 @@
+// Most-significant-bit-first reader over a memory block or a byte source, and
+// the matching bit writer. The end of data is a flag, never an error.
+#pragma once
+#include <cstdint>
+
+// Stores the next byte (0..255) in *slot and returns 0, or returns nonzero
+// when no more data will come. May block. As a writer's sink it receives the
+// byte in *slot and returns nonzero to refuse further bytes.
+typedef int32_t (*ByteSourceFn)(void* context, uint32_t* slot);
+
+struct BitReader {
+    uint8_t* buffer;        // memory mode: the data; callback mode: the source's context
+    uintptr_t cursor;       // memory mode: address of the next byte; callback mode: bytes requested
+    uint8_t mask;           // bit of currentByte taken next; 128: fetch a new byte first
+    uint32_t currentByte;
+    int32_t byteCount;      // memory mode: size of the block; writer: bytes emitted
+    uint32_t endOfData;     // 1 once the end was met
+    ByteSourceFn byteSource; // null: memory mode
+    uint32_t ownsBuffer;    // created with a buffer of its own
+};
+
+BitReader* createBitReader(uint32_t bufferSize);
+void resetBitReader(BitReader* reader);
+void attachByteSource(BitReader* reader, ByteSourceFn byteSource, void* context);
+void releaseBitReader(BitReader* reader);
+
+// n is 0..31; a read of 0 bits consumes nothing.
+uint32_t readBits(BitReader* reader, int n);
+uint32_t readBit(BitReader* reader);
+
+int32_t writeBits(BitReader* writer, int n, uint32_t value);
+void writeBit(BitReader* writer, uint32_t bit);
+void flushBitWriter(BitReader* writer);
