@@ -1,0 +1,98 @@
+#include "codec/entropy/arithmetic_coder.h"
+
+#include "codec/core/bit_reader.h"
+#include "codec/entropy/context_model.h"
+
+namespace {
+
+// Both sides narrow identically, so they shift the same number of times.
+inline void narrow(const SymbolRange* range, ContextModel* model)
+{
+    int32_t r = (model->high - model->low) + 1;
+    int32_t low = model->low;
+    model->high = static_cast<uint16_t>(low + (r * range->highCount) / range->scale - 1);
+    model->low = static_cast<uint16_t>(low + (r * range->lowCount) / range->scale);
+}
+
+} // namespace
+
+void startArithmeticDecoder(BitReader* reader, ContextModel* model)
+{
+    uint32_t code = 0;
+    for (int i = 0; i < 16; i++)
+        code = ((code << 1) | readBit(reader)) & 0xFFFFu;
+    model->code = static_cast<uint16_t>(code);
+    model->low = 0;
+    model->high = 0xFFFF;
+}
+
+int16_t currentCount(const SymbolRange* range, const ContextModel* model)
+{
+    int32_t r = (model->high - model->low) + 1;
+    int32_t count = ((model->code - model->low + 1) * range->scale - 1) / r;
+    return static_cast<int16_t>(count);
+}
+
+void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model)
+{
+    narrow(range, model);
+    uint32_t low = model->low, high = model->high, code = model->code;
+    for (;;) {
+        if ((high & 0x8000u) == (low & 0x8000u)) {
+            // settled top bit
+        } else if ((low & 0x4000u) && !(high & 0x4000u)) {
+            code ^= 0x4000u;
+            low &= 0x3FFFu;
+            high |= 0x4000u;
+        } else {
+            break;
+        }
+        low = (low << 1) & 0xFFFFu;
+        high = ((high << 1) | 1u) & 0xFFFFu;
+        code = ((code << 1) | readBit(reader)) & 0xFFFFu;
+    }
+    model->low = static_cast<uint16_t>(low);
+    model->high = static_cast<uint16_t>(high);
+    model->code = static_cast<uint16_t>(code);
+}
+
+void startArithmeticEncoder(ContextModel* model)
+{
+    model->low = 0;
+    model->high = 0xFFFF;
+    model->pendingBits = 0;
+}
+
+void encodeRange(BitReader* writer, const SymbolRange* range, ContextModel* model)
+{
+    narrow(range, model);
+    uint32_t low = model->low, high = model->high;
+    for (;;) {
+        if ((high & 0x8000u) == (low & 0x8000u)) {
+            uint32_t bit = high >> 15;
+            writeBit(writer, bit);
+            for (; model->pendingBits > 0; model->pendingBits--)
+                writeBit(writer, bit ^ 1u);
+        } else if ((low & 0x4000u) && !(high & 0x4000u)) {
+            model->pendingBits++;
+            low &= 0x3FFFu;
+            high |= 0x4000u;
+        } else {
+            break;
+        }
+        low = (low << 1) & 0xFFFFu;
+        high = ((high << 1) | 1u) & 0xFFFFu;
+    }
+    model->low = static_cast<uint16_t>(low);
+    model->high = static_cast<uint16_t>(high);
+}
+
+void flushArithmeticEncoder(BitReader* writer, ContextModel* model)
+{
+    uint32_t bit = (model->low >> 14) & 1u;
+    writeBit(writer, bit);
+    for (model->pendingBits++; model->pendingBits > 0; model->pendingBits--)
+        writeBit(writer, bit ^ 1u);
+    writeBits(writer, 16, 0);
+    writeBit(writer, 1);
+}

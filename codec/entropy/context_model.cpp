@@ -1,0 +1,441 @@
+#include "codec/entropy/context_model.h"
+
+#include "codec/core/alloc.h"
+#include "codec/core/bit_reader.h"
+#include "codec/entropy/arithmetic_coder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kEscape = 256;
+constexpr int32_t kRescaleTotal = 0x3FFF;
+constexpr int32_t kLargestValue = 252 * 253 + 252;
+
+void* allocZeroed(size_t bytes)
+{
+    void* block = allocChecked(bytes);
+    if (block)
+        std::memset(block, 0, bytes);
+    return block;
+}
+
+// Moves a block to a new size: the kept part is copied, the rest is zero.
+// Null (the old block stays) when the allocation failed.
+void* resizeBlock(void* block, size_t oldBytes, size_t newBytes)
+{
+    void* grown = allocZeroed(newBytes);
+    if (!grown)
+        return nullptr;
+    if (block) {
+        std::memcpy(grown, block, oldBytes < newBytes ? oldBytes : newBytes);
+        freeChecked(block);
+    }
+    return grown;
+}
+
+// Grows links to maxIndex + 1 entries; the table has just gained its last entry.
+bool growLinks(ContextTable* table)
+{
+    size_t count = static_cast<size_t>(table->maxIndex) + 1;
+    size_t oldCount = table->links ? count - 1 : 0;
+    void* grown = resizeBlock(table->links, oldCount * sizeof(ContextTable*), count * sizeof(ContextTable*));
+    if (!grown)
+        return false;
+    table->links = static_cast<ContextTable**>(grown);
+    return true;
+}
+
+bool growStats(ContextTable* table)
+{
+    size_t count = static_cast<size_t>(table->maxIndex) + 1;
+    size_t oldCount = table->stats ? count - 1 : 0;
+    void* grown = resizeBlock(table->stats, oldCount * sizeof(SymbolStat), count * sizeof(SymbolStat));
+    if (!grown)
+        return false;
+    table->stats = static_cast<SymbolStat*>(grown);
+    return true;
+}
+
+int32_t findSymbol(const ContextTable* table, int32_t symbol)
+{
+    for (int32_t i = 0; i <= table->maxIndex; i++) {
+        if (table->stats[i].symbol == symbol)
+            return i;
+    }
+    return -1;
+}
+
+void releaseTree(ContextTable* table)
+{
+    if (table->links) {
+        for (int32_t i = 0; i <= table->maxIndex; i++) {
+            if (table->links[i])
+                releaseTree(table->links[i]);
+        }
+        freeChecked(table->links);
+    }
+    if (table->stats)
+        freeChecked(table->stats);
+    freeChecked(table);
+}
+
+int32_t clampOrder(int32_t maxOrder)
+{
+    return maxOrder > 7 ? 7 : (maxOrder < -2 ? -2 : maxOrder);
+}
+
+} // namespace
+
+[[noreturn]] void fatalError(const char* message)
+{
+    std::fprintf(stderr, "%s\n", message);
+    std::fflush(stderr);
+    std::exit(-1);
+}
+
+ContextModel* createContextModel()
+{
+    return static_cast<ContextModel*>(allocZeroed(sizeof(ContextModel)));
+}
+
+void initContextModel(ContextModel* model)
+{
+    model->currentOrder = model->maxOrder;
+
+    ContextTable** table = static_cast<ContextTable**>(allocZeroed(10 * sizeof(ContextTable*)));
+    if (!table)
+        fatalError("Failure #1: allocating context table!");
+    model->contexts = table + 2;
+
+    ContextTable* nullTable = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
+    if (!nullTable)
+        fatalError("Failure #2: allocating null table!");
+    nullTable->maxIndex = -1;
+    model->contexts[-1] = nullTable;
+
+    for (int32_t k = 0; k <= model->maxOrder; k++)
+        model->contexts[k] = allocateNextOrderTable(model->contexts[k - 1], 0, model->contexts[k - 1]);
+
+    if (nullTable->stats)
+        freeChecked(nullTable->stats);
+    nullTable->stats = static_cast<SymbolStat*>(allocZeroed(256 * sizeof(SymbolStat)));
+    if (!nullTable->stats)
+        fatalError("Failure #3: allocating null table!");
+    nullTable->maxIndex = 255;
+    for (int32_t i = 0; i < 256; i++)
+        nullTable->stats[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(100 / (i + 1) + 1)};
+
+    ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
+    if (!markerTable)
+        fatalError("Failure #4: allocating null table!");
+    model->contexts[-2] = markerTable;
+    markerTable->stats = static_cast<SymbolStat*>(allocZeroed(2 * sizeof(SymbolStat)));
+    if (!markerTable->stats)
+        fatalError("Failure #5: allocating null table!");
+    markerTable->maxIndex = 1;
+    markerTable->stats[0] = {2, 1};
+    markerTable->stats[1] = {1, 1};
+
+    std::memset(model->excluded, 0, sizeof model->excluded);
+}
+
+void totalizeTable(ContextModel* model, ContextTable* table)
+{
+    int16_t* totals = model->totals;
+    for (;;) {
+        uint8_t max = 0;
+        int32_t i = table->maxIndex + 2;
+        totals[i] = 0;
+        for (; i > 1; i--) {
+            const SymbolStat e = table->stats[i - 2];
+            totals[i - 1] = totals[i];
+            if (e.count != 0 && (model->currentOrder == -2 || model->excluded[e.symbol] == 0))
+                totals[i - 1] = static_cast<int16_t>(totals[i - 1] + e.count);
+            if (e.count > max)
+                max = e.count;
+        }
+        if (max == 0) {
+            totals[0] = 1;
+        } else {
+            int16_t m = static_cast<int16_t>(table->maxIndex);
+            int16_t t = static_cast<int16_t>((256 - m) * m);
+            t = static_cast<int16_t>(t / 256);
+            t = static_cast<int16_t>(t / max);
+            totals[0] = static_cast<int16_t>(t + 1 + totals[1]);
+        }
+        if (totals[0] < kRescaleTotal)
+            break;
+        rescaleTable(table);
+    }
+    // The last entry is never excluded: a shorter context still counts it.
+    for (int32_t i = 0; i < table->maxIndex; i++) {
+        if (table->stats[i].count != 0)
+            model->excluded[table->stats[i].symbol] = 1;
+    }
+}
+
+void rescaleTable(ContextTable* table)
+{
+    if (table->maxIndex == -1)
+        return;
+    for (int32_t i = 0; i <= table->maxIndex; i++)
+        table->stats[i].count /= 2;
+    if (table->stats[table->maxIndex].count != 0 || table->links)
+        return;
+    while (table->maxIndex >= 0 && table->stats[table->maxIndex].count == 0)
+        table->maxIndex--;
+    if (table->maxIndex < 0) {
+        freeChecked(table->stats);
+        table->stats = nullptr;
+        return;
+    }
+    size_t count = static_cast<size_t>(table->maxIndex) + 1;
+    void* shrunk = resizeBlock(table->stats, count * sizeof(SymbolStat), count * sizeof(SymbolStat));
+    if (!shrunk)
+        fatalError("Error #11: reallocating stats space!");
+    table->stats = static_cast<SymbolStat*>(shrunk);
+}
+
+void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
+{
+    uint8_t byte = static_cast<uint8_t>(symbol);
+    int32_t i = findSymbol(table, byte);
+    if (i < 0) {
+        i = ++table->maxIndex;
+        // A table that already has links keeps them parallel to its entries.
+        if (model->currentOrder < model->maxOrder || table->links) {
+            if (!growLinks(table))
+                fatalError("Error #9: reallocating table space!");
+            table->links[i] = nullptr;
+        }
+        if (!growStats(table))
+            fatalError("Error #10: reallocating table space!");
+        table->stats[i] = {byte, 0};
+    }
+
+    int32_t j = i;
+    while (j > 0 && table->stats[j - 1].count == table->stats[i].count)
+        j--;
+    if (j != i) {
+        table->stats[i].symbol = table->stats[j].symbol;
+        table->stats[j].symbol = byte;
+        if (table->links) {
+            ContextTable* link = table->links[i];
+            table->links[i] = table->links[j];
+            table->links[j] = link;
+        }
+        i = j;
+    }
+    if (++table->stats[i].count == 255)
+        rescaleTable(table);
+}
+
+void updateContextModel(ContextModel* model, int32_t symbol)
+{
+    if (symbol >= 0) {
+        for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++)
+            updateTable(model, model->contexts[k], symbol);
+    }
+    model->currentOrder = model->maxOrder;
+    std::memset(model->excluded, 0, sizeof model->excluded);
+}
+
+ContextTable* allocateNextOrderTable(ContextTable* table, int32_t symbol, ContextTable* lesser)
+{
+    uint8_t byte = static_cast<uint8_t>(symbol);
+    int32_t i = findSymbol(table, byte);
+    if (i < 0) {
+        i = ++table->maxIndex;
+        if (!growLinks(table))
+            fatalError("Failure #6: allocating new table");
+        if (!growStats(table))
+            fatalError("Failure #7: allocating new table");
+        table->stats[i] = {byte, 0};
+    } else if (!table->links) {
+        if (!growLinks(table))
+            fatalError("Failure #6: allocating new table");
+    }
+    ContextTable* next = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
+    if (!next)
+        fatalError("Failure #8: allocating new table");
+    next->maxIndex = -1;
+    next->lesser = lesser;
+    table->links[i] = next;
+    return next;
+}
+
+ContextTable* shiftToNextContext(ContextTable* table, int32_t symbol, int32_t order)
+{
+    ContextTable* shorter = table->lesser;
+    if (order == 0)
+        return shorter->links[0];
+    int32_t i = findSymbol(shorter, static_cast<uint8_t>(symbol));
+    if (i >= 0 && shorter->links && shorter->links[i])
+        return shorter->links[i];
+    ContextTable* newLesser = shiftToNextContext(shorter, symbol, order - 1);
+    return allocateNextOrderTable(shorter, symbol, newLesser);
+}
+
+void addSymbolToContexts(ContextModel* model, int32_t symbol)
+{
+    int32_t maxOrder = model->maxOrder;
+    if (maxOrder < 0 || symbol < 0)
+        return;
+    model->contexts[maxOrder] = shiftToNextContext(model->contexts[maxOrder], symbol, maxOrder);
+    for (int32_t k = maxOrder - 1; k >= 1; k--)
+        model->contexts[k] = model->contexts[k + 1]->lesser;
+}
+
+void releaseContextModel(ContextModel* model)
+{
+    if (!model)
+        return;
+    if (model->contexts) {
+        if (model->contexts[0])
+            releaseTree(model->contexts[0]);
+        for (int32_t k = -2; k <= -1; k++) {
+            ContextTable* table = model->contexts[k];
+            if (!table)
+                continue;
+            if (table->stats)
+                freeChecked(table->stats);
+            if (table->links)
+                freeChecked(table->links);
+            freeChecked(table);
+        }
+        freeChecked(model->contexts - 2);
+    }
+    freeChecked(model);
+}
+
+void startContextDecoder(int32_t maxOrder, BitReader* reader, ContextModel* model)
+{
+    if (!model)
+        return;
+    model->maxOrder = clampOrder(maxOrder);
+    initContextModel(model);
+    startArithmeticDecoder(reader, model);
+}
+
+int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
+{
+    if (!model)
+        return -1;
+    if (reader->endOfData & 1)
+        return 0;
+    int16_t* totals = model->totals;
+    int32_t symbol = kEscape;
+    while (symbol == kEscape) {
+        ContextTable* table = model->contexts[model->currentOrder];
+        totalizeTable(model, table);
+        SymbolRange range;
+        range.scale = static_cast<uint16_t>(totals[0]);
+        int16_t count = currentCount(&range, model);
+        // Only corrupt or ended data give a count the totals cannot place.
+        if (count < 0 || count >= totals[0])
+            return -1;
+        int32_t c = 1;
+        while (count < totals[c])
+            c++;
+        range.highCount = static_cast<uint16_t>(totals[c - 1]);
+        range.lowCount = static_cast<uint16_t>(totals[c]);
+        if (c == 1) {
+            if (model->currentOrder == -2) {
+                // No order below -2: stop as after the end marker.
+                removeSymbol(reader, &range, model);
+                return -1;
+            }
+            model->currentOrder--;
+        } else {
+            symbol = table->stats[c - 2].symbol;
+            if (model->currentOrder < -1)
+                symbol = -symbol;
+        }
+        removeSymbol(reader, &range, model);
+    }
+    if (symbol == kContextEndMarker)
+        return symbol;
+    updateContextModel(model, symbol);
+    addSymbolToContexts(model, symbol);
+    return symbol;
+}
+
+int32_t decodeContextValue(BitReader* reader, ContextModel* model)
+{
+    int32_t s = decodeContextSymbol(reader, model);
+    if (s < 253)
+        return s;
+    int32_t high = decodeContextSymbol(reader, model);
+    int32_t low = decodeContextSymbol(reader, model);
+    return low + high * 253;
+}
+
+void endContextDecoder(BitReader* reader, ContextModel* model)
+{
+    while ((reader->endOfData & 1) == 0) {
+        if (readBits(reader, 1) == 1)
+            break;
+    }
+    releaseContextModel(model);
+}
+
+void startContextEncoder(int32_t maxOrder, ContextModel* model, int32_t option)
+{
+    if (option >= 255)
+        fatalError("Error: context encoder option must be below 255!");
+    model->maxOrder = clampOrder(maxOrder);
+    initContextModel(model);
+    startArithmeticEncoder(model);
+}
+
+int32_t encodeContextSymbol(BitReader* writer, int32_t symbol, ContextModel* model)
+{
+    if (symbol < kContextFlushMarker || symbol > 255)
+        return kContextSymbolRefused;
+    int16_t* totals = model->totals;
+    bool escaped = true;
+    while (escaped) {
+        ContextTable* table = model->contexts[model->currentOrder];
+        totalizeTable(model, table);
+        int32_t c = model->currentOrder == -2 ? -symbol : symbol;
+        int32_t i = findSymbol(table, c);
+        SymbolRange range;
+        range.scale = static_cast<uint16_t>(totals[0]);
+        if (i >= 0 && table->stats[i].count > 0) {
+            range.lowCount = static_cast<uint16_t>(totals[i + 2]);
+            range.highCount = static_cast<uint16_t>(totals[i + 1]);
+            escaped = false;
+        } else {
+            // Every symbol accepted above is found by order -2 at the latest.
+            range.lowCount = static_cast<uint16_t>(totals[1]);
+            range.highCount = static_cast<uint16_t>(totals[0]);
+            model->currentOrder--;
+        }
+        encodeRange(writer, &range, model);
+    }
+    if (symbol == kContextEndMarker)
+        return kContextEndMarker;
+    updateContextModel(model, symbol);
+    addSymbolToContexts(model, symbol);
+    return 0;
+}
+
+int32_t encodeContextValue(BitReader* writer, int32_t value, ContextModel* model)
+{
+    if (value < kContextFlushMarker || value > kLargestValue)
+        return kContextSymbolRefused;
+    if (value < 253)
+        return encodeContextSymbol(writer, value, model);
+    encodeContextSymbol(writer, 253, model);
+    encodeContextSymbol(writer, value / 253, model);
+    return encodeContextSymbol(writer, value % 253, model);
+}
+
+void endContextEncoder(BitReader* writer, ContextModel* model)
+{
+    flushArithmeticEncoder(writer, model);
+    releaseContextModel(model);
+}

@@ -1,0 +1,95 @@
+#include "codec/entropy/arithmetic_coder.h"
+
+#include "codec/entropy/context_model.h"
+#include "tests/codec/entropy/bit_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+TEST(ArithmeticCoder, StartAndWholeScaleRange)
+{
+    BitBuffer buf;
+    writeBits(buf.writer, 16, 0xBEEF);
+    writeBits(buf.writer, 8, 0x5A);
+    BitReader* reader = buf.read();
+    ContextModel dec{};
+    startArithmeticDecoder(reader, &dec);
+    EXPECT_EQ(dec.code, 0xBEEF);
+    EXPECT_EQ(dec.low, 0);
+    EXPECT_EQ(dec.high, 0xFFFF);
+    SymbolRange whole = {0, 1000, 1000};
+    EXPECT_EQ(currentCount(&whole, &dec), ((0xBEEF + 1) * 1000 - 1) / 65536);
+
+    // The whole scale changes nothing and moves no bits on either side.
+    removeSymbol(reader, &whole, &dec);
+    EXPECT_EQ(dec.low, 0);
+    EXPECT_EQ(dec.high, 0xFFFF);
+    EXPECT_EQ(buf.bitsRead(), 16);
+    ContextModel enc{};
+    startArithmeticEncoder(&enc);
+    BitBuffer out;
+    encodeRange(out.writer, &whole, &enc);
+    EXPECT_EQ(out.bitsWritten(), 0);
+}
+
+TEST(ArithmeticCoder, UnderflowStraddlingTheMiddle)
+{
+    // [0x4000, 0xBFFF] straddles the middle closely: one deferred bit, code bit 14 flips.
+    SymbolRange middle = {1, 3, 4};
+    ContextModel enc{};
+    startArithmeticEncoder(&enc);
+    BitBuffer out;
+    encodeRange(out.writer, &middle, &enc);
+    EXPECT_EQ(enc.pendingBits, 1);
+    EXPECT_EQ(out.bitsWritten(), 0);
+    EXPECT_EQ(enc.low, 0x0000);
+    EXPECT_EQ(enc.high, 0xFFFF);
+
+    BitBuffer in;
+    writeBits(in.writer, 17, (0x5123u << 1) | 1u);
+    BitReader* reader = in.read();
+    ContextModel dec{};
+    startArithmeticDecoder(reader, &dec);
+    removeSymbol(reader, &middle, &dec);
+    EXPECT_EQ(dec.code, ((0x5123 ^ 0x4000) << 1 | 1) & 0xFFFF);
+    EXPECT_EQ(dec.low, 0x0000);
+    EXPECT_EQ(dec.high, 0xFFFF);
+}
+
+TEST(ArithmeticCoder, RandomRangesRoundTripAndSegmentEnd)
+{
+    std::mt19937 rng(21);
+    for (int segment = 0; segment < 20; segment++) {
+        std::vector<SymbolRange> ranges;
+        int steps = segment == 0 ? 1 : 5000;
+        for (int i = 0; i < steps; i++) {
+            uint16_t scale = static_cast<uint16_t>(1 + rng() % (segment % 2 ? 16383 : 40));
+            uint16_t a = static_cast<uint16_t>(rng() % scale);
+            uint16_t b = static_cast<uint16_t>(a + 1 + rng() % (scale - a));
+            ranges.push_back({a, b, scale});
+        }
+        ContextModel enc{};
+        startArithmeticEncoder(&enc);
+        BitBuffer buf;
+        for (const SymbolRange& r : ranges)
+            encodeRange(buf.writer, &r, &enc);
+        flushArithmeticEncoder(buf.writer, &enc);
+        writeBits(buf.writer, 6, 0x2D);
+
+        BitReader* reader = buf.read();
+        ContextModel dec{};
+        startArithmeticDecoder(reader, &dec);
+        for (const SymbolRange& r : ranges) {
+            int16_t count = currentCount(&r, &dec);
+            ASSERT_GE(count, r.lowCount);
+            ASSERT_LT(count, r.highCount);
+            removeSymbol(reader, &r, &dec);
+        }
+        // The closing bits: exactly 0, 0, 1 remain before the next field.
+        EXPECT_EQ(readBits(reader, 3), 1u);
+        EXPECT_EQ(readBits(reader, 6), 0x2Du);
+        EXPECT_EQ(reader->endOfData, 0u);
+    }
+}
