@@ -1,0 +1,50 @@
+// Add one detail coefficient's 5/3 synthesis pattern into the picture of the
+// current level: exactly into an integer plane, or rounded and clamped into
+// 8-bit pixel rows.
+#pragma once
+#include <cstdint>
+
+#include "codec/core/array2d.h"
+
+struct DecodeSession;
+
+// All kernels take the level geometry (levelHeight x levelWidth, of which the
+// top-left lowHeight x lowWidth is the next coarser level), the band (0, 1;
+// anything else is band 2) and the coefficient's absolute layout position.
+
+// Exact pattern: every touched sample gains v x P x 2 (bands 0, 1) or v x P
+// (band 2). Sums wrap as 32-bit two's complement.
+void addCoefficientPlane(Plane plane, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                         int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+
+// Rounded pattern into one byte per pixel; every touched pixel is clamped to
+// 0..255.
+void addCoefficientGray8(PixelRows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                         int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+
+// As addCoefficientGray8 into one channel of 3-byte interleaved pixels: the
+// row pointers address the channel's byte of each row's first pixel.
+void addCoefficientRgb8(PixelRows channelRows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                        int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+
+// Contributions of a value of colour component `component` (0, 1, 2) to the
+// transformed planes 0, 1, 2. With one component the value goes to plane 0
+// alone (out[1] = out[2] = 0).
+void splitColourValue(int32_t component, int32_t components, int32_t v, int32_t out[3]);
+
+// Colour split with explicit targets: one kernel call per plane (plane 0, 1,
+// 2 in that order; plane 0 only when components is 1).
+void addCoefficientColourPlanes(Plane* planes, int32_t component, int32_t components, int32_t v,
+                                int32_t levelHeight, int32_t levelWidth, int32_t lowHeight,
+                                int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+void addCoefficientColourPixels(PixelRows* pixelPlanes, int32_t component, int32_t components,
+                                int32_t v, int32_t levelHeight, int32_t levelWidth,
+                                int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row,
+                                int32_t col);
+
+// The colour split driven by session->valueCoderState: componentIndex,
+// componentCount, the geometry fields and currentBand. The target is the
+// 8-bit pixel rows (targetPixels / targetPixelPlanes, addCoefficientGray8 or
+// addCoefficientRgb8) when currentLevel is 0 and session->halfSize is set,
+// else the integer planes (targetPlane / targetPlanes, addCoefficientPlane).
+void addCoefficientColour(DecodeSession* session, int32_t value, int32_t row, int32_t col);
