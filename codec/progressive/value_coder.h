@@ -1,0 +1,35 @@
+// Level-progressive value coders: per component and level a start and an end
+// step, per band a band step, and per significant coefficient a value
+// callback that reads, dequantises and adds the value into the picture.
+#pragma once
+#include <cstdint>
+
+#include "codec/core/array2d.h"
+#include "codec/progressive/map_coder_state.h"
+
+struct BitReader;
+struct DecodeSession;
+struct ValueCoderState;
+
+// Starts the member selected by session->valueCoder for component c of one
+// level: reads its start data and fills session->valueCoderState. Returns 1,
+// or 0 (status 8 set, nothing left to end) when its tree or model cannot be
+// allocated. pixelPlanes may be null.
+int32_t startValueCoder(BitReader* bits, DecodeSession* session, Plane* planes, PixelRows* pixelPlanes,
+                        int32_t height, int32_t width, int32_t c, int32_t components, uint32_t quantStep,
+                        int32_t magnitudeBoost, int32_t fineSteps, uint32_t exactSteps);
+
+// Makes band b of level L current; band 0 refreshes the level geometry.
+void startBand(DecodeSession* session, int32_t L, int32_t b);
+
+// Reads the end data of the member and releases its tree or model.
+void endValueCoder(BitReader* bits, DecodeSession* session);
+
+// The sixteen value callbacks: valueCoder 0..3, plain or fine quantiser,
+// plane target or 8-bit target. Null for a valueCoder outside 0..3.
+ValueCallback planeValueCallback(int32_t valueCoder, int32_t fine);
+ValueCallback pixelValueCallback(int32_t valueCoder, int32_t fine);
+
+// Reconstruction magnitude of index J (before the sign). `near` holds for the
+// 8-bit target and for plane levels below 2.
+int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near);
