@@ -1,10 +1,166 @@
 #include "codec/onepass/one_pass_driver.h"
 
+#include "codec/core/alloc.h"
+#include "codec/core/colour_transform.h"
+#include "codec/core/geometry.h"
 #include "codec/core/session.h"
+#include "codec/onepass/band_value_decoders.h"
+#include "codec/onepass/lowest_band.h"
+#include "codec/onepass/quadtree_map_coder.h"
+#include "codec/onepass/run_map_coders.h"
+#include "codec/recon/last_level_expansion.h"
+#include "codec/recon/level_expansion.h"
+#include "codec/recon/sharpen.h"
 
-// Placeholder until the one-pass driver lands: decodes no detail.
-int32_t decodeOnePass(DecodeSession* session)
+#include <climits>
+#include <cstring>
+
+int32_t decodeSignificanceMap(BitReader* bits, uint8_t** map, int32_t rows, int32_t cols,
+                              int32_t mapLevels, int32_t mapCoder)
 {
-    (void)session;
+    switch (mapCoder) {
+    case 0: return decodeRunMapRaster(bits, map, rows, cols, mapLevels);
+    case 1: return decodeRunMapCurve(bits, map, rows, cols, mapLevels);
+    case 2: return decodeQuadtreeMap(bits, map, rows, cols, mapLevels);
+    default: return 1;
+    }
+}
+
+// Number of 1 bits before the first 0 bit; no bit is read after the end of
+// data (a repeating last byte of ones would never end), and the count
+// saturates.
+static int32_t readUnary(BitReader* bits)
+{
+    int32_t n = 0;
+    while (!(bits->endOfData & 1) && readBit(bits))
+        if (n < INT32_MAX)
+            n++;
+    return n;
+}
+
+// Replaces plane 0 by its sharpened level-1 grid. Without memory for the new
+// plane the picture stays unsharpened.
+static void sharpenComponent0(DecodeSession* s)
+{
+    int32_t rows = s->height / 2 + 1;
+    int32_t cols = s->width / 2 + 1;
+    Plane sharpened = s->halfSize ? makePlane(rows, cols) : makePlane(s->height, s->width);
+    if (!sharpened)
+        return;
+    sharpenPlane(s->planes[0], sharpened, rows, cols, s->sharpen);
+    freePlane(s->planes[0]);
+    s->planes[0] = sharpened;
+}
+
+int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* mapLevel)
+{
+    BitReader* bits = s->bits;
+    const int32_t fine = usesFineQuantiser(s->fineSteps, s->magnitudeBoost);
+    const BandValueDecoder planeDecoder = selectBandValueDecoder(s->valueCoder, 0, fine);
+    const BandValueDecoder pixelDecoder = selectBandValueDecoder(s->valueCoder, 1, fine);
+    int32_t switchLevel[3] = {0, 0, 0};
+
+    BandValueArgs args{};
+    args.bits = bits;
+    args.planes = s->planes;
+    args.pixelPlanes = s->pixelPlanes;
+    args.height = s->height;
+    args.width = s->width;
+    args.components = s->components;
+    args.quantStep = s->quantStep;
+    args.exactSteps = s->exactSteps;
+    args.magnitudeBoost = s->magnitudeBoost;
+    args.fineSteps = s->fineSteps;
+    args.halfSize = s->halfSize;
+
+    for (int32_t L = s->levels - 1; L >= 0; L--) {
+        if (L == 0 && s->sharpen > 0)
+            sharpenComponent0(s);
+        if (L == 0 && s->halfSize) {
+            if (s->components == 1)
+                expandToGray8(s->planes[0], s->pixelPlanes[0], s->height, s->width);
+            else
+                expandYuvToRgb8(s->planes, s->pixelPlanes[0], s->height, s->width);
+        } else {
+            for (int32_t i = 0; i < s->components; i++)
+                expandLevel(s->planes[i], s->height, s->width, L);
+        }
+        // After the end of data the remaining levels are expansion alone.
+        for (int32_t i = 0; i < s->components && !(bits->endOfData & 1); i++) {
+            BandValueDecoder decoder;
+            if (L == 0 && s->halfSize && mapLevel[i] == 0)
+                decoder = pixelDecoder;
+            else if (L >= mapLevel[i])
+                decoder = planeDecoder;
+            else
+                continue;
+            args.planes = s->planes; // plane 0 may have been replaced by sharpening
+            args.map = maps[i];
+            args.component = i;
+            args.level = L;
+            args.switchLevel = &switchLevel[i];
+            if (!decoder(&args)) {
+                s->status = ZR_OUT_OF_MEMORY;
+                return 0;
+            }
+        }
+    }
     return 1;
+}
+
+static void releaseMaps(uint8_t*** maps, int32_t count)
+{
+    for (int32_t i = 0; i < count; i++)
+        freeArray2D(reinterpret_cast<void**>(maps[i]));
+    freeChecked(maps);
+}
+
+int32_t decodeOnePass(DecodeSession* s)
+{
+    BitReader* bits = s->bits;
+    const int32_t n = s->components;
+    uint8_t*** maps = static_cast<uint8_t***>(allocChecked(sizeof(uint8_t**) * n));
+    if (!maps) {
+        s->status = ZR_OUT_OF_MEMORY;
+        return 0;
+    }
+    for (int32_t i = 0; i < n; i++) {
+        maps[i] = reinterpret_cast<uint8_t**>(makeArray2D(s->height, s->width, 1));
+        if (!maps[i]) {
+            releaseMaps(maps, i);
+            s->status = ZR_OUT_OF_MEMORY;
+            return 0;
+        }
+        std::memset(maps[i][0], MAP_NOT_SIGNIFICANT,
+                    static_cast<size_t>(s->height) * static_cast<size_t>(s->width));
+    }
+
+    s->meanLevel = readLowestBand(bits, s->planes[0], s->height, s->width, 0, s->levels,
+                                  s->quantStep);
+    for (int32_t i = 1; i < n; i++)
+        readLowestBand(bits, s->planes[i], s->height, s->width, i, s->levels, s->quantStep);
+    if (n == 3 && !s->halfSize)
+        colourTransform(s->planes, s->height, s->width, s->levels);
+
+    // A component whose map level is never read (the data ended first) counts as 0.
+    int32_t mapLevel[3] = {0, 0, 0};
+    for (int32_t i = 0; i < n && !(bits->endOfData & 1); i++) {
+        int32_t r = readUnary(bits);
+        mapLevel[i] = r;
+        // A corrupt map level far above levels gives a map of no level on
+        // the settled grid; the sizes are exact for every r.
+        int32_t mapLevels = s->levels - r;
+        if (!decodeSignificanceMap(bits, maps[i], levelSize(s->height, r), levelSize(s->width, r),
+                                   mapLevels, s->mapCoder)) {
+            releaseMaps(maps, n);
+            s->status = ZR_OUT_OF_MEMORY;
+            return 0;
+        }
+    }
+
+    // Even when the data ended inside the maps, every level is expanded so
+    // that the picture is whole.
+    int32_t result = decodeDetailLevels(s, maps, mapLevel);
+    releaseMaps(maps, n);
+    return result;
 }

@@ -1,0 +1,210 @@
+#include "codec/onepass/band_value_decoders.h"
+
+#include "codec/core/alloc.h"
+#include "codec/core/bit_reader.h"
+#include "codec/core/geometry.h"
+#include "codec/entropy/adaptive_huffman.h"
+#include "codec/entropy/context_model.h"
+#include "codec/onepass/dequantiser.h"
+#include "codec/synth/synthesis_kernels.h"
+
+namespace {
+
+enum Mode { HUFFMAN, CONTEXT, UNARY, FIXED };
+
+struct ValueCall {
+    const BandValueArgs* a;
+    int32_t level;
+    int32_t levelHeight, levelWidth, lowHeight, lowWidth;
+    Dequantiser quant;
+    Mode mode;
+    int32_t escapeWidth;
+    AdaptiveHuffmanTree tree;
+    ContextModel* model;
+};
+
+inline int32_t negate(int32_t v)
+{
+    return static_cast<int32_t>(0u - static_cast<uint32_t>(v));
+}
+
+template <bool EightBit>
+inline void placeValue(const ValueCall* call, int32_t band, int32_t row, int32_t col, int32_t v)
+{
+    const BandValueArgs* a = call->a;
+    const int32_t c = a->component;
+    if (EightBit) {
+        if (a->components == 1)
+            addCoefficientGray8(a->pixelPlanes[c], v, call->levelHeight, call->levelWidth,
+                                call->lowHeight, call->lowWidth, band, row, col);
+        else
+            addCoefficientColourPixels(a->pixelPlanes, c, a->components, v, call->levelHeight,
+                                       call->levelWidth, call->lowHeight, call->lowWidth, band,
+                                       row, col);
+    } else if (a->components == 1 || a->halfSize) {
+        // Chroma detail is coded at half the scale of the chroma planes.
+        int32_t w = c == 0 ? v : static_cast<int32_t>(2u * static_cast<uint32_t>(v));
+        addCoefficientPlane(a->planes[c], w, call->levelHeight, call->levelWidth, call->lowHeight,
+                            call->lowWidth, band, row, col);
+    } else {
+        addCoefficientColourPlanes(a->planes, c, a->components, v, call->levelHeight,
+                                   call->levelWidth, call->lowHeight, call->lowWidth, band, row,
+                                   col);
+    }
+}
+
+// Value coder 0 decides per component and level between the Huffman coder
+// and the context model; once a component reads a zero width it stays with
+// the context model for all finer levels.
+int32_t beginValueCoder0(ValueCall* call)
+{
+    BitReader* bits = call->a->bits;
+    int32_t* switchLevel = call->a->switchLevel;
+    if (*switchLevel <= call->level) {
+        call->escapeWidth = static_cast<int32_t>(readBits(bits, 5));
+        if (call->escapeWidth != 0) {
+            call->mode = HUFFMAN;
+            return initHuffmanTree(&call->tree, 2048, 1);
+        }
+        *switchLevel = call->level;
+    }
+    call->mode = CONTEXT;
+    call->model = createContextModel();
+    if (!call->model)
+        return 0;
+    // Sign pass: codes 2 and 4 become 3 and 5 for a negative value.
+    uint8_t** map = call->a->map;
+    for (int32_t band = 0; band < 3; band++) {
+        BandRect b = bandRect(call->a->height, call->a->width, call->level, band);
+        for (int32_t r = b.rowStart; r < b.rowEnd; r++)
+            for (int32_t c = b.colStart; c < b.colEnd; c++)
+                if (map[r][c] & 6)
+                    map[r][c] = static_cast<uint8_t>(map[r][c] + readBit(bits));
+    }
+    startContextDecoder(0, bits, call->model);
+    return 1;
+}
+
+// Sign and magnitude index of one position; false when it is not significant.
+inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
+{
+    BitReader* bits = call->a->bits;
+    switch (call->mode) {
+    case HUFFMAN:
+        // Value coder 0 tests code & 6, value coder 1 code != 1; the maps
+        // they see hold only 1, 2 and 4, for which both agree.
+        if (!(code & 6))
+            return false;
+        *negative = readBit(bits) != 0;
+        *J = static_cast<int32_t>(static_cast<uint32_t>(
+                 decodeHuffmanSymbol(&call->tree, bits, call->escapeWidth))
+                 + ((code & 2) ? 1u : 0u));
+        return true;
+    case CONTEXT:
+        if (code == 1)
+            return false;
+        *negative = code == 3 || code == 5;
+        // A marker symbol (-1, -2) from a corrupt stream is used as it comes.
+        *J = decodeContextSymbol(bits, call->model) + (code == 2 || code == 3);
+        return true;
+    case UNARY: {
+        if (code == 1)
+            return false;
+        *negative = readBit(bits) != 0;
+        uint32_t j = code == 2;
+        // After the end a repeating last byte of all ones must not loop forever.
+        while (!(bits->endOfData & 1) && readBit(bits))
+            j++;
+        *J = static_cast<int32_t>(j);
+        return true;
+    }
+    default:
+        if (code == 1)
+            return false;
+        *negative = readBit(bits) != 0;
+        *J = static_cast<int32_t>(readBits(bits, call->escapeWidth));
+        return true;
+    }
+}
+
+template <int ValueCoder, bool EightBit, bool Fine>
+int32_t decodeBandValuesMember(const BandValueArgs* a)
+{
+    ValueCall call{};
+    call.a = a;
+    call.level = EightBit ? 0 : a->level;
+    bandBounds(a->height, a->width, call.level, 2, &call.lowHeight, &call.levelHeight,
+               &call.lowWidth, &call.levelWidth);
+    call.quant = makeDequantiser(a->quantStep, a->exactSteps, call.level, Fine, a->magnitudeBoost,
+                                 a->fineSteps, ValueCoder == 2);
+    BitReader* bits = a->bits;
+
+    int32_t ok = 1;
+    switch (ValueCoder) {
+    case 0:
+        ok = beginValueCoder0(&call);
+        break;
+    case 1:
+        call.mode = HUFFMAN;
+        ok = initHuffmanTree(&call.tree, 2048, 1);
+        call.escapeWidth = static_cast<int32_t>(readBits(bits, 5));
+        break;
+    case 2:
+        call.mode = UNARY;
+        break;
+    default:
+        call.mode = FIXED;
+        call.escapeWidth = static_cast<int32_t>(readBits(bits, 5));
+        break;
+    }
+    if (!ok)
+        return 0;
+
+    for (int32_t band = 0; band < 3 && !(bits->endOfData & 1); band++) {
+        BandRect b = bandRect(a->height, a->width, call.level, band);
+        for (int32_t r = b.rowStart; r < b.rowEnd; r++) {
+            const uint8_t* mapRow = a->map[r];
+            for (int32_t c = b.colStart; c < b.colEnd; c++) {
+                bool negative = false;
+                int32_t J = 0;
+                if (!readValue(&call, mapRow[c], &negative, &J))
+                    continue;
+                int32_t v = dequantiseMagnitude(&call.quant, J);
+                if (negative)
+                    v = negate(v);
+                // Nothing decoded after the end of data is added.
+                if (bits->endOfData & 1)
+                    goto scanned;
+                placeValue<EightBit>(&call, band, r, c, v);
+            }
+        }
+    }
+scanned:
+    if (call.mode == CONTEXT)
+        endContextDecoder(bits, call.model);
+    else if (call.mode == HUFFMAN)
+        freeHuffmanTree(&call.tree);
+    return 1;
+}
+
+template <int ValueCoder>
+BandValueDecoder member(int32_t eightBitTarget, int32_t fine)
+{
+    if (eightBitTarget)
+        return fine ? decodeBandValuesMember<ValueCoder, true, true>
+                    : decodeBandValuesMember<ValueCoder, true, false>;
+    return fine ? decodeBandValuesMember<ValueCoder, false, true>
+                : decodeBandValuesMember<ValueCoder, false, false>;
+}
+
+} // namespace
+
+BandValueDecoder selectBandValueDecoder(int32_t valueCoder, int32_t eightBitTarget, int32_t fine)
+{
+    switch (valueCoder) {
+    case 0: return member<0>(eightBitTarget, fine);
+    case 1: return member<1>(eightBitTarget, fine);
+    case 2: return member<2>(eightBitTarget, fine);
+    default: return member<3>(eightBitTarget, fine);
+    }
+}

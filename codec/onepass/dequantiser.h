@@ -1,0 +1,58 @@
+// Reconstruction of a coded magnitude index at the middle of its step.
+#pragma once
+#include <cstdint>
+
+// Quantiser of one band value call. All arithmetic wraps as 32-bit.
+struct Dequantiser {
+    int32_t quantStep;   // q
+    int32_t fineStep;    // h (fine quantiser only)
+    int32_t fineCount;   // K: indexes below K use the fine step
+    int32_t fine;        // nonzero: fine quantiser
+    int32_t exact;       // index 1 reconstructs at exactly one step
+    int32_t boost;       // magnitudeBoost, applied when nonzero
+};
+
+// Plain quantiser when fine is 0. kAlways gives K = q / h even when
+// fineSteps is 0 (value coder 2).
+inline Dequantiser makeDequantiser(uint32_t quantStep, uint32_t exactSteps, int32_t L, int32_t fine,
+                                   int32_t magnitudeBoost, int32_t fineSteps, int32_t kAlways)
+{
+    Dequantiser d{};
+    d.quantStep = static_cast<int32_t>(quantStep);
+    d.exact = exactSteps != 0 && L < 2;
+    d.fine = fine;
+    if (!fine)
+        return d;
+    int64_t divisor = static_cast<int64_t>(fineSteps) + 1;
+    if (divisor < 1)
+        divisor = 1;
+    int64_t h = static_cast<int64_t>(d.quantStep) / divisor;
+    d.fineStep = h < 1 ? 1 : static_cast<int32_t>(h);
+    d.fineCount = (fineSteps > 0 || kAlways) ? d.quantStep / d.fineStep : 0;
+    d.boost = (L < 2 && exactSteps == 0) ? magnitudeBoost : 0;
+    return d;
+}
+
+// J x step + step / 2, or exactly one step for index 1 in the exact case.
+inline int32_t stepMagnitude(int32_t J, int32_t step, int32_t exact)
+{
+    if (exact && J == 1)
+        return step;
+    return static_cast<int32_t>(static_cast<uint32_t>(J) * static_cast<uint32_t>(step)
+                                + static_cast<uint32_t>(step >> 1));
+}
+
+inline int32_t dequantiseMagnitude(const Dequantiser* d, int32_t J)
+{
+    if (!d->fine)
+        return stepMagnitude(J, d->quantStep, d->exact);
+    int32_t v = J < d->fineCount
+        ? stepMagnitude(J, d->fineStep, d->exact)
+        : stepMagnitude(static_cast<int32_t>(static_cast<uint32_t>(J) - static_cast<uint32_t>(d->fineCount)),
+                        d->quantStep, d->exact);
+    if (d->boost)
+        v = static_cast<int32_t>(static_cast<uint32_t>(v)
+                                 + static_cast<uint32_t>(static_cast<int32_t>(
+                                       static_cast<uint32_t>(v) * static_cast<uint32_t>(d->boost)) >> 3));
+    return v;
+}
