@@ -29,7 +29,13 @@ struct QuadtreeBand {
         state->valueCallback(bits, session, row, col);
     }
 
-    uint32_t twoBits() { return readBits(bits, 2); }
+    // Two single bits, high first: at the end of the data the high bit read
+    // still counts, where a 2-bit read would give 0.
+    uint32_t twoBits()
+    {
+        uint32_t high = readBit(bits);
+        return (high << 1) | readBit(bits);
+    }
 
     // Cell by cell; the last candidate of a significant group is implied.
     void leafByCells(FlagRect rect, int32_t n, int32_t knownZero)
