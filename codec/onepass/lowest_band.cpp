@@ -3,6 +3,13 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 
+// Every field after the end of data reads as 0, also from a byte source,
+// which would repeat its last byte.
+static inline uint32_t readField(BitReader* bits, int n)
+{
+    return (bits->endOfData & 1) ? 0 : readBits(bits, n);
+}
+
 int32_t readLowestBand(BitReader* bits, Plane plane, int32_t height, int32_t width,
                        int32_t component, int32_t levels, uint32_t quantStep)
 {
@@ -10,8 +17,8 @@ int32_t readLowestBand(BitReader* bits, Plane plane, int32_t height, int32_t wid
     const int32_t R = levelSize(height, L);
     const int32_t C = levelSize(width, L);
 
-    const int w = static_cast<int>(readBits(bits, 5));
-    const int32_t base = static_cast<int32_t>(readBits(bits, w));
+    const int w = static_cast<int>(readField(bits, 5));
+    const int32_t base = static_cast<int32_t>(readField(bits, w));
     // Centre of a step of 32 x quantStep; products wrap as 32-bit values.
     const uint32_t Q = quantStep << 5;
     const int32_t zero = component == 0 ? static_cast<int32_t>(Q) : 0;
@@ -21,7 +28,7 @@ int32_t readLowestBand(BitReader* bits, Plane plane, int32_t height, int32_t wid
         int32_t* out = plane[r];
         for (int32_t c = 0; c < C; c++) {
             // Both fields are below 2^31, so the difference fits.
-            const int32_t d = static_cast<int32_t>(readBits(bits, w)) - base;
+            const int32_t d = static_cast<int32_t>(readField(bits, w)) - base;
             int32_t value;
             if (d > 0)
                 value = static_cast<int32_t>(Q * (2u * static_cast<uint32_t>(d) + 1u));
