@@ -2,12 +2,18 @@
 
 #include <atomic>
 #include <cstdlib>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
 size_t defaultLimit()
 {
+#ifdef _WIN32
+    // A 32-bit Windows process has 2 GiB of address space.
+    return static_cast<size_t>(1) << 30;
+#else
     long pages = sysconf(_SC_PHYS_PAGES);
     long pageSize = sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || pageSize <= 0)
@@ -16,6 +22,7 @@ size_t defaultLimit()
     if (half > SIZE_MAX)
         return SIZE_MAX;
     return static_cast<size_t>(half);
+#endif
 }
 
 // 0 means "not set yet": the default is computed on first use.

@@ -1,0 +1,10 @@
+#include "bridge/bridge_state.h"
+
+namespace {
+BridgeState state;
+}
+
+BridgeState& bridgeState()
+{
+    return state;
+}
