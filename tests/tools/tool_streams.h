@@ -1,0 +1,55 @@
+// Small valid streams for the tool tests: a header, the lowest bands and, in
+// level-progressive mode, a detail flag per level whose detail holds no band
+// data (map coder 3 with the fixed-width value coder reads only the 5-bit
+// escape width per component).
+#pragma once
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "codec/core/geometry.h"
+#include "tests/codec/core/stream_builder.h"
+
+struct ToolStream {
+    int32_t height = 40;
+    int32_t width = 56;
+    bool colour = false;
+    int32_t bitsPerSample = 8;
+    int32_t decodeMode = 1;
+    uint32_t seed = 7;
+};
+
+inline std::vector<uint8_t> makeToolStream(const ToolStream& spec)
+{
+    int32_t levels = levelCount(spec.height, spec.width);
+    HeaderFields h;
+    h.height = uint32_t(spec.height);
+    h.width = uint32_t(spec.width);
+    h.colour = spec.colour;
+    h.bitsPerSample = uint32_t(spec.bitsPerSample);
+    h.shortStep = false;
+    // Spreads the 6-bit lowest band samples over most of the tone range.
+    h.quantStep = uint32_t(1) << (levels + spec.bitsPerSample - 7);
+    h.decodeMode = uint32_t(spec.decodeMode);
+    h.mapCoder = 3;
+    h.valueCoder = 3;
+    BitSink sink;
+    writeHeader(sink, h);
+
+    std::mt19937 random(spec.seed);
+    int32_t cells = levelSize(spec.height, levels) * levelSize(spec.width, levels);
+    int components = spec.colour ? 3 : 1;
+    for (int c = 0; c < components; c++) {
+        sink.bits(5, 6).bits(6, c == 0 ? 0 : 32);
+        for (int32_t i = 0; i < cells; i++)
+            sink.bits(6, c == 0 ? random() % 64 : 24 + random() % 16);
+    }
+    if (spec.decodeMode == 1) {
+        for (int32_t L = levels - 1; L >= 0; L--) {
+            sink.bits(1, 1);
+            for (int c = 0; c < components; c++)
+                sink.bits(5, random() % 32);
+        }
+    }
+    return sink.finish();
+}
