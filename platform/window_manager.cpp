@@ -2,6 +2,7 @@
 // class and title (in this process first, then in others), and the default
 // window procedure.
 #include <cstring>
+#include <unistd.h>
 #include <mutex>
 #include <vector>
 
@@ -235,6 +236,15 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
         return nullptr;
     }
     std::lock_guard<std::mutex> hold(s.lock);
+    // The answer may come from a window of this very process that was still
+    // being created during the local search: hand out its own handle.
+    if (remote.process == static_cast<DWORD>(getpid())) {
+        auto own = s.windows.find(static_cast<uintptr_t>(remote.handle));
+        if (own != s.windows.end() && !own->second->remote && !own->second->destroying)
+            return own->second->handle;
+        SetLastError(NO_ERROR);
+        return nullptr;
+    }
     for (auto& entry : s.windows) {
         Window* w = entry.second;
         if (w->remote && w->remoteAddress == remote.address && w->remoteHandle == remote.handle &&
