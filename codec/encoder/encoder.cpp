@@ -1,0 +1,174 @@
+#include "codec/encoder/encoder.h"
+
+#include <cmath>
+
+#include "codec/core/geometry.h"
+#include "codec/encoder/bit_sink.h"
+#include "codec/encoder/coefficient_plan.h"
+#include "codec/encoder/header_writer.h"
+#include "codec/encoder/one_pass_writer.h"
+#include "codec/encoder/progressive_writer.h"
+#include "codec/encoder/quantiser.h"
+#include "codec/encoder/sharpen_compensation.h"
+#include "codec/encoder/significance_planner.h"
+
+namespace {
+
+// The decoder's planes hold 2^(levels + 5) times the pixel value at the
+// coarsest level; keep that (with headroom for overshoot) inside 32 bits.
+constexpr int32_t kMaxLevelsPlusDepth = 25;
+
+bool fail(std::string* error, const std::string& message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+} // namespace
+
+std::string checkEncoderParams(const EncoderPicture& picture, const EncoderParams& p)
+{
+    if (picture.components != 1 && picture.components != 3)
+        return "pictures must be grey or colour";
+    if (picture.components == 3 && picture.bitsPerSample != 8)
+        return "colour pictures are coded with 8 bits per sample";
+    if (picture.bitsPerSample < 8 || picture.bitsPerSample > 16)
+        return "grey pictures are coded with 8 to 16 bits per sample";
+    if (picture.height > 65535 || picture.width > 65535)
+        return "pictures are at most 65535 samples high and wide";
+    if (picture.height < 6 || picture.width < 6)
+        return "pictures must be at least 6 samples high and wide";
+    int32_t levels = levelCount(picture.height, picture.width);
+    if (levels + picture.bitsPerSample > kMaxLevelsPlusDepth)
+        return "picture too large for " + std::to_string(picture.bitsPerSample)
+               + "-bit samples: the decoder's 32-bit planes would overflow (use fewer bits per sample)";
+    if (p.decodeMode != 0 && p.decodeMode != 1)
+        return "the mode must be one-pass or progressive";
+    if (p.mapCoder < 0 || p.mapCoder > 3)
+        return "the map coder must be 0 to 3";
+    if (p.valueCoder < 0 || p.valueCoder > 3)
+        return "the value coder must be 0 to 3";
+    if (p.decodeMode == 1 && p.mapCoder == 2 && p.valueCoder == 0)
+        return "decoders refuse progressive streams with map coder 2 and value coder 0";
+    if (p.quantStep < 1 || p.quantStep > 65535)
+        return "the step must be 1 to 65535";
+    if (p.fineSteps < 0 || p.fineSteps > kMaxFineSteps)
+        return "fine steps must be 0 to " + std::to_string(kMaxFineSteps);
+    if (p.magnitudeBoost < 0 || p.magnitudeBoost > kMaxMagnitudeBoost)
+        return "the boost must be 0 to " + std::to_string(kMaxMagnitudeBoost);
+    if (p.contrastStretch < 0 || p.contrastStretch > kMaxContrastStretch)
+        return "the stretch must be 0 to " + std::to_string(kMaxContrastStretch);
+    if (p.extension1 > 255 || p.extension2 > 255 || p.extension3 > 7)
+        return "trailer fields are 0..255, 0..255 and 0..7";
+    if (!(p.valueCost >= 0.0))
+        return "the value cost must not be negative";
+    return std::string();
+}
+
+bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
+                    PreparedPicture* prepared, std::string* error)
+{
+    EncoderParams defaults;
+    std::string problem = checkEncoderParams(picture, defaults);
+    if (!problem.empty())
+        return fail(error, problem);
+    int32_t H = picture.height;
+    int32_t W = picture.width;
+    int32_t n = picture.components;
+    prepared->height = H;
+    prepared->width = W;
+    prepared->components = n;
+    prepared->bitsPerSample = picture.bitsPerSample;
+    prepared->levels = levelCount(H, W);
+    // Deep grey output truncates where 8-bit output rounds: centre the values.
+    double offset = n == 1 && picture.bitsPerSample > 8 ? 0.5 : 0.0;
+    size_t count = static_cast<size_t>(H) * W;
+    for (int32_t c = 0; c < n; c++) {
+        prepared->planes[c].height = H;
+        prepared->planes[c].width = W;
+        prepared->planes[c].samples.resize(count);
+    }
+    const uint16_t* s = picture.samples;
+    for (size_t i = 0; i < count; i++) {
+        if (n == 1) {
+            prepared->planes[0].samples[i] = s[i] + offset;
+        } else {
+            double yuv[3];
+            forwardColour(s[3 * i], s[3 * i + 1], s[3 * i + 2], yuv);
+            for (int32_t c = 0; c < 3; c++)
+                prepared->planes[c].samples[i] = yuv[c];
+        }
+    }
+    bool sharpen = params.sharpenCompensation && prepared->levels > 0;
+    prepared->sharpenedFor = sharpen ? params.decodeMode : -1;
+    for (int32_t L = 0; L < prepared->levels; L++) {
+        for (int32_t c = 0; c < n; c++)
+            forwardLevel(&prepared->planes[c], L);
+        if (L == 0 && sharpen)
+            compensateSharpening(prepared->planes, n, params.decodeMode);
+    }
+    return true;
+}
+
+bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
+                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error)
+{
+    EncoderPicture shape;
+    shape.height = prepared.height;
+    shape.width = prepared.width;
+    shape.components = prepared.components;
+    shape.bitsPerSample = prepared.bitsPerSample;
+    std::string problem = checkEncoderParams(shape, params);
+    if (!problem.empty())
+        return fail(error, problem);
+    int32_t sharpenedFor = params.sharpenCompensation && prepared.levels > 0 ? params.decodeMode : -1;
+    if (prepared.sharpenedFor != sharpenedFor)
+        return fail(error, "the picture was prepared for another sharpening compensation");
+
+    PlanSettings settings{params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,
+                          params.fineSteps, params.magnitudeBoost, params.valueCost};
+    PicturePlan plan;
+    planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
+
+    if (params.contrastStretch > 0) {
+        // Decoders centre the stretch on the mean of component 0's lowest
+        // band, summed in 32 bits.
+        int64_t sum = 0;
+        for (int32_t d : plan.component[0].lowest)
+            sum += static_cast<int64_t>(reconstructLowest(d, params.quantStep, 0));
+        if (sum > INT32_MAX || sum < INT32_MIN)
+            return fail(error, "picture too large for a contrast stretch: decoders cannot find its mean");
+    }
+
+    StreamHeader header{prepared.height, prepared.width, prepared.bitsPerSample, prepared.components,
+                        params.quantStep, params.decodeMode, params.mapCoder, params.valueCoder,
+                        params.fineSteps, params.contrastStretch, params.magnitudeBoost,
+                        params.hasTrailer, params.extension1, params.extension2, params.extension3};
+    out->clear();
+    BitReader* writer = createBitSink(out);
+    if (!writer)
+        return fail(error, "out of memory");
+    bool ok = params.decodeMode == 0 ? writeOnePassStream(writer, header, plan)
+                                     : writeProgressiveStream(writer, header, plan);
+    releaseBitSink(writer);
+    if (!ok)
+        return fail(error, "out of memory");
+    if (stats) {
+        stats->clampedValues = plan.clampedValues;
+        stats->levels = prepared.levels;
+    }
+    return true;
+}
+
+bool encodePicture(const EncoderPicture& picture, const EncoderParams& params,
+                   std::vector<uint8_t>* out, EncodeStats* stats, std::string* error)
+{
+    std::string problem = checkEncoderParams(picture, params);
+    if (!problem.empty())
+        return fail(error, problem);
+    PreparedPicture prepared;
+    if (!preparePicture(picture, params, &prepared, error))
+        return false;
+    return encodePrepared(prepared, params, out, stats, error);
+}

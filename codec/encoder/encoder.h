@@ -1,0 +1,75 @@
+// The encoder: writes version-2 streams of either mode with any coder
+// combination the decoder accepts.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codec/encoder/forward_transform.h"
+
+// A grey (1 component) or colour (3, red green blue) picture, samples
+// interleaved row by row, each 0 .. 2^bitsPerSample - 1.
+struct EncoderPicture {
+    int32_t height = 0;
+    int32_t width = 0;
+    int32_t components = 1;
+    int32_t bitsPerSample = 8;   // 8 for colour, 8..16 for grey
+    const uint16_t* samples = nullptr;
+};
+
+struct EncoderParams {
+    int32_t decodeMode = 0;      // 0 one-pass, 1 level-progressive
+    int32_t mapCoder = 0;        // 0..3 (3 carries no detail)
+    int32_t valueCoder = 0;      // 0..3
+    int32_t quantStep = 4;       // 1..65535
+    int32_t fineSteps = 0;
+    int32_t magnitudeBoost = 0;
+    int32_t contrastStretch = 0; // decoders stretch tones by contrastStretch + 1 around the mean
+    int32_t hasTrailer = 0;
+    uint32_t extension1 = 0;     // 0..255
+    uint32_t extension2 = 0;     // 0..255
+    uint32_t extension3 = 0;     // 0..7
+    // Prepare the stream for decoders asked to sharpen: they then restore the
+    // picture, while decoders that do not sharpen show it softer.
+    int32_t sharpenCompensation = 0;
+    // Cost of one coded value against its squared error, in squared steps:
+    // larger values leave more small coefficients out.
+    double valueCost = 0.3;
+};
+
+// Limits of the unary header fields.
+constexpr int32_t kMaxFineSteps = 255;
+constexpr int32_t kMaxMagnitudeBoost = 64;
+constexpr int32_t kMaxContrastStretch = 255;
+
+struct EncodeStats {
+    int64_t clampedValues = 0;   // magnitudes cut to what the value coder carries
+    int32_t levels = 0;
+};
+
+// The picture after the forward colour transform and the wavelet
+// decomposition; it does not depend on the coding parameters, so one prepared
+// picture serves every encode of a step search.
+struct PreparedPicture {
+    int32_t height = 0;
+    int32_t width = 0;
+    int32_t components = 0;
+    int32_t bitsPerSample = 0;
+    int32_t levels = 0;
+    int32_t sharpenedFor = -1;   // decodeMode whose sharpening decoders it serves, or -1
+    CoefficientPlane planes[3];
+};
+
+// Empty when the picture can be written with these parameters, else the
+// reason (one line).
+std::string checkEncoderParams(const EncoderPicture& picture, const EncoderParams& params);
+
+// Uses params.sharpenCompensation and params.decodeMode only.
+bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
+                    PreparedPicture* prepared, std::string* error);
+// Writes the stream into *out (replacing its contents). The picture must have
+// been prepared for the same sharpening compensation and mode.
+bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
+                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error);
+bool encodePicture(const EncoderPicture& picture, const EncoderParams& params,
+                   std::vector<uint8_t>* out, EncodeStats* stats, std::string* error);

@@ -1,0 +1,123 @@
+#include "codec/encoder/forward_transform.h"
+
+#include "codec/core/geometry.h"
+
+void forwardLift(double* x, int32_t n, int32_t stride, double* scratch)
+{
+    if (n < 2)
+        return;
+    // Odd part: samples 0 .. m-1; an even length appends its last sample.
+    int32_t m = (n & 1) ? n : n - 1;
+    int32_t highs = (m - 1) / 2;
+    int32_t lows = (n + 2) >> 1;
+    double* low = scratch;
+    double* high = scratch + lows;
+    for (int32_t j = 0; j < highs; j++)
+        high[j] = x[(2 * j + 1) * stride] - 0.5 * (x[2 * j * stride] + x[(2 * j + 2) * stride]);
+    for (int32_t i = 0; i <= highs; i++) {
+        double left = i > 0 ? high[i - 1] : 0.0;
+        double right = i < highs ? high[i] : 0.0;
+        low[i] = x[2 * i * stride] + 0.25 * (left + right);
+    }
+    if (!(n & 1))
+        low[lows - 1] = x[(n - 1) * stride];
+    for (int32_t i = 0; i < n; i++)
+        x[i * stride] = scratch[i];
+}
+
+void inverseLift(double* x, int32_t n, int32_t stride, double* scratch)
+{
+    if (n < 2)
+        return;
+    int32_t m = (n & 1) ? n : n - 1;
+    int32_t highs = (m - 1) / 2;
+    int32_t lows = (n + 2) >> 1;
+    const double* low = x;
+    const double* high = x + lows * stride;
+    for (int32_t i = 0; i <= highs; i++) {
+        double left = i > 0 ? high[(i - 1) * stride] : 0.0;
+        double right = i < highs ? high[i * stride] : 0.0;
+        scratch[2 * i] = low[i * stride] - 0.25 * (left + right);
+    }
+    for (int32_t j = 0; j < highs; j++)
+        scratch[2 * j + 1] = high[j * stride] + 0.5 * (scratch[2 * j] + scratch[2 * j + 2]);
+    if (!(n & 1))
+        scratch[n - 1] = low[(lows - 1) * stride];
+    for (int32_t i = 0; i < n; i++)
+        x[i * stride] = scratch[i];
+}
+
+namespace {
+
+template <typename Lift>
+void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
+{
+    int32_t R = levelSize(plane->height, L);
+    int32_t C = levelSize(plane->width, L);
+    std::vector<double> scratch(static_cast<size_t>(R > C ? R : C));
+    auto rows = [&] {
+        for (int32_t r = 0; r < R; r++)
+            lift(plane->row(r), C, 1, scratch.data());
+    };
+    auto cols = [&] {
+        for (int32_t c = 0; c < C; c++)
+            lift(plane->row(0) + c, R, plane->width, scratch.data());
+    };
+    if (rowsFirst) {
+        rows();
+        cols();
+    } else {
+        cols();
+        rows();
+    }
+}
+
+} // namespace
+
+void forwardLevel(CoefficientPlane* plane, int32_t L)
+{
+    applyLevel(plane, L, true, forwardLift);
+}
+
+void inverseLevel(CoefficientPlane* plane, int32_t L)
+{
+    applyLevel(plane, L, false, inverseLift);
+}
+
+void forwardTransform(CoefficientPlane* plane, int32_t levels)
+{
+    for (int32_t L = 0; L < levels; L++)
+        forwardLevel(plane, L);
+}
+
+void inverseTransform(CoefficientPlane* plane, int32_t levels)
+{
+    for (int32_t L = levels - 1; L >= 0; L--)
+        inverseLevel(plane, L);
+}
+
+double detailScale(int32_t L, int32_t band)
+{
+    double scale = static_cast<double>(int64_t(1) << L);
+    return band == 0 || band == 1 ? scale : 0.5 * scale;
+}
+
+void forwardColour(double red, double green, double blue, double yuv[3])
+{
+    // The inverse of the decoder's matrix, exactly (entries in 1/125).
+    yuv[0] = (34.0 * red + 76.0 * green + 15.0 * blue) / 125.0;
+    yuv[1] = (76.0 * red - 36.0 * green - 40.0 * blue) / 125.0;
+    yuv[2] = (24.0 * red - 64.0 * green + 40.0 * blue) / 125.0;
+}
+
+const double kLowestColourGain[3][3] = {
+    {1.0, 1.0, 1.0},
+    {1.0, -0.25, -1.0},
+    {0.625, -0.625, 1.75},
+};
+
+const double kDetailColourGain[3][3] = {
+    {1.0, 1.0, 1.0},
+    {2.0, -0.5, -2.0},
+    {1.25, -1.25, 3.5},
+};

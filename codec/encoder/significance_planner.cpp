@@ -1,0 +1,307 @@
+#include "codec/encoder/significance_planner.h"
+
+#include <cmath>
+#include <vector>
+
+#include "codec/core/geometry.h"
+#include "codec/encoder/quantiser.h"
+#include "codec/onepass/significance_marking.h"
+
+void childSpan(int32_t k, int32_t x, bool last, int32_t* first, int32_t* count)
+{
+    switch (k) {
+    case 0: *first = 2 * x - 1; *count = last ? 1 : 2; break;
+    case 1: *first = 2 * x - 1; *count = 2; break;
+    case 2: *first = 2 * x - 2; *count = 2; break;
+    case 3: *first = 2 * x - 2; *count = last ? 3 : 2; break;
+    case 4: *first = 2 * x; *count = last ? 0 : 2; break;
+    case 5: *first = 2 * x; *count = last ? 1 : 2; break;
+    default: *first = 0; *count = 0; break;
+    }
+}
+
+int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantStep,
+                          int32_t fineSteps)
+{
+    if (decodeMode == 1 && valueCoder == 0)
+        return 32003; // 2 J + 2 must stay within the context model's largest value
+    int32_t q = quantStep > 0 ? quantStep : 1;
+    // Keep every reconstruction (boost included) far inside 32 bits.
+    int32_t fine = fineSteps > 0 ? (fineSteps < q ? fineSteps + 1 : q) : 1;
+    return (1 << 28) / q + fine;
+}
+
+namespace {
+
+struct Planner {
+    const CoefficientPlane* planes;
+    int32_t components;
+    int32_t levels;
+    int32_t height;
+    int32_t width;
+    PlanSettings settings;
+    std::vector<double> weights;
+    uint8_t** rowCodes = nullptr;
+    uint8_t** colCodes = nullptr;
+    double cost = 0.0;
+    int32_t maxJ = 0;
+    int64_t clamped = 0;
+
+    Dequantiser dequantiser(int32_t L) const
+    {
+        int32_t kAlways = settings.decodeMode == 0 && settings.valueCoder == 2;
+        return encoderDequantiser(settings.quantStep, settings.fineSteps, settings.magnitudeBoost, L,
+                                  kAlways);
+    }
+
+    double value(int32_t c, int32_t L, int32_t b, int32_t r, int32_t col) const
+    {
+        double v = planes[c].row(r)[col] * detailScale(L, b);
+        return c > 0 ? 0.5 * v : v;
+    }
+
+    double weight(int32_t c, int32_t L, int32_t b) const
+    {
+        return weights[static_cast<size_t>(L) * 3 + b] * componentErrorWeight(c, components);
+    }
+
+    // Gain of coding a value with index at least minJ instead of leaving it out.
+    double gain(const Dequantiser& d, double v, double w, int32_t minJ, int32_t* J) const
+    {
+        double m = std::fabs(v);
+        double error;
+        *J = chooseMagnitudeIndex(d, m, minJ, maxJ, &error);
+        return w * (m * m - error) - cost;
+    }
+
+    void record(ComponentPlan* plan, size_t p, const Dequantiser& d, double v, int32_t J)
+    {
+        plan->index[p] = J;
+        plan->negative[p] = v < 0;
+        if (J == maxJ && std::fabs(v) > dequantiseMagnitude(&d, J) + d.quantStep)
+            clamped++;
+    }
+
+    void planOnePass(int32_t c, ComponentPlan* plan);
+    void planProgressive(PicturePlan* plan);
+};
+
+// One-pass: a position is coded explicitly (index at least 1, or 0 for value
+// coder 3) or as the ancestor of a coded position (index at least 0); coding
+// any position codes all its ancestors.
+void Planner::planOnePass(int32_t c, ComponentPlan* plan)
+{
+    enum : uint8_t { NONE = 0, EXPLICIT = 2, ANCESTOR = 4 };
+    size_t n = static_cast<size_t>(height) * width;
+    std::vector<float> childSum(n, 0.0f);
+    std::vector<uint8_t> choice(n, NONE);
+    int32_t minExplicit = settings.valueCoder == 3 ? 0 : 1;
+
+    for (int32_t L = 0; L < levels; L++) {
+        Dequantiser d = dequantiser(L);
+        for (int32_t b = 0; b < 3; b++) {
+            BandRect rect = bandRect(height, width, L, b);
+            double w = weight(c, L, b);
+            for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                    size_t p = static_cast<size_t>(r) * width + col;
+                    double v = value(c, L, b, r, col);
+                    int32_t J;
+                    double best = 0.0;
+                    uint8_t ch = NONE;
+                    double g = gain(d, v, w, minExplicit, &J);
+                    if (g > best) {
+                        best = g;
+                        ch = EXPLICIT;
+                    }
+                    if (childSum[p] > 0.0f) {
+                        g = gain(d, v, w, 0, &J) + childSum[p];
+                        if (g > best) {
+                            best = g;
+                            ch = ANCESTOR;
+                        }
+                    }
+                    choice[p] = ch;
+                    if (best > 0.0 && L + 1 < levels) {
+                        int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
+                        int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
+                        childSum[static_cast<size_t>(pr) * width + pc] += static_cast<float>(best);
+                    }
+                }
+            }
+        }
+    }
+
+    plan->mapLevel = levels;
+    for (int32_t L = levels - 1; L >= 0; L--) {
+        Dequantiser d = dequantiser(L);
+        for (int32_t b = 0; b < 3; b++) {
+            BandRect rect = bandRect(height, width, L, b);
+            for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                    size_t p = static_cast<size_t>(r) * width + col;
+                    if (L + 1 < levels) {
+                        int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
+                        int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
+                        if (choice[static_cast<size_t>(pr) * width + pc] != ANCESTOR)
+                            choice[p] = NONE;
+                    }
+                    if (choice[p] == NONE)
+                        continue;
+                    double v = value(c, L, b, r, col);
+                    int32_t J;
+                    gain(d, v, 0.0, choice[p] == EXPLICIT ? minExplicit : 0, &J);
+                    record(plan, p, d, v, J);
+                    plan->mapCode[p] = choice[p];
+                    plan->mapLevel = L;
+                }
+            }
+        }
+    }
+}
+
+// Level-progressive: a position left out makes its children known zero when
+// its level carries detail; map coder 1 with value coders 1 to 3 codes every
+// position that is not known zero.
+void Planner::planProgressive(PicturePlan* plan)
+{
+    size_t n = static_cast<size_t>(height) * width;
+    bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
+    std::vector<std::vector<float>> best(components, std::vector<float>(n, 0.0f));
+    std::vector<std::vector<uint8_t>> known(components, std::vector<uint8_t>(n, 0));
+    std::vector<double> levelGain(levels, 0.0);
+
+    for (int32_t L = 0; L < levels; L++) {
+        Dequantiser d = dequantiser(L);
+        for (int32_t c = 0; c < components; c++) {
+            std::vector<float>& bestOf = best[c];
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(height, width, L, b);
+                double w = weight(c, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    int32_t rowFirst = 0, rowCount = 0;
+                    if (L > 0)
+                        childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        int32_t J;
+                        double g = gain(d, value(c, L, b, r, col), w, 0, &J);
+                        levelGain[L] += g;
+                        if (L > 0) {
+                            int32_t colFirst, colCount;
+                            childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst,
+                                      &colCount);
+                            for (int32_t i = 0; i < rowCount; i++)
+                                for (int32_t j = 0; j < colCount; j++)
+                                    g += bestOf[static_cast<size_t>(rowFirst + i) * width + colFirst + j];
+                        }
+                        bestOf[static_cast<size_t>(r) * width + col] = g > 0.0 ? static_cast<float>(g) : 0.0f;
+                    }
+                }
+            }
+        }
+    }
+
+    for (int32_t L = levels - 1; L >= 0; L--) {
+        Dequantiser d = dequantiser(L);
+        bool any = false;
+        for (int32_t c = 0; c < components; c++) {
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(height, width, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        size_t p = static_cast<size_t>(r) * width + col;
+                        bool coded = codeAll ? levelGain[L] > 0.0 : !known[c][p] && best[c][p] > 0.0f;
+                        if (!coded)
+                            continue;
+                        double v = value(c, L, b, r, col);
+                        int32_t J;
+                        gain(d, v, 0.0, 0, &J);
+                        record(&plan->component[c], p, d, v, J);
+                        any = true;
+                    }
+                }
+            }
+        }
+        plan->levelHasDetail[L] = any;
+        if (!any || L == 0)
+            continue;
+        // Children of every position left out at a level with detail are known zero.
+        for (int32_t c = 0; c < components; c++) {
+            const std::vector<int32_t>& index = plan->component[c].index;
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(height, width, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    int32_t rowFirst, rowCount;
+                    childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        if (index[static_cast<size_t>(r) * width + col] >= 0)
+                            continue;
+                        int32_t colFirst, colCount;
+                        childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
+                        for (int32_t i = 0; i < rowCount; i++)
+                            for (int32_t j = 0; j < colCount; j++)
+                                known[c][static_cast<size_t>(rowFirst + i) * width + colFirst + j] = 1;
+                    }
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+void planPicture(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                 const PlanSettings& settings, PicturePlan* plan)
+{
+    int32_t height = planes[0].height;
+    int32_t width = planes[0].width;
+    plan->height = height;
+    plan->width = width;
+    plan->components = components;
+    plan->levels = levels;
+    plan->levelHasDetail.assign(static_cast<size_t>(levels > 0 ? levels : 0), 0);
+    plan->clampedValues = 0;
+
+    int32_t R = levelSize(height, levels);
+    int32_t C = levelSize(width, levels);
+    double scale = 32.0 * std::ldexp(1.0, levels);
+    size_t n = static_cast<size_t>(height) * width;
+    for (int32_t c = 0; c < components; c++) {
+        ComponentPlan& cp = plan->component[c];
+        cp.lowest.resize(static_cast<size_t>(R) * C);
+        for (int32_t r = 0; r < R; r++)
+            for (int32_t col = 0; col < C; col++)
+                cp.lowest[static_cast<size_t>(r) * C + col]
+                    = quantiseLowest(scale * planes[c].row(r)[col], settings.quantStep, c);
+        cp.index.assign(n, -1);
+        cp.negative.assign(n, 0);
+        cp.mapCode.assign(n, 1);
+        cp.mapLevel = levels;
+    }
+    if (levels <= 0 || settings.mapCoder == 3)
+        return;
+
+    Planner planner;
+    planner.planes = planes;
+    planner.components = components;
+    planner.levels = levels;
+    planner.height = height;
+    planner.width = width;
+    planner.settings = settings;
+    detailErrorWeights(levels, &planner.weights);
+    Dequantiser d0 = planner.dequantiser(0);
+    double step = d0.fine && settings.fineSteps > 0 ? d0.fineStep : d0.quantStep;
+    planner.cost = settings.valueCost * step * step * planner.weights[0];
+    planner.maxJ = maxMagnitudeIndex(settings.decodeMode, settings.valueCoder, settings.quantStep,
+                                     settings.fineSteps);
+    if (!makeBandParityTables(&planner.rowCodes, &planner.colCodes, height, width, levels))
+        return;
+    if (settings.decodeMode == 0) {
+        for (int32_t c = 0; c < components; c++)
+            planner.planOnePass(c, &plan->component[c]);
+    } else {
+        planner.planProgressive(plan);
+    }
+    freeBandParityTables(planner.rowCodes, planner.colCodes);
+    plan->clampedValues = planner.clamped;
+}

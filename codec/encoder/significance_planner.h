@@ -1,0 +1,34 @@
+// Chooses, for every detail coefficient, whether it is coded and with which
+// magnitude index, under the zero-tree rules of each mode: in one-pass streams
+// a coded position makes its coarser ancestors coded too; in level-progressive
+// streams a position left out makes its finer descendants known zero. A
+// bottom-up pass over each tree weighs squared error against a fixed cost per
+// coded value; a top-down pass applies the rules.
+#pragma once
+#include <cstdint>
+
+#include "codec/encoder/coefficient_plan.h"
+#include "codec/encoder/forward_transform.h"
+
+struct PlanSettings {
+    int32_t decodeMode;
+    int32_t mapCoder;
+    int32_t valueCoder;
+    int32_t quantStep;
+    int32_t fineSteps;
+    int32_t magnitudeBoost;
+    double valueCost;   // cost of one coded value, in squared quantisation steps
+};
+
+// planes: the transformed components (lifting values, pixel units).
+void planPicture(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                 const PlanSettings& settings, PicturePlan* plan);
+
+// Children of coordinate x at the next finer level (level-progressive rule),
+// for case code k; last: x is the band's last row or column.
+void childSpan(int32_t k, int32_t x, bool last, int32_t* first, int32_t* count);
+
+// Largest magnitude index value coder `valueCoder` of mode `decodeMode` can
+// carry for quantStep (one-pass value coder 0 is limited per level instead).
+int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantStep,
+                          int32_t fineSteps);

@@ -1,0 +1,363 @@
+#include "tools/image_io.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const int32_t kMaxSide = 1 << 20;
+
+bool fail(std::string* error, const std::string& message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail(error, "cannot open " + path);
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return fail(error, "cannot read " + path);
+    return true;
+}
+
+// ---- PNG ----
+
+struct PngMemory {
+    const uint8_t* data;
+    size_t size;
+    size_t offset;
+};
+
+struct PngFailure {
+    jmp_buf jump;
+    char message[200];
+};
+
+void pngError(png_structp png, png_const_charp message)
+{
+    PngFailure* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
+    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    longjmp(failure->jump, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+void pngReadMemory(png_structp png, png_bytep out, png_size_t count)
+{
+    PngMemory* memory = static_cast<PngMemory*>(png_get_io_ptr(png));
+    if (count > memory->size - memory->offset)
+        png_error(png, "truncated PNG data");
+    std::memcpy(out, memory->data + memory->offset, count);
+    memory->offset += count;
+}
+
+// Decodes into *image. The row buffers belong to the caller, so that nothing
+// with a destructor is created in this frame after setjmp.
+bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8_t>* rowBytes,
+               std::vector<png_bytep>* rowPointers, std::string* error)
+{
+    PngFailure failure;
+    failure.message[0] = 0;
+    PngMemory memory{data, size, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
+    if (!png)
+        return fail(error, "out of memory reading PNG");
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return fail(error, "out of memory reading PNG");
+    }
+    if (setjmp(failure.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return fail(error, std::string("bad PNG: ") + failure.message);
+    }
+    png_set_read_fn(png, &memory, pngReadMemory);
+    png_read_info(png, info);
+    png_uint_32 width = png_get_image_width(png, info);
+    png_uint_32 height = png_get_image_height(png, info);
+    if (width == 0 || height == 0 || width > static_cast<png_uint_32>(kMaxSide)
+        || height > static_cast<png_uint_32>(kMaxSide))
+        png_error(png, "unsupported picture size");
+    png_set_expand(png);  // palettes to RGB, grey below 8 bits to 8 bits, tRNS to alpha
+    png_set_strip_alpha(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    int channels = png_get_channels(png, info);
+    int depth = png_get_bit_depth(png, info);
+    if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
+        png_error(png, "unsupported PNG sample layout");
+    size_t rowSize = png_get_rowbytes(png, info);
+    rowBytes->resize(rowSize * height);
+    rowPointers->resize(height);
+    for (png_uint_32 y = 0; y < height; y++)
+        (*rowPointers)[y] = rowBytes->data() + y * rowSize;
+    png_read_image(png, rowPointers->data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+
+    image->height = static_cast<int32_t>(height);
+    image->width = static_cast<int32_t>(width);
+    image->channels = channels;
+    image->maxValue = depth == 16 ? 65535 : 255;
+    size_t count = static_cast<size_t>(height) * width * channels;
+    image->samples.resize(count);
+    const uint8_t* in = rowBytes->data();
+    for (png_uint_32 y = 0; y < height; y++) {
+        const uint8_t* row = in + y * rowSize;
+        uint16_t* out = image->samples.data() + static_cast<size_t>(y) * width * channels;
+        size_t n = static_cast<size_t>(width) * channels;
+        if (depth == 16) {
+            for (size_t i = 0; i < n; i++)
+                out[i] = static_cast<uint16_t>((row[2 * i] << 8) | row[2 * i + 1]);
+        } else {
+            for (size_t i = 0; i < n; i++)
+                out[i] = row[i];
+        }
+    }
+    return true;
+}
+
+// ---- PGM / PPM ----
+
+struct PnmScanner {
+    const uint8_t* data;
+    size_t size;
+    size_t offset;
+
+    void skipSpaceAndComments()
+    {
+        while (offset < size) {
+            uint8_t c = data[offset];
+            if (c == '#') {
+                while (offset < size && data[offset] != '\n' && data[offset] != '\r')
+                    offset++;
+            } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+                offset++;
+            } else {
+                break;
+            }
+        }
+    }
+
+    // A decimal number up to `limit`; false when none is there or it is too large.
+    bool number(uint32_t limit, uint32_t* value)
+    {
+        skipSpaceAndComments();
+        if (offset >= size || data[offset] < '0' || data[offset] > '9')
+            return false;
+        uint64_t v = 0;
+        while (offset < size && data[offset] >= '0' && data[offset] <= '9') {
+            v = v * 10 + (data[offset] - '0');
+            if (v > limit)
+                return false;
+            offset++;
+        }
+        *value = static_cast<uint32_t>(v);
+        return true;
+    }
+};
+
+bool decodePnm(const uint8_t* data, size_t size, Image* image, std::string* error)
+{
+    char kind = static_cast<char>(data[1]);
+    bool plain = kind == '2' || kind == '3';
+    int32_t channels = (kind == '3' || kind == '6') ? 3 : 1;
+    PnmScanner scan{data, size, 2};
+    uint32_t width, height, maxValue;
+    if (!scan.number(kMaxSide, &width) || !scan.number(kMaxSide, &height)
+        || !scan.number(65535, &maxValue))
+        return fail(error, "bad PGM/PPM header");
+    if (width == 0 || height == 0 || maxValue == 0)
+        return fail(error, "bad PGM/PPM header: empty picture or zero maxval");
+    size_t count = static_cast<size_t>(width) * height * channels;
+    image->samples.assign(count, 0);
+    if (plain) {
+        for (size_t i = 0; i < count; i++) {
+            uint32_t v;
+            if (!scan.number(maxValue, &v))
+                return fail(error, "bad PGM/PPM data: missing or out-of-range sample");
+            image->samples[i] = static_cast<uint16_t>(v);
+        }
+    } else {
+        // Exactly one whitespace byte separates the header from the samples.
+        if (scan.offset >= size)
+            return fail(error, "bad PGM/PPM data: no samples");
+        scan.offset++;
+        size_t bytesPerSample = maxValue > 255 ? 2 : 1;
+        if ((size - scan.offset) / bytesPerSample < count)
+            return fail(error, "bad PGM/PPM data: truncated");
+        const uint8_t* p = data + scan.offset;
+        for (size_t i = 0; i < count; i++) {
+            uint32_t v = bytesPerSample == 2 ? (p[2 * i] << 8) | p[2 * i + 1] : p[i];
+            if (v > maxValue)
+                return fail(error, "bad PGM/PPM data: sample above maxval");
+            image->samples[i] = static_cast<uint16_t>(v);
+        }
+    }
+    image->height = static_cast<int32_t>(height);
+    image->width = static_cast<int32_t>(width);
+    image->channels = channels;
+    image->maxValue = static_cast<int32_t>(maxValue);
+    return true;
+}
+
+bool hasExtension(const std::string& path, const char* extension)
+{
+    size_t n = std::strlen(extension);
+    if (path.size() < n)
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = path[path.size() - n + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != extension[i])
+            return false;
+    }
+    return true;
+}
+
+bool checkImage(const Image& image, std::string* error)
+{
+    if ((image.channels != 1 && image.channels != 3) || image.height <= 0 || image.width <= 0
+        || image.maxValue <= 0 || image.maxValue > 65535
+        || image.samples.size()
+            != static_cast<size_t>(image.height) * image.width * image.channels)
+        return fail(error, "picture to write is malformed");
+    return true;
+}
+
+} // namespace
+
+int32_t imageBitDepth(const Image& image)
+{
+    int32_t bits = 0;
+    while (bits < 16 && (1 << bits) - 1 < image.maxValue)
+        bits++;
+    return bits;
+}
+
+bool readImageMemory(const uint8_t* data, size_t size, Image* image, std::string* error)
+{
+    static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size >= 8 && std::memcmp(data, kPngSignature, 8) == 0) {
+        std::vector<uint8_t> rowBytes;
+        std::vector<png_bytep> rowPointers;
+        return decodePng(data, size, image, &rowBytes, &rowPointers, error);
+    }
+    if (size >= 2 && data[0] == 'P' && (data[1] == '2' || data[1] == '3' || data[1] == '5' || data[1] == '6'))
+        return decodePnm(data, size, image, error);
+    return fail(error, "not a PNG, PGM or PPM picture");
+}
+
+bool readImage(const std::string& path, Image* image, std::string* error)
+{
+    std::vector<uint8_t> bytes;
+    if (!readFile(path, &bytes, error))
+        return false;
+    if (!readImageMemory(bytes.data(), bytes.size(), image, error)) {
+        if (error)
+            *error = path + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+bool writePng(const std::string& path, const Image& image, std::string* error)
+{
+    if (!checkImage(image, error))
+        return false;
+    bool deep = image.maxValue > 255;
+    int32_t bytesPerSample = deep ? 2 : 1;
+    size_t rowSize = static_cast<size_t>(image.width) * image.channels * bytesPerSample;
+    std::vector<uint8_t> bytes(rowSize * image.height);
+    for (size_t i = 0; i < image.samples.size(); i++) {
+        uint16_t v = image.samples[i];
+        if (deep) {
+            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
+            bytes[2 * i + 1] = static_cast<uint8_t>(v);
+        } else {
+            bytes[i] = static_cast<uint8_t>(v);
+        }
+    }
+    std::vector<png_bytep> rows(image.height);
+    for (int32_t y = 0; y < image.height; y++)
+        rows[y] = bytes.data() + y * rowSize;
+
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return fail(error, "cannot create " + path);
+    PngFailure failure;
+    failure.message[0] = 0;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+        std::fclose(file);
+        return fail(error, "out of memory writing PNG");
+    }
+    if (setjmp(failure.jump)) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return fail(error, "cannot write " + path + ": " + failure.message);
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, image.width, image.height, deep ? 16 : 8,
+                 image.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (std::fclose(file) != 0)
+        return fail(error, "cannot write " + path);
+    return true;
+}
+
+bool writePnm(const std::string& path, const Image& image, std::string* error)
+{
+    if (!checkImage(image, error))
+        return false;
+    std::ofstream out(path, std::ios::binary);
+    if (!out)
+        return fail(error, "cannot create " + path);
+    out << (image.channels == 3 ? "P6" : "P5") << "\n" << image.width << " " << image.height << "\n"
+        << image.maxValue << "\n";
+    bool deep = image.maxValue > 255;
+    std::vector<uint8_t> bytes(image.samples.size() * (deep ? 2 : 1));
+    for (size_t i = 0; i < image.samples.size(); i++) {
+        uint16_t v = image.samples[i];
+        if (deep) {
+            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
+            bytes[2 * i + 1] = static_cast<uint8_t>(v);
+        } else {
+            bytes[i] = static_cast<uint8_t>(v);
+        }
+    }
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        return fail(error, "cannot write " + path);
+    return true;
+}
+
+bool writeImage(const std::string& path, const Image& image, std::string* error)
+{
+    if (hasExtension(path, ".png"))
+        return writePng(path, image, error);
+    if (hasExtension(path, ".pgm") || hasExtension(path, ".ppm")) {
+        bool colour = image.channels == 3;
+        if (colour != hasExtension(path, ".ppm"))
+            return fail(error, path + ": use .ppm for colour and .pgm for grey pictures");
+        return writePnm(path, image, error);
+    }
+    return fail(error, path + ": unknown picture type (use .png, .pgm or .ppm)");
+}
