@@ -2,6 +2,7 @@
 
 #include "codec/core/alloc.h"
 
+#include <bit>
 #include <cstring>
 
 BitReader* createBitReader(uint32_t bufferSize)
@@ -47,8 +48,7 @@ void releaseBitReader(BitReader* reader)
     freeChecked(reader);
 }
 
-// Makes a new byte current; false when the data ended (endOfData is then set).
-static inline bool fetchByte(BitReader* reader)
+bool fetchReaderByte(BitReader* reader)
 {
     if (reader->byteSource) {
         reader->cursor++;
@@ -69,34 +69,22 @@ static inline bool fetchByte(BitReader* reader)
     return true;
 }
 
+// Takes the bits of the current byte in groups. The mask marks the highest
+// bit left; 128 before a fetch means none are left, after it all eight.
 uint32_t readBits(BitReader* reader, int n)
 {
-    if (n <= 0)
-        return 0;
     uint32_t result = 0;
-    uint32_t bitValue = 1u << (n - 1);
-    for (int i = 0; i < n; i++) {
-        if (reader->mask == 128 && !fetchByte(reader))
+    while (n > 0) {
+        if (reader->mask == 128 && !fetchReaderByte(reader))
             return 0;
-        if (reader->currentByte & reader->mask)
-            result |= bitValue;
-        bitValue >>= 1;
-        reader->mask >>= 1;
-        if (reader->mask == 0)
-            reader->mask = 128;
+        const int left = std::bit_width(static_cast<unsigned>(reader->mask));
+        const int take = n < left ? n : left;
+        const uint32_t bits = (reader->currentByte >> (left - take)) & ((1u << take) - 1u);
+        result = (result << take) | bits;
+        n -= take;
+        reader->mask = static_cast<uint8_t>(take == left ? 128 : 1u << (left - take - 1));
     }
     return result;
-}
-
-uint32_t readBit(BitReader* reader)
-{
-    if (reader->mask == 128 && !fetchByte(reader))
-        return 0;
-    uint32_t bit = (reader->currentByte & reader->mask) ? 1 : 0;
-    reader->mask >>= 1;
-    if (reader->mask == 0)
-        reader->mask = 128;
-    return bit;
 }
 
 static void emitByte(BitReader* writer)

@@ -26,8 +26,23 @@ void releaseBitReader(BitReader* reader);
 
 // n is 0..31; a read of 0 bits consumes nothing.
 uint32_t readBits(BitReader* reader, int n);
-uint32_t readBit(BitReader* reader);
+inline uint32_t readBit(BitReader* reader);
+
+// Makes a new byte current; false when the data ended (endOfData is then set).
+bool fetchReaderByte(BitReader* reader);
 
 int32_t writeBits(BitReader* writer, int n, uint32_t value);
 void writeBit(BitReader* writer, uint32_t bit);
 void flushBitWriter(BitReader* writer);
+
+// Inline: the entropy decoders take most of their input one bit at a time.
+inline uint32_t readBit(BitReader* reader)
+{
+    if (reader->mask == 128 && !fetchReaderByte(reader))
+        return 0;
+    uint32_t bit = (reader->currentByte & reader->mask) ? 1 : 0;
+    reader->mask >>= 1;
+    if (reader->mask == 0)
+        reader->mask = 128;
+    return bit;
+}

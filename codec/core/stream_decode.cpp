@@ -1,2 +1,78 @@
+#include "codec/core/alloc.h"
+#include "codec/core/array2d.h"
 #include "codec/core/decoder.h"
-// Placeholder: the entry points land with the header reader.
+#include "codec/core/render.h"
+#include "codec/core/stream_header.h"
+#include "codec/onepass/one_pass_driver.h"
+#include "codec/progressive/level_progressive_driver.h"
+
+void streamDecode(DecodeSession* session)
+{
+    int32_t status = readStreamHeader(session);
+    if (status != ZR_OK) {
+        session->status = status;
+        return;
+    }
+    session->status = ZR_OK;
+    session->phase = PHASE_NONE;
+
+    status = checkStreamHeader(session);
+    if (status != ZR_OK) {
+        session->status = status;
+        return;
+    }
+    // Low-memory mode needs 8-bit output, no stretch, and a level-1 grid that
+    // holds the lowest band.
+    if (session->bitsPerSample > 8 || session->contrastStretch > 0 || session->levels < 1)
+        session->halfSize = 0;
+
+    // Each allocation below is checked on its own; a declared picture whose
+    // whole footprint exceeds the limit is refused before any of them, as the
+    // system would otherwise overcommit and be killed while decoding.
+    if (pictureMemoryBytes(session) > allocLimit()) {
+        session->status = ZR_OUT_OF_MEMORY;
+        return;
+    }
+
+    int32_t height = session->height;
+    int32_t width = session->width;
+    int32_t components = session->components;
+    if (session->halfSize)
+        session->planes = makePlanes(height / 2 + 1, width / 2 + 1, components);
+    else
+        session->planes = makePlanes(height, width, components);
+    if (!session->planes) {
+        session->status = ZR_OUT_OF_MEMORY;
+        return;
+    }
+    int32_t bytesPerSample = (components == 1 && session->bitsPerSample > 8) ? 2 : 1;
+    session->pixelPlanes = makePixelArrays(height, bytesPerSample * width, components);
+    if (!session->pixelPlanes) {
+        freePlanes(session->planes, components);
+        session->planes = nullptr;
+        session->status = ZR_OUT_OF_MEMORY;
+        return;
+    }
+
+    if (session->decodeMode == 1) {
+        decodeLevelProgressive(session);
+        if (session->status == ZR_NO_PARTIAL_YET)
+            session->status = ZR_OK;
+    } else {
+        session->phase = PHASE_ONE_PASS;
+        decodeOnePass(session);
+        if (session->status == ZR_NO_PARTIAL_ONE_PASS)
+            session->status = ZR_OK;
+    }
+    session->phase = PHASE_DONE;
+
+    if (session->status == ZR_OK && session->halfSize == 0) {
+        // Without its tone table the pixel block would be left unwritten.
+        if (!renderPlanes(session->planes, session->pixelPlanes[0][0], height, width,
+                          session->bitsPerSample, components, session->meanLevel,
+                          session->contrastStretch))
+            session->status = ZR_OUT_OF_MEMORY;
+    }
+    freePlanes(session->planes, components);
+    session->planes = nullptr;
+}

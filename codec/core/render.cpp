@@ -1,0 +1,170 @@
+#include "codec/core/render.h"
+
+#include "codec/core/alloc.h"
+#include "codec/core/geometry.h"
+
+namespace {
+
+inline int32_t wrapAdd(int32_t a, int32_t b)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+inline int32_t wrapSub(int32_t a, int32_t b)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+inline int32_t wrapMul(int32_t a, int32_t b)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
+// Final 8-bit rule: +16 rounding, 8192 and above is white.
+inline uint8_t finalByte(int32_t sample, const int16_t* table)
+{
+    int32_t s = wrapAdd(sample, 16);
+    if (s >= 8192)
+        return 255;
+    if (s < 0)
+        return 0;
+    return static_cast<uint8_t>(table[s >> 5]);
+}
+
+void renderFinalGray8(const Plane plane, uint8_t* out, int32_t height, int32_t width, const int16_t* table)
+{
+    for (int32_t i = 0; i < height; i++) {
+        const int32_t* row = plane[i];
+        for (int32_t j = 0; j < width; j++)
+            *out++ = finalByte(row[j], table);
+    }
+}
+
+void renderFinalGrayDeep(const Plane plane, uint8_t* out, int32_t height, int32_t width,
+                         int32_t bitsPerSample, const int16_t* table)
+{
+    uint16_t top = static_cast<uint16_t>((1u << bitsPerSample) - 1);
+    int32_t limit = static_cast<int32_t>(1u << (bitsPerSample + 5));
+    for (int32_t i = 0; i < height; i++) {
+        const int32_t* row = plane[i];
+        for (int32_t j = 0; j < width; j++) {
+            int32_t s = row[j];
+            uint16_t value;
+            if (s >= limit)
+                value = top;
+            else if (s < 0)
+                value = 0;
+            else
+                value = static_cast<uint16_t>(table[s >> 5]);
+            *out++ = static_cast<uint8_t>(value & 0xff);
+            *out++ = static_cast<uint8_t>(value >> 8);
+        }
+    }
+}
+
+void renderFinalColour(const Plane* planes, uint8_t* out, int32_t height, int32_t width, const int16_t* table)
+{
+    for (int32_t i = 0; i < height; i++) {
+        const int32_t* r0 = planes[0][i];
+        const int32_t* r1 = planes[1][i];
+        const int32_t* r2 = planes[2][i];
+        for (int32_t j = 0; j < width; j++) {
+            *out++ = finalByte(r0[j], table);
+            *out++ = finalByte(r1[j], table);
+            *out++ = finalByte(r2[j], table);
+        }
+    }
+}
+
+// Partial rule: v = sample >> shift, no rounding; v >= N is white.
+inline uint16_t partialValue(int32_t sample, int32_t shift, int32_t N, const int16_t* table)
+{
+    int32_t v = sample >> shift;
+    if (v >= N)
+        return static_cast<uint16_t>(N - 1);
+    if (v < 0)
+        return 0;
+    return static_cast<uint16_t>(table[v]);
+}
+
+} // namespace
+
+void makeToneTable(int16_t* table, int32_t bitsPerSample, int32_t meanLevel, int32_t contrastStretch)
+{
+    int32_t N = static_cast<int32_t>(1u << bitsPerSample);
+    if (contrastStretch == 0) {
+        for (int32_t i = 0; i < N; i++)
+            table[i] = static_cast<int16_t>(i);
+        return;
+    }
+    int32_t gain = wrapAdd(contrastStretch, 1);
+    for (int32_t i = 0; i < N; i++) {
+        int32_t v = wrapAdd(wrapMul(wrapSub(i, meanLevel), gain), N / 2);
+        if (v < 0)
+            v = 0;
+        else if (v > N - 1)
+            v = N - 1;
+        table[i] = static_cast<int16_t>(v);
+    }
+}
+
+uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width,
+                      int32_t bitsPerSample, int32_t components, int32_t meanLevel,
+                      int32_t contrastStretch)
+{
+    size_t entries = static_cast<size_t>(1) << bitsPerSample;
+    int16_t* table = static_cast<int16_t*>(allocChecked(entries * sizeof(int16_t)));
+    if (!table)
+        return nullptr;
+    makeToneTable(table, bitsPerSample, meanLevel, contrastStretch);
+    if (components == 1 && bitsPerSample > 8)
+        renderFinalGrayDeep(planes[0], out, height, width, bitsPerSample, table);
+    else if (components == 1)
+        renderFinalGray8(planes[0], out, height, width, table);
+    else
+        renderFinalColour(planes, out, height, width, table);
+    freeChecked(table);
+    return out;
+}
+
+uint8_t* renderPartial(Plane* planes, uint8_t* out, int32_t height, int32_t width,
+                       int32_t bitsPerSample, int32_t components, int32_t L,
+                       const int16_t* toneTable)
+{
+    int32_t rows = levelSize(height, L);
+    int32_t cols = levelSize(width, L);
+    bool deep = components == 1 && bitsPerSample > 8;
+    size_t bytesPerPixel = components == 1 ? (deep ? 2 : 1) : 3;
+    if (!out) {
+        out = static_cast<uint8_t*>(allocChecked(static_cast<size_t>(rows) * static_cast<size_t>(cols) * bytesPerPixel));
+        if (!out)
+            return nullptr;
+    }
+    // An arithmetic shift by 31 already gives the result of any larger one.
+    int32_t shift = L + 5 > 31 ? 31 : L + 5;
+    int32_t N = static_cast<int32_t>(1u << bitsPerSample);
+    uint8_t* p = out;
+    if (components == 1) {
+        for (int32_t i = 0; i < rows; i++) {
+            const int32_t* row = planes[0][i];
+            for (int32_t j = 0; j < cols; j++) {
+                uint16_t value = partialValue(row[j], shift, N, toneTable);
+                *p++ = static_cast<uint8_t>(value & 0xff);
+                if (deep)
+                    *p++ = static_cast<uint8_t>(value >> 8);
+            }
+        }
+        return out;
+    }
+    for (int32_t i = 0; i < rows; i++) {
+        const int32_t* r0 = planes[0][i];
+        const int32_t* r1 = planes[1][i];
+        const int32_t* r2 = planes[2][i];
+        for (int32_t j = 0; j < cols; j++) {
+            *p++ = static_cast<uint8_t>(partialValue(r0[j], shift, N, toneTable) & 0xff);
+            *p++ = static_cast<uint8_t>(partialValue(r1[j], shift, N, toneTable) & 0xff);
+            *p++ = static_cast<uint8_t>(partialValue(r2[j], shift, N, toneTable) & 0xff);
+        }
+    }
+    return out;
+}

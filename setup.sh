@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests, the tools and CI
+# need. Quick and quiet when everything is already installed.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ g++-multilib
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+  clang libclang-rt-14-dev llvm
+  g++-mingw-w64-i686
+  libjpeg-turbo-progs libopenjp2-tools netpbm hyperfine
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null || true)
+  [[ $status == ii* ]] || missing+=("$package")
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup.sh: missing packages: ${missing[*]}" >&2
+  echo "Install them as root with:" >&2
+  echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup.sh: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

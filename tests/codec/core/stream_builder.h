@@ -1,0 +1,91 @@
+// Builds small test streams with the codec's own bit writer.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "codec/core/bit_reader.h"
+
+// Collects the bits written through a sink-mode BitReader.
+class BitSink {
+public:
+    BitSink()
+    {
+        writer_ = BitReader{};
+        writer_.mask = 128;
+        writer_.byteSource = &BitSink::store;
+        writer_.buffer = reinterpret_cast<uint8_t*>(this);
+    }
+    BitSink(const BitSink&) = delete;
+    BitSink& operator=(const BitSink&) = delete;
+
+    BitSink& bits(int n, uint32_t value)
+    {
+        writeBits(&writer_, n, value);
+        return *this;
+    }
+    BitSink& unary(int count)
+    {
+        for (int i = 0; i < count; i++)
+            writeBit(&writer_, 1);
+        writeBit(&writer_, 0);
+        return *this;
+    }
+    // Pads the last byte with zero bits and returns everything written.
+    std::vector<uint8_t> finish()
+    {
+        flushBitWriter(&writer_);
+        return bytes_;
+    }
+
+private:
+    static int32_t store(void* context, uint32_t* slot)
+    {
+        reinterpret_cast<BitSink*>(context)->bytes_.push_back(static_cast<uint8_t>(*slot));
+        return 0;
+    }
+    BitReader writer_;
+    std::vector<uint8_t> bytes_;
+};
+
+struct HeaderFields {
+    uint32_t magic0 = 0x5A;
+    uint32_t magic1 = 0x52;
+    uint32_t version = 2;
+    uint32_t height = 64;
+    uint32_t width = 64;
+    uint32_t bitsPerSample = 8;
+    bool colour = false;
+    bool shortStep = true;
+    uint32_t quantStep = 8;
+    uint32_t decodeMode = 0;
+    uint32_t mapCoder = 0;
+    uint32_t valueCoder = 1;
+    int fineSteps = 0;
+    int contrastStretch = 0;
+    int magnitudeBoost = 0;
+    bool trailer = false;
+    uint32_t extension1 = 0;
+    uint32_t extension2 = 0;
+    uint32_t extension3 = 0;
+};
+
+inline void writeHeader(BitSink& sink, const HeaderFields& h)
+{
+    sink.bits(8, h.magic0).bits(8, h.magic1).bits(8, h.version);
+    sink.bits(8, h.height >> 8).bits(8, h.height & 0xff);
+    sink.bits(8, h.width >> 8).bits(8, h.width & 0xff);
+    sink.bits(5, h.bitsPerSample).bits(1, h.colour ? 1 : 0).bits(1, h.shortStep ? 1 : 0);
+    sink.bits(h.shortStep ? 8 : 16, h.quantStep);
+    sink.bits(2, h.decodeMode).bits(2, h.mapCoder).bits(2, h.valueCoder);
+    sink.unary(h.fineSteps).unary(h.contrastStretch).unary(h.magnitudeBoost);
+    sink.bits(1, h.trailer ? 1 : 0);
+    if (h.trailer)
+        sink.bits(8, h.extension1).bits(8, h.extension2).bits(3, h.extension3);
+}
+
+inline std::vector<uint8_t> makeHeader(const HeaderFields& h)
+{
+    BitSink sink;
+    writeHeader(sink, h);
+    return sink.finish();
+}

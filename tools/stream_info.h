@@ -1,0 +1,29 @@
+// Header inspection for the command-line tools: reads and checks a stream's
+// header without decoding the picture.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "codec/core/session.h"
+
+struct StreamInfo {
+    DecodeSession header{};   // header fields and levels; nothing allocated
+    int32_t status = 0;       // what decodeStart would refuse with, or 0
+    bool endsInHeader = false; // the data ended before the header did
+    int64_t headerBits = 0;   // bits the magic and header took
+    std::string reason;       // one line, empty when accepted
+};
+
+// Inspects the stream that `bits` delivers; reads only the header.
+StreamInfo inspectStream(BitReader* bits);
+StreamInfo inspectBytes(const uint8_t* data, size_t size);
+// Reads the header from the file as a byte source. False (with `error` set)
+// when the file cannot be opened.
+bool inspectFile(const char* path, StreamInfo* info, std::string* error);
+
+// A one-line reason for a refusal status, from the header that caused it.
+std::string refusalReason(const DecodeSession& header, int32_t status);
+
+// Prints the header fields by name, the derived levels, and the verdict.
+void printStreamInfo(FILE* out, const char* name, const StreamInfo& info);
