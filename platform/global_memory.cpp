@@ -28,10 +28,15 @@ GlobalHeap& heap()
     return *h;
 }
 
+// The block of a handle; null, with ERROR_INVALID_HANDLE set, for a handle
+// that names none.
 GlobalBlock* findBlock(GlobalHeap& h, HGLOBAL memory)
 {
     auto it = h.blocks.find(memory);
-    return it == h.blocks.end() ? nullptr : &it->second;
+    if (it != h.blocks.end())
+        return &it->second;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
 }
 
 } // namespace
@@ -75,10 +80,8 @@ LPVOID WINAPI GlobalLock(HGLOBAL memory)
     GlobalHeap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     GlobalBlock* block = findBlock(h, memory);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!block)
         return nullptr;
-    }
     if (block->flags & GMEM_MOVEABLE)
         block->lockCount++;
     return block->data;
@@ -89,10 +92,8 @@ BOOL WINAPI GlobalUnlock(HGLOBAL memory)
     GlobalHeap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     GlobalBlock* block = findBlock(h, memory);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!block)
         return FALSE;
-    }
     if (block->lockCount == 0) {
         SetLastError(ERROR_NOT_LOCKED);
         return FALSE;
@@ -110,10 +111,8 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL memory)
     GlobalHeap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     GlobalBlock* block = findBlock(h, memory);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!block)
         return memory;
-    }
     if (block->data != memory)
         std::free(memory);
     std::free(block->data);
@@ -126,10 +125,8 @@ SIZE_T WINAPI GlobalSize(HGLOBAL memory)
     GlobalHeap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     GlobalBlock* block = findBlock(h, memory);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!block)
         return 0;
-    }
     return block->size;
 }
 

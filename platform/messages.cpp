@@ -129,11 +129,9 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     }
     WindowState& s = windowState();
     std::unique_lock<std::mutex> hold(s.lock);
-    Window* w = findWindow(s, window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findWindowOrFail(s, window, false);
+    if (!w)
         return FALSE;
-    }
     if (w->remote) {
         RemoteWindow remote{w->remoteAddress, w->remoteHandle, w->remoteProcess};
         hold.unlock();
@@ -156,13 +154,7 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
-    MSG msg{};
-    msg.message = message;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    msg.time = messageTime();
-    q->posted.push_back(msg);
-    q->wake.notify_all();
+    postToQueue(q, nullptr, message, wParam, lParam);
     return TRUE;
 }
 
@@ -171,11 +163,9 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     currentQueue();
     WindowState& s = windowState();
     std::unique_lock<std::mutex> hold(s.lock);
-    Window* w = findWindow(s, window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findWindowOrFail(s, window, false);
+    if (!w)
         return 0;
-    }
     if (w->remote) {
         RemoteWindow remote{w->remoteAddress, w->remoteHandle, w->remoteProcess};
         hold.unlock();

@@ -139,11 +139,9 @@ BOOL WINAPI DestroyWindow(HWND window)
     WindowState& s = windowState();
     {
         std::lock_guard<std::mutex> hold(s.lock);
-        Window* w = localWindow(s, window);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* w = findWindowOrFail(s, window, true);
+        if (!w)
             return FALSE;
-        }
         if (w->threadId != GetCurrentThreadId()) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
@@ -163,11 +161,9 @@ BOOL WINAPI ShowWindow(HWND window, int command)
 {
     WindowState& s = windowState();
     std::lock_guard<std::mutex> hold(s.lock);
-    Window* w = localWindow(s, window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findWindowOrFail(s, window, true);
+    if (!w)
         return FALSE;
-    }
     BOOL wasVisible = w->visible ? TRUE : FALSE;
     w->visible = command != SW_HIDE;
     return wasVisible;
@@ -199,11 +195,9 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 {
     WindowState& s = windowState();
     std::lock_guard<std::mutex> hold(s.lock);
-    Window* w = findWindow(s, window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findWindowOrFail(s, window, false);
+    if (!w)
         return 0;
-    }
     if (processId)
         *processId = w->remote ? w->remoteProcess : GetCurrentProcessId();
     // Threads of other processes are not known.

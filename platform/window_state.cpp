@@ -82,6 +82,15 @@ ThreadQueue* findQueue(WindowState& s, DWORD threadId)
     return it == s.queues.end() ? nullptr : it->second;
 }
 
+Window* findWindowOrFail(WindowState& s, HWND handle, bool localOnly)
+{
+    Window* w = findWindow(s, handle);
+    if (w && !(localOnly && w->remote))
+        return w;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+}
+
 bool handleOneSent(WindowState& s, ThreadQueue* queue, std::unique_lock<std::mutex>& hold)
 {
     if (queue->sent.empty())
@@ -126,15 +135,20 @@ bool postToWindow(WindowState& s, Window* window, UINT message, WPARAM wParam, L
     ThreadQueue* target = findQueue(s, window->threadId);
     if (!target)
         return false;
+    postToQueue(target, window->handle, message, wParam, lParam);
+    return true;
+}
+
+void postToQueue(ThreadQueue* queue, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     MSG msg{};
-    msg.hwnd = window->handle;
+    msg.hwnd = window;
     msg.message = message;
     msg.wParam = wParam;
     msg.lParam = lParam;
     msg.time = messageTime();
-    target->posted.push_back(msg);
-    target->wake.notify_all();
-    return true;
+    queue->posted.push_back(msg);
+    queue->wake.notify_all();
 }
 
 bool carriesPointers(UINT message)

@@ -74,6 +74,9 @@ ThreadQueue* currentQueue();
 // Lookups with the lock held.
 Window* findWindow(WindowState& s, HWND handle);
 ThreadQueue* findQueue(WindowState& s, DWORD threadId);
+// findWindow for the calls that fail on a handle naming no window (or, with
+// localOnly, a window of another process): sets ERROR_INVALID_WINDOW_HANDLE.
+Window* findWindowOrFail(WindowState& s, HWND handle, bool localOnly);
 
 // Handles one message sent to `queue`'s thread, if any is waiting; the lock is
 // released while the window procedure runs. Returns false when none waited.
@@ -84,6 +87,8 @@ bool handleOneSent(WindowState& s, ThreadQueue* queue, std::unique_lock<std::mut
 LRESULT sendToThread(WindowState& s, Window* window, UINT message, WPARAM wParam, LPARAM lParam,
                      std::unique_lock<std::mutex>& hold);
 
+// Appends a posted message to a queue.
+void postToQueue(ThreadQueue* queue, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Appends a posted message to the queue of the window's thread.
 bool postToWindow(WindowState& s, Window* window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -211,6 +211,26 @@ bool decodePnm(const uint8_t* data, size_t size, Image* image, std::string* erro
     return true;
 }
 
+// The samples as PNG and PNM store them: one byte each, or two (high
+// first) when maxValue needs more than 8 bits.
+std::vector<uint8_t> sampleBytes(const Image& image)
+{
+    bool deep = image.maxValue > 255;
+    std::vector<uint8_t> bytes(image.samples.size() * (deep ? 2 : 1));
+    for (size_t i = 0; i < image.samples.size(); i++) {
+        uint16_t v = image.samples[i];
+        if (deep) {
+            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
+            bytes[2 * i + 1] = static_cast<uint8_t>(v);
+        } else {
+            bytes[i] = static_cast<uint8_t>(v);
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
 bool hasExtension(const std::string& path, const char* extension)
 {
     size_t n = std::strlen(extension);
@@ -235,8 +255,6 @@ bool checkImage(const Image& image, std::string* error)
         return fail(error, "picture to write is malformed");
     return true;
 }
-
-} // namespace
 
 int32_t imageBitDepth(const Image& image)
 {
@@ -277,18 +295,8 @@ bool writePng(const std::string& path, const Image& image, std::string* error)
     if (!checkImage(image, error))
         return false;
     bool deep = image.maxValue > 255;
-    int32_t bytesPerSample = deep ? 2 : 1;
-    size_t rowSize = static_cast<size_t>(image.width) * image.channels * bytesPerSample;
-    std::vector<uint8_t> bytes(rowSize * image.height);
-    for (size_t i = 0; i < image.samples.size(); i++) {
-        uint16_t v = image.samples[i];
-        if (deep) {
-            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
-            bytes[2 * i + 1] = static_cast<uint8_t>(v);
-        } else {
-            bytes[i] = static_cast<uint8_t>(v);
-        }
-    }
+    size_t rowSize = static_cast<size_t>(image.width) * image.channels * (deep ? 2 : 1);
+    std::vector<uint8_t> bytes = sampleBytes(image);
     std::vector<png_bytep> rows(image.height);
     for (int32_t y = 0; y < image.height; y++)
         rows[y] = bytes.data() + y * rowSize;
@@ -332,17 +340,7 @@ bool writePnm(const std::string& path, const Image& image, std::string* error)
         return fail(error, "cannot create " + path);
     out << (image.channels == 3 ? "P6" : "P5") << "\n" << image.width << " " << image.height << "\n"
         << image.maxValue << "\n";
-    bool deep = image.maxValue > 255;
-    std::vector<uint8_t> bytes(image.samples.size() * (deep ? 2 : 1));
-    for (size_t i = 0; i < image.samples.size(); i++) {
-        uint16_t v = image.samples[i];
-        if (deep) {
-            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
-            bytes[2 * i + 1] = static_cast<uint8_t>(v);
-        } else {
-            bytes[i] = static_cast<uint8_t>(v);
-        }
-    }
+    std::vector<uint8_t> bytes = sampleBytes(image);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         return fail(error, "cannot write " + path);

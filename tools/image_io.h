@@ -24,6 +24,13 @@ int32_t imageBitDepth(const Image& image);
 bool readImage(const std::string& path, Image* image, std::string* error);
 bool readImageMemory(const uint8_t* data, size_t size, Image* image, std::string* error);
 
+// True when path ends in `extension` (given in lower case), in any case.
+bool hasExtension(const std::string& path, const char* extension);
+
+// False, with a reason in *error, for a picture the writers cannot write:
+// not grey or colour, empty, maxValue outside 1..65535, or samples missing.
+bool checkImage(const Image& image, std::string* error);
+
 // Writes by extension: .png (8 or 16 bits as maxValue needs), .pgm, .ppm.
 bool writeImage(const std::string& path, const Image& image, std::string* error);
 bool writePng(const std::string& path, const Image& image, std::string* error);

@@ -1,7 +1,6 @@
 #include "tools/image_write.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -11,21 +10,6 @@ bool fail(std::string* error, const std::string& message)
     if (error)
         *error = message;
     return false;
-}
-
-bool endsWith(const std::string& path, const char* extension)
-{
-    size_t n = std::strlen(extension);
-    if (path.size() < n)
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        char c = path[path.size() - n + i];
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-        if (c != extension[i])
-            return false;
-    }
-    return true;
 }
 
 void put16(std::vector<uint8_t>& out, uint32_t v)
@@ -96,10 +80,8 @@ bool pixelBlockToImage(const PixelBlock& block, bool fullRange, Image* image, st
 
 bool writeBmp(const std::string& path, const Image& image, std::string* error)
 {
-    if ((image.channels != 1 && image.channels != 3) || image.height <= 0 || image.width <= 0
-        || image.maxValue <= 0 || image.maxValue > 65535
-        || image.samples.size() != size_t(image.height) * size_t(image.width) * size_t(image.channels))
-        return fail(error, "picture to write is malformed");
+    if (!checkImage(image, error))
+        return false;
     uint64_t stride = (uint64_t(image.width) * uint64_t(image.channels) + 3) & ~uint64_t(3);
     uint32_t paletteBytes = image.channels == 1 ? 256 * 4 : 0;
     uint32_t offset = 14 + 40 + paletteBytes;
@@ -155,22 +137,22 @@ bool writeBmp(const std::string& path, const Image& image, std::string* error)
 
 bool isPictureName(const std::string& path)
 {
-    return endsWith(path, ".png") || endsWith(path, ".pgm") || endsWith(path, ".ppm") || endsWith(path, ".bmp");
+    return hasExtension(path, ".png") || hasExtension(path, ".pgm") || hasExtension(path, ".ppm") || hasExtension(path, ".bmp");
 }
 
 bool writePicture(const std::string& path, const PixelBlock& block, std::string* error)
 {
     if (!isPictureName(path))
         return fail(error, path + ": unknown picture type (use .png, .pgm, .ppm or .bmp)");
-    bool png = endsWith(path, ".png");
+    bool png = hasExtension(path, ".png");
     Image image;
     if (!pixelBlockToImage(block, png, &image, error))
         return false;
-    if (endsWith(path, ".bmp"))
+    if (hasExtension(path, ".bmp"))
         return writeBmp(path, image, error);
     if (png)
         return writePng(path, image, error);
-    if (endsWith(path, ".ppm") != (block.channels == 3))
+    if (hasExtension(path, ".ppm") != (block.channels == 3))
         return fail(error, path + (block.channels == 3 ? ": a colour picture needs .ppm" : ": a grey picture needs .pgm"));
     return writePnm(path, image, error);
 }

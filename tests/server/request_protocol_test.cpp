@@ -15,13 +15,10 @@ const ByteSourceFn clientByteSource = reinterpret_cast<ByteSourceFn>(static_cast
 TEST_F(ServerTest, SynchronousDecodeKeepsFrameUntilReleased)
 {
     std::vector<uint8_t> stream = makeTestStream({.height = 40, .width = 30, .colour = true});
-    StreamSource source = {stream.data(), int32_t(stream.size()), 0, 0};
-    DecodeOptions options = {};
-    FrameInfo frame = {};
-    frame.format = 1;
-    DecodeRequest request = {&source, &options, &frame};
+    SyncDecode decode(stream, 1);
+    FrameInfo& frame = decode.frame;
 
-    ASSERT_EQ(sendRequest(window, REQUEST_DECODE, &request), 0);
+    ASSERT_EQ(sendRequest(window, REQUEST_DECODE, &decode.request), 0);
     EXPECT_EQ(frame.height, 40);
     EXPECT_EQ(frame.width, 30);
     EXPECT_EQ(frame.isColour, 1u);
@@ -46,14 +43,10 @@ TEST_F(ServerTest, RefusedStreamReturnsItsStatusWithoutFrame)
     std::vector<uint8_t> badVersion = stream;
     badVersion[2] = 1;
     for (auto& [bytes, status] : {std::pair{badMagic, 1}, std::pair{badVersion, 2}}) {
-        StreamSource source = {bytes.data(), int32_t(bytes.size()), 0, 0};
-        DecodeOptions options = {};
-        FrameInfo frame = {};
-        frame.format = 3;
-        DecodeRequest request = {&source, &options, &frame};
-        EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &request), status);
-        EXPECT_EQ(frame.frameMemory, nullptr);
-        EXPECT_EQ(frame.pixels, nullptr);
+        SyncDecode decode(bytes, 3);
+        EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &decode.request), status);
+        EXPECT_EQ(decode.frame.frameMemory, nullptr);
+        EXPECT_EQ(decode.frame.pixels, nullptr);
     }
 }
 
@@ -64,20 +57,17 @@ TEST_F(ServerTest, SynchronousDecodeIgnoresByteSource)
     std::vector<uint8_t> stream = makeTestStream({.height = 48, .width = 48});
     std::vector<uint8_t> expected = referenceFrame(stream);
 
-    StreamSource source = {stream.data(), int32_t(stream.size()), 0, 77};
-    DecodeOptions options = {};
-    options.byteSource = clientByteSource;
-    options.sourceContext = &source;
-    FrameInfo frame = {};
-    frame.format = 1;
-    DecodeRequest request = {&source, &options, &frame};
-    ASSERT_EQ(sendRequest(window, REQUEST_DECODE, &request), 0);
-    EXPECT_EQ(frameBytes(frame), expected);
-    EXPECT_EQ(options.byteSource, clientByteSource);
-    EXPECT_EQ(options.sourceContext, &source);
-    EXPECT_EQ(options.sharpen, 0u);
-    EXPECT_EQ(source.position, 77);
-    sendRequest(window, REQUEST_RELEASE_FRAME, &frame);
+    SyncDecode decode(stream, 1);
+    decode.source.position = 77;
+    decode.options.byteSource = clientByteSource;
+    decode.options.sourceContext = &decode.source;
+    ASSERT_EQ(sendRequest(window, REQUEST_DECODE, &decode.request), 0);
+    EXPECT_EQ(frameBytes(decode.frame), expected);
+    EXPECT_EQ(decode.options.byteSource, clientByteSource);
+    EXPECT_EQ(decode.options.sourceContext, &decode.source);
+    EXPECT_EQ(decode.options.sharpen, 0u);
+    EXPECT_EQ(decode.source.position, 77);
+    sendRequest(window, REQUEST_RELEASE_FRAME, &decode.frame);
 }
 
 // Without global memory a decode answers 102 and releases the pixel block;
@@ -85,15 +75,11 @@ TEST_F(ServerTest, SynchronousDecodeIgnoresByteSource)
 TEST_F(ServerTest, MissingGlobalMemoryGives102)
 {
     std::vector<uint8_t> stream = makeTestStream({.height = 40, .width = 40});
-    StreamSource source = {stream.data(), int32_t(stream.size()), 0, 0};
-    DecodeOptions options = {};
-    FrameInfo frame = {};
-    frame.format = 1;
-    DecodeRequest request = {&source, &options, &frame};
+    SyncDecode decode(stream, 1);
     zrFailGlobalAllocAfter(0);
-    EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &request), ZR_NO_GLOBAL_MEMORY);
-    EXPECT_EQ(frame.pixels, nullptr);
-    EXPECT_EQ(frame.frameMemory, nullptr);
+    EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &decode.request), ZR_NO_GLOBAL_MEMORY);
+    EXPECT_EQ(decode.frame.pixels, nullptr);
+    EXPECT_EQ(decode.frame.frameMemory, nullptr);
 
     StreamingClient client(stream, 1, 3);
     client.start(window, int32_t(stream.size()));
@@ -265,16 +251,13 @@ TEST_F(ServerTest, StreamingRequestSharpensOnlyWhenByteSourceIsOne)
     EXPECT_EQ(noticesFor(&one.options).back().frame, sharpened);
 }
 
+using AsyncRequest = OwnThreadServerTest;
+using ThunkRequests = OwnThreadServerTest;
+
 // On the server's own thread: 213 only copies and posts; the decode starts
 // when the loop dispatches 1125.
-TEST(AsyncRequest, ReturnsBeforeAnyByteIsRead)
+TEST_F(AsyncRequest, ReturnsBeforeAnyByteIsRead)
 {
-    usePrivateDesktop();
-    installPluginDouble();
-    clearPluginNotices();
-    HWND window = createServerWindow(GetModuleHandleA(nullptr));
-    ASSERT_NE(window, nullptr);
-
     std::vector<uint8_t> stream = makeTestStream({.height = 32, .width = 32});
     StreamingClient client(stream, 0, 1);
     client.source.position = -7;
@@ -298,13 +281,8 @@ TEST(AsyncRequest, ReturnsBeforeAnyByteIsRead)
 
 // Without a registered thunk the decode still runs but no notice reaches the
 // plug-in; 208 registers again. Driven on the server's own thread.
-TEST(ThunkRequests, NoticesStopAfter209AndResumeAfter208)
+TEST_F(ThunkRequests, NoticesStopAfter209AndResumeAfter208)
 {
-    usePrivateDesktop();
-    installPluginDouble();
-    clearPluginNotices();
-    HWND window = createServerWindow(GetModuleHandleA(nullptr));
-    ASSERT_NE(window, nullptr);
     std::vector<uint8_t> stream = makeTestStream({.height = 32, .width = 32});
 
     StreamingClient silent(stream, 1, 1);

@@ -8,19 +8,37 @@
 
 #include "codec/core/session.h"
 #include "platform/layer_hooks.h"
+#include "server/server_window.h"
 #include "tests/server/plugin_double.h"
 #include "tests/server/test_streams.h"
-
-inline void usePrivateDesktop()
-{
-    static const std::string name = "test-server-" + std::to_string(getpid());
-    zrSetDesktopName(name.c_str());
-}
 
 inline std::string privateDesktopName()
 {
     return "test-server-" + std::to_string(getpid());
 }
+
+inline void usePrivateDesktop()
+{
+    static const std::string name = privateDesktopName();
+    zrSetDesktopName(name.c_str());
+}
+
+// The records of a synchronous decode request (201) over `stream`, which
+// must outlive them.
+struct SyncDecode {
+    SyncDecode(const std::vector<uint8_t>& stream, uint32_t format)
+        : source{stream.data(), int32_t(stream.size()), 0, 0}
+    {
+        frame.format = format;
+    }
+    SyncDecode(const SyncDecode&) = delete;
+    SyncDecode& operator=(const SyncDecode&) = delete;
+
+    StreamSource source;
+    DecodeOptions options = {};
+    FrameInfo frame = {};
+    DecodeRequest request = {&source, &options, &frame};
+};
 
 // The delivered frame memory of a synchronous decode (request 201).
 inline std::vector<uint8_t> frameBytes(const FrameInfo& frame)
@@ -60,15 +78,11 @@ protected:
     std::vector<uint8_t> referenceFrame(const std::vector<uint8_t>& stream, uint32_t format = 1,
                                         uintptr_t sharpen = 0)
     {
-        StreamSource source = {stream.data(), int32_t(stream.size()), 0, 0};
-        DecodeOptions options = {};
-        options.sharpen = sharpen;
-        FrameInfo frame = {};
-        frame.format = format;
-        DecodeRequest request = {&source, &options, &frame};
-        EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &request), 0);
-        std::vector<uint8_t> bytes = frameBytes(frame);
-        EXPECT_EQ(sendRequest(window, REQUEST_RELEASE_FRAME, &frame), 0);
+        SyncDecode decode(stream, format);
+        decode.options.sharpen = sharpen;
+        EXPECT_EQ(sendRequest(window, REQUEST_DECODE, &decode.request), 0);
+        std::vector<uint8_t> bytes = frameBytes(decode.frame);
+        EXPECT_EQ(sendRequest(window, REQUEST_RELEASE_FRAME, &decode.frame), 0);
         return bytes;
     }
 
@@ -76,4 +90,19 @@ protected:
     HWND window = nullptr;
     bool stopped = false;
     long globalBlocks = 0;
+};
+
+// A server window on the test's own thread, driven by its message loop.
+class OwnThreadServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        usePrivateDesktop();
+        installPluginDouble();
+        clearPluginNotices();
+        window = createServerWindow(GetModuleHandleA(nullptr));
+        ASSERT_NE(window, nullptr);
+    }
+
+    HWND window = nullptr;
 };

@@ -1,5 +1,5 @@
 #include "tools/stream_info.h"
-#include "tests/codec/core/stream_builder.h"
+#include "tests/support/stream_header.h"
 
 #include <gtest/gtest.h>
 

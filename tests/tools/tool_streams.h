@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/core/geometry.h"
-#include "tests/codec/core/stream_builder.h"
+#include "tests/support/stream_header.h"
 
 struct ToolStream {
     int32_t height = 40;

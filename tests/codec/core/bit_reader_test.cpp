@@ -1,19 +1,11 @@
 #include "codec/core/bit_reader.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-BitReader* memoryReader(const std::vector<uint8_t>& data)
-{
-    BitReader* r = createBitReader(0);
-    r->buffer = const_cast<uint8_t*>(data.data());
-    resetBitReader(r);
-    r->byteCount = static_cast<int32_t>(data.size());
-    return r;
-}
 
 // A byte source over a vector that counts its calls.
 struct CountingSource {
@@ -43,7 +35,7 @@ BitReader* callbackReader(CountingSource* source)
 TEST(BitReader, MemoryBlockYieldsExactlyItsBitsThenEnds)
 {
     std::vector<uint8_t> data{0xA5, 0x3C, 0xFF};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     uint32_t ones = 0;
     for (int i = 0; i < 24; i++) {
         ones += readBit(r);
@@ -62,7 +54,7 @@ TEST(BitReader, MemoryBlockYieldsExactlyItsBitsThenEnds)
 TEST(BitReader, MultiBitValuesAreMostSignificantFirst)
 {
     std::vector<uint8_t> data{0x01, 0x02, 0xA5, 0x01, 0x02};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     EXPECT_EQ(readBits(r, 16), 258u);
     EXPECT_EQ(readBits(r, 3), 5u);
     EXPECT_EQ(readBits(r, 5), 5u);
@@ -74,7 +66,7 @@ TEST(BitReader, MultiBitValuesAreMostSignificantFirst)
 TEST(BitReader, WideReadsAcrossBytes)
 {
     std::vector<uint8_t> data{0xFF, 0xFF, 0xFF, 0xFF, 0x80};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     EXPECT_EQ(readBits(r, 1), 1u);
     EXPECT_EQ(readBits(r, 31), 0x7FFFFFFFu);
     EXPECT_EQ(readBits(r, 1), 1u);
@@ -86,7 +78,7 @@ TEST(BitReader, WideReadsAcrossBytes)
 TEST(BitReader, ZeroBitReadConsumesNothing)
 {
     std::vector<uint8_t> data{0xC0};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     uintptr_t cursor = r->cursor;
     EXPECT_EQ(readBits(r, 0), 0u);
     EXPECT_EQ(r->cursor, cursor);
@@ -108,7 +100,7 @@ TEST(BitReader, ZeroBitReadConsumesNothing)
 TEST(BitReader, ReadCrossingTheEndReturnsZeroNotThePartialValue)
 {
     std::vector<uint8_t> data{0xFF};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     EXPECT_EQ(readBits(r, 4), 15u);
     EXPECT_EQ(readBits(r, 8), 0u);
     EXPECT_EQ(r->endOfData, 1u);
@@ -151,7 +143,7 @@ TEST(BitReader, CallbackModeCountsRequestsAndStopsCallingAfterTheEnd)
 TEST(BitReader, ResetRestartsAMemoryReader)
 {
     std::vector<uint8_t> data{0x80};
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     EXPECT_EQ(readBits(r, 8), 0x80u);
     EXPECT_EQ(readBit(r), 0u);
     EXPECT_EQ(r->endOfData, 1u);
@@ -184,7 +176,7 @@ TEST(BitWriter, MemoryModeRoundTripAndFlush)
     EXPECT_EQ(w->buffer[7], 0xC0);
 
     std::vector<uint8_t> data(w->buffer, w->buffer + 8);
-    BitReader* r = memoryReader(data);
+    BitReader* r = createMemoryReader(data);
     EXPECT_EQ(readBits(r, 3), 5u);
     EXPECT_EQ(readBits(r, 5), 5u);
     EXPECT_EQ(readBits(r, 16), 258u);

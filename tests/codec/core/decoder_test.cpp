@@ -1,5 +1,5 @@
 #include "codec/core/decoder.h"
-#include "tests/codec/core/stream_builder.h"
+#include "tests/support/stream_header.h"
 
 #include <gtest/gtest.h>
 
@@ -60,32 +60,16 @@ TEST(DecodeStart, RefusalsStillReportTheHeaderSizes)
     h.height = 40;
     h.width = 30;
     h.colour = true;
-    {
+    auto refusal = [&](const char* name, int32_t status, auto change) {
         HeaderFields v = h;
-        v.version = 1;
-        cases.push_back({"version", v, 2});
-    }
-    {
-        HeaderFields d = h;
-        d.bitsPerSample = 10;
-        cases.push_back({"depth", d, 16});
-    }
-    {
-        HeaderFields m = h;
-        m.decodeMode = 2;
-        cases.push_back({"mode", m, 3});
-    }
-    {
-        HeaderFields t = h;
-        t.height = 5;
-        cases.push_back({"tiny", t, 3});
-    }
-    {
-        HeaderFields big = h;
-        big.height = 65535;
-        big.width = 65535;
-        cases.push_back({"huge", big, 8});
-    }
+        change(v);
+        cases.push_back({name, v, status});
+    };
+    refusal("version", 2, [](HeaderFields& v) { v.version = 1; });
+    refusal("depth", 16, [](HeaderFields& v) { v.bitsPerSample = 10; });
+    refusal("mode", 3, [](HeaderFields& v) { v.decodeMode = 2; });
+    refusal("tiny", 3, [](HeaderFields& v) { v.height = 5; });
+    refusal("huge", 8, [](HeaderFields& v) { v.height = v.width = 65535; });
     for (const Case& c : cases) {
         FrameInfo frame{};
         frame.pixels = reinterpret_cast<uint8_t*>(&frame); // must be cleared

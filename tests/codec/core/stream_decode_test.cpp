@@ -3,7 +3,7 @@
 #include "codec/core/decoder.h"
 #include "codec/core/geometry.h"
 #include "codec/core/stream_header.h"
-#include "tests/codec/core/stream_builder.h"
+#include "tests/support/stream_header.h"
 
 #include <gtest/gtest.h>
 
@@ -12,37 +12,20 @@
 
 namespace {
 
-struct ByteFeed {
-    std::vector<uint8_t> bytes;
-    size_t next = 0;
-    static int32_t fetch(void* context, uint32_t* slot)
-    {
-        auto* f = static_cast<ByteFeed*>(context);
-        if (f->next >= f->bytes.size())
-            return 1;
-        *slot = f->bytes[f->next++];
-        return 0;
-    }
-};
-
 // Runs streamDecode on a session of its own, in memory or callback mode.
 struct SessionRun {
     DecodeSession s{};
     std::vector<uint8_t> bytes;
-    ByteFeed feed;
+    ByteFeed feed{&bytes};
 
     SessionRun(std::vector<uint8_t> data, uint32_t halfSize = 0, bool callback = false)
         : bytes(std::move(data))
     {
-        s.bits = createBitReader(0);
         if (callback) {
-            feed.bytes = bytes;
-            resetBitReader(s.bits);
+            s.bits = createBitReader(0);
             attachByteSource(s.bits, &ByteFeed::fetch, &feed);
         } else {
-            s.bits->buffer = bytes.data();
-            resetBitReader(s.bits);
-            s.bits->byteCount = static_cast<int32_t>(bytes.size());
+            s.bits = createMemoryReader(bytes);
         }
         s.halfSize = halfSize;
         streamDecode(&s);
@@ -78,10 +61,7 @@ TEST(StreamHeader, ReadsEveryField)
     h.extension3 = 6;
     DecodeSession s{};
     std::vector<uint8_t> bytes = makeHeader(h);
-    s.bits = createBitReader(0);
-    s.bits->buffer = bytes.data();
-    resetBitReader(s.bits);
-    s.bits->byteCount = static_cast<int32_t>(bytes.size());
+    s.bits = createMemoryReader(bytes);
     EXPECT_EQ(readStreamHeader(&s), 0);
     EXPECT_EQ(s.version, 2);
     EXPECT_EQ(s.height, 0x1234);

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "codec/core/decoder.h"
+#include "tests/support/decode_to_pixels.h"
 
 TestPicture makeTestPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
                             uint32_t seed)
@@ -52,27 +52,21 @@ double psnrOf(const TestPicture& picture, const std::vector<uint16_t>& decoded)
 DecodeResult decodeAndCompare(const std::vector<uint8_t>& stream, const TestPicture& picture,
                               const DecodeRequest& request)
 {
-    DecodeResult result;
-    StreamSource source{};
-    source.data = stream.data();
-    source.size = static_cast<int32_t>(stream.size());
     DecodeOptions options{};
     options.halfSize = request.halfSize;
     options.sharpen = request.sharpen;
     options.exactSteps = request.exactSteps;
-    FrameInfo frame{};
-    result.status = decodeStart(&source, &options, &frame);
-    if (result.status != 0 || !frame.pixels || frame.height != picture.height || frame.width != picture.width) {
-        decodeFree(&frame);
+    DecodedFrame frame = decodeToPixels(stream, stream.size(), options);
+    DecodeResult result;
+    result.status = frame.status;
+    if (result.status != 0 || frame.pixels.empty() || frame.height != picture.height || frame.width != picture.width)
         return result;
-    }
     size_t count = picture.samples.size();
     result.samples.resize(count);
     bool deep = picture.components == 1 && picture.bitsPerSample > 8;
     for (size_t i = 0; i < count; i++)
         result.samples[i] = deep ? static_cast<uint16_t>(frame.pixels[2 * i] | (frame.pixels[2 * i + 1] << 8))
                                  : frame.pixels[i];
-    decodeFree(&frame);
     result.psnr = psnrOf(picture, result.samples);
     return result;
 }

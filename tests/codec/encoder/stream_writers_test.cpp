@@ -17,6 +17,7 @@
 #include "codec/onepass/lowest_band.h"
 #include "codec/onepass/quadtree_map_coder.h"
 #include "codec/progressive/map_scans.h"
+#include "tests/support/bit_stream.h"
 
 namespace {
 
@@ -28,11 +29,7 @@ struct Written {
     BitReader* reader()
     {
         flushBitWriter(writer);
-        BitReader* r = createBitReader(0);
-        r->buffer = bytes.data();
-        resetBitReader(r);
-        r->byteCount = static_cast<int32_t>(bytes.size());
-        return r;
+        return createMemoryReader(bytes);
     }
 };
 

@@ -41,12 +41,6 @@ void expectValidTree(const AdaptiveHuffmanTree& t)
     EXPECT_NE(t.leafOf[t.symbolCount + 1], -1);
 }
 
-void writeBitString(BitReader* writer, const std::string& bits)
-{
-    for (char c : bits)
-        writeBit(writer, c == '1');
-}
-
 struct Tree {
     AdaptiveHuffmanTree t{};
     Tree(int32_t n, int32_t mode) { EXPECT_EQ(initHuffmanTree(&t, n, mode), 1); }

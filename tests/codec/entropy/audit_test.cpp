@@ -12,12 +12,6 @@
 
 namespace {
 
-void putBits(BitReader* writer, const std::string& bits)
-{
-    for (char c : bits)
-        writeBit(writer, c == '1');
-}
-
 std::string bitString(BitBuffer& buf)
 {
     int64_t count = buf.bitsWritten();
@@ -50,7 +44,7 @@ TEST(EntropyAudit, HuffmanCodewordsFollowTheUpdates)
     {
         Tree tree(2048, 1);
         BitBuffer buf;
-        putBits(buf.writer, "001" + escape5 + "001" + escape2048 + "001" + "100");
+        writeBitString(buf.writer, "001" + escape5 + "001" + escape2048 + "001" + "100");
         BitReader* reader = buf.read();
         std::vector<int32_t> got;
         for (int i = 0; i < 6; i++)
@@ -115,7 +109,7 @@ TEST(EntropyAudit, HuffmanRebuildLayout)
     Tree decoded(3, 1);
     load(&decoded.t);
     BitBuffer buf;
-    putBits(buf.writer, "0" "100" "1000");
+    writeBitString(buf.writer, "0" "100" "1000");
     BitReader* reader = buf.read();
     EXPECT_EQ(decodeHuffmanSymbol(&decoded.t, reader, 2), 0);
     EXPECT_EQ(decoded.t.weights[0], 1073741827u);
@@ -147,7 +141,7 @@ TEST(EntropyAudit, ArithmeticStepsAndClose)
     EXPECT_EQ(bitString(out), "0110" "0000000000000000" "1");
 
     BitBuffer in;
-    putBits(in.writer, "0110" "0000000000000000" "1" "111");
+    writeBitString(in.writer, "0110" "0000000000000000" "1" "111");
     BitReader* reader = in.read();
     ContextModel dec{};
     startArithmeticDecoder(reader, &dec);
@@ -194,7 +188,7 @@ TEST(EntropyAudit, ContextSegmentsBitExact)
         EXPECT_EQ(bitString(out), seg.bits);
 
         BitBuffer in;
-        putBits(in.writer, seg.bits + "1011");
+        writeBitString(in.writer, seg.bits + "1011");
         BitReader* reader = in.read();
         ContextModel* dec = createContextModel();
         startContextDecoder(seg.maxOrder, reader, dec);

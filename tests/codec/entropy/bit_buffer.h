@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/core/bit_reader.h"
+#include "tests/support/bit_stream.h"
 
 struct BitBuffer {
     std::vector<uint8_t> bytes;
@@ -14,7 +15,7 @@ struct BitBuffer {
     BitBuffer()
     {
         writer = createBitReader(0);
-        attachByteSource(writer, &BitBuffer::sink, &bytes);
+        attachByteSource(writer, appendByte, &bytes);
     }
     ~BitBuffer()
     {
@@ -24,20 +25,8 @@ struct BitBuffer {
     BitBuffer(const BitBuffer&) = delete;
     BitBuffer& operator=(const BitBuffer&) = delete;
 
-    static int32_t sink(void* context, uint32_t* slot)
-    {
-        static_cast<std::vector<uint8_t>*>(context)->push_back(static_cast<uint8_t>(*slot));
-        return 0;
-    }
-
     // Bits written so far, the unfinished byte included.
-    int64_t bitsWritten() const
-    {
-        int64_t partial = 0;
-        for (uint8_t m = 128; m != writer->mask; m >>= 1)
-            partial++;
-        return static_cast<int64_t>(bytes.size()) * 8 + partial;
-    }
+    int64_t bitsWritten() const { return static_cast<int64_t>(bytes.size()) * 8 + bitsPassed(writer->mask); }
 
     // Finishes the written bits and reads them back from the start; keepBytes
     // (when >= 0) truncates the data first.
@@ -47,22 +36,10 @@ struct BitBuffer {
         if (keepBytes >= 0 && keepBytes < static_cast<int64_t>(bytes.size()))
             bytes.resize(static_cast<size_t>(keepBytes));
         releaseBitReader(reader);
-        reader = createBitReader(0);
-        reader->buffer = bytes.data();
-        resetBitReader(reader);
-        reader->byteCount = static_cast<int32_t>(bytes.size());
+        reader = createMemoryReader(bytes);
         return reader;
     }
 
     // Bits the reader has consumed.
-    int64_t bitsRead() const
-    {
-        int64_t taken = static_cast<int64_t>(reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer)) * 8;
-        if (reader->mask == 128)
-            return taken;
-        int64_t left = 0;
-        for (uint8_t m = reader->mask; m != 0; m >>= 1)
-            left++;
-        return taken - left;
-    }
+    int64_t bitsRead() const { return bitsTaken(reader); }
 };

@@ -9,20 +9,6 @@
 
 namespace {
 
-// Byte source over a vector that reports the end after its last byte.
-struct VectorSource {
-    const std::vector<uint8_t>* data;
-    size_t next = 0;
-    static int32_t fetch(void* context, uint32_t* slot)
-    {
-        VectorSource* s = static_cast<VectorSource*>(context);
-        if (s->next >= s->data->size())
-            return 1;
-        *slot = (*s->data)[s->next++];
-        return 0;
-    }
-};
-
 // A streaming decode that is aborted inside the lowest band must store the
 // rest of the band, and every later band, as zero fields, as a decode of the
 // same bytes from memory does; a byte source repeats its last byte after the
@@ -36,23 +22,17 @@ TEST(LowestBandAudit, FieldsAfterTheEndReadAsZeroFromAByteSourceToo)
     sink.bits(3, 2);
     for (uint32_t s : samples)
         sink.bits(3, s);
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     ASSERT_EQ(data.size(), 4u);
     ASSERT_EQ(data.back(), 0xFF);
 
     const int32_t size = 16, levels = 1, R = levelSize(size, levels);
     const int32_t Q = 32 * 3;
     for (bool streaming : {false, true}) {
-        BitReader* bits = createBitReader(0);
-        VectorSource source{&data};
-        if (streaming) {
-            resetBitReader(bits);
-            attachByteSource(bits, VectorSource::fetch, &source);
-        } else {
-            bits->buffer = data.data();
-            resetBitReader(bits);
-            bits->byteCount = static_cast<int32_t>(data.size());
-        }
+        ByteFeed feed{&data};
+        BitReader* bits = streaming ? createBitReader(0) : createMemoryReader(data);
+        if (streaming)
+            attachByteSource(bits, ByteFeed::fetch, &feed);
         Plane y = makePlane(size, size);
         Plane u = makePlane(size, size);
         readLowestBand(bits, y, size, size, 0, levels, 3);

@@ -139,7 +139,7 @@ TEST(BandValueDecoders, UnaryMagnitudesCountOnesAndAddTheCodeTwoOffset)
     BitSink sink;
     sink.bit(0); sink.unary(0);    // +, J = 0
     sink.bit(1); sink.unary(2);    // -, J = 1 + 2
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     BitSource src(data);
     PlaneSet planes(16, 16, 1), ref(16, 16, 1);
     BandValueArgs a = argsFor(src.reader(), planes.get(), map.get(), 16, 16, 0, 1, 0, nullptr);
@@ -162,7 +162,7 @@ TEST(BandValueDecoders, FixedWidthMagnitudesAndChromaAtHalfScale)
         sink.bits(5, width);
         sink.bit(1); sink.bits(width, 9);
         sink.bit(0); sink.bits(width, 33);
-        std::vector<uint8_t> data = sink.bytes();
+        std::vector<uint8_t> data = sink.finish();
         BitSource src(data);
         PlaneSet planes(40, 40, 3), ref(40, 40, 3);
         BandValueArgs a = argsFor(src.reader(), planes.get(), map.get(), 40, 40, 1, 3, 0, nullptr);
@@ -198,7 +198,7 @@ TEST(BandValueDecoders, AdaptiveHuffmanMagnitudesWithEscapes)
         ASSERT_EQ(encodeHuffmanSymbol(&tree, k.J - (k.code == 2), sink.writer(), 7), 0);
     }
     freeHuffmanTree(&tree);
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     for (int32_t coder : {0, 1}) {
         BitSource src(data);
         PlaneSet planes(24, 24, 1), ref(24, 24, 1);
@@ -273,8 +273,8 @@ TEST(BandValueDecoders, ValueCoderZeroSwitchesToTheContextModelPerComponent)
         writeContextLevel(sink, L == 2, levels0[L]);
         writeHuffmanLevel(sink, levels1[L]);
     }
-    const int64_t written = sink.position();
-    std::vector<uint8_t> data = sink.bytes();
+    const int64_t written = sink.bitCount();
+    std::vector<uint8_t> data = sink.finish();
     BitSource src(data);
     PlaneSet planes(H, W, 3), ref(H, W, 3);
     int32_t switchLevel[2] = {0, 0};
@@ -319,7 +319,7 @@ TEST(BandValueDecoders, ContextMarkersAreUsedAsMagnitudeIndexes)
         map.at(v.r, v.c) = v.code;
     BitSink sink;
     writeContextLevel(sink, true, values);
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     BitSource src(data);
     PlaneSet planes(16, 16, 1), ref(16, 16, 1);
     int32_t switchLevel = 0;
@@ -343,7 +343,7 @@ TEST(BandValueDecoders, TheValueThatMeetsTheEndOfDataIsNotAdded)
     sink.bit(0); sink.bits(12, 100);
     sink.bit(0); sink.bits(12, 100);
     sink.bit(0); sink.bits(12, 100);
-    std::vector<uint8_t> full = sink.bytes();
+    std::vector<uint8_t> full = sink.finish();
     // Cut inside the second value: 5 + 13 + 4 bits fit in three bytes.
     std::vector<uint8_t> cut(full.begin(), full.begin() + 3);
     BitSource src(cut);
@@ -395,7 +395,7 @@ TEST(BandValueDecoders, EightBitTargetAddsRoundedPatternsIntoPixels)
     sink.bits(5, 8);
     sink.bit(0); sink.bits(8, 60);
     sink.bit(1); sink.bits(8, 90);
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     for (int32_t components : {1, 3}) {
         PixelRows* pixels = makePixelArrays(H, W, components);
         PixelRows* expected = makePixelArrays(H, W, components);
@@ -426,7 +426,7 @@ TEST(BandValueDecoders, FullColourPlanesReceiveTheColourSplit)
     BitSink sink;
     sink.bits(5, 3);
     sink.bit(1); sink.bits(3, 0);
-    std::vector<uint8_t> data = sink.bytes();
+    std::vector<uint8_t> data = sink.finish();
     BitSource src(data);
     PlaneSet planes(16, 16, 3), ref(16, 16, 3);
     BandValueArgs a = argsFor(src.reader(), planes.get(), map.get(), 16, 16, 1, 3, 0, nullptr);

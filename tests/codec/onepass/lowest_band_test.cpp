@@ -2,6 +2,7 @@
 
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -12,30 +13,11 @@ namespace {
 // Most-significant-bit-first packing of (width, value) fields.
 std::vector<uint8_t> pack(const std::vector<std::pair<int, uint32_t>>& fields)
 {
-    std::vector<uint8_t> bytes;
-    int used = 8;
+    BitSink sink;
     for (auto [n, value] : fields)
-        for (int i = n - 1; i >= 0; i--) {
-            if (used == 8) {
-                bytes.push_back(0);
-                used = 0;
-            }
-            bytes.back() |= static_cast<uint8_t>(((value >> i) & 1u) << (7 - used));
-            used++;
-        }
-    return bytes;
+        sink.bits(n, value);
+    return sink.finish();
 }
-
-struct MemoryReader {
-    BitReader* bits;
-    explicit MemoryReader(std::vector<uint8_t>& data) : bits(createBitReader(0))
-    {
-        bits->buffer = data.data();
-        resetBitReader(bits);
-        bits->byteCount = static_cast<int32_t>(data.size());
-    }
-    ~MemoryReader() { releaseBitReader(bits); }
-};
 
 struct TestPlane {
     Plane plane;
@@ -57,10 +39,10 @@ TEST(ReadLowestBand, StoresStepCentresWithADeadZoneForChroma)
         for (uint32_t s : samples)
             fields.push_back({9, s});
         std::vector<uint8_t> data = pack(fields);
-        MemoryReader reader(data);
+        BitSource in(data);
         TestPlane p(40, 40);
         p.plane[R][0] = p.plane[0][R] = 12345;
-        const int32_t mean = readLowestBand(reader.bits, p.plane, 40, 40, component, 2, q);
+        const int32_t mean = readLowestBand(in.reader(), p.plane, 40, 40, component, 2, q);
         int64_t sum = 0;
         for (int32_t r = 0; r < R; r++)
             for (int32_t c = 0; c < R; c++) {
@@ -83,16 +65,16 @@ TEST(ReadLowestBand, BitWidthZeroReadsNothingMore)
     // Only the 5-bit width; the reader stays inside the first byte.
     for (int32_t component = 0; component < 3; component++) {
         std::vector<uint8_t> data = pack({{5, 0}, {3, 5}});
-        MemoryReader reader(data);
+        BitSource in(data);
         TestPlane p(64, 64);
-        const int32_t mean = readLowestBand(reader.bits, p.plane, 64, 64, component, 3, 100);
+        const int32_t mean = readLowestBand(in.reader(), p.plane, 64, 64, component, 3, 100);
         const int32_t R = levelSize(64, 3);
         for (int32_t r = 0; r < R; r++)
             for (int32_t c = 0; c < R; c++)
                 ASSERT_EQ(p.plane[r][c], component == 0 ? 3200 : 0);
         EXPECT_EQ(mean, component == 0 ? (3200 + 4) >> 8 : 0);
-        EXPECT_EQ(readBits(reader.bits, 3), 5u);
-        EXPECT_EQ(reader.bits->endOfData, 0u);
+        EXPECT_EQ(readBits(in.reader(), 3), 5u);
+        EXPECT_EQ(in.reader()->endOfData, 0u);
     }
 }
 
@@ -105,9 +87,9 @@ int32_t meanOf(int32_t component, int32_t d, int32_t first)
     for (int32_t i = 0; i < 16; i++)
         fields.push_back({8, base + static_cast<uint32_t>(i == 0 ? first : d)});
     std::vector<uint8_t> data = pack(fields);
-    MemoryReader reader(data);
+    BitSource in(data);
     TestPlane p(10, 10);
-    return readLowestBand(reader.bits, p.plane, 10, 10, component, 2, 1);
+    return readLowestBand(in.reader(), p.plane, 10, 10, component, 2, 1);
 }
 
 TEST(ReadLowestBand, RoundingOfTheMean)
@@ -130,9 +112,9 @@ TEST(ReadLowestBand, LevelZeroBandIsThePictureAndRoundsWithZero)
     for (int32_t i = 0; i < 90; i++)
         fields.push_back({4, i == 0 ? 1u : 0u}); // one d = 1 (3 Q), the rest Q
     std::vector<uint8_t> data = pack(fields);
-    MemoryReader reader(data);
+    BitSource in(data);
     TestPlane p(9, 10);
-    const int32_t mean = readLowestBand(reader.bits, p.plane, 9, 10, 0, 0, 1);
+    const int32_t mean = readLowestBand(in.reader(), p.plane, 9, 10, 0, 0, 1);
     EXPECT_EQ(p.plane[0][0], 96);
     EXPECT_EQ(p.plane[8][9], 32);
     EXPECT_EQ(mean, ((96 + 89 * 32) / 90) >> 5); // 32 >> 5 = 1, no half-step rounding
@@ -143,15 +125,15 @@ TEST(ReadLowestBand, StreamEndingInsideTheBand)
     // Width 8, base 10, then only three samples before the data ends: the
     // rest read as s = 0, that is d = -10.
     std::vector<uint8_t> data = pack({{5, 8}, {8, 10}, {8, 11}, {8, 12}, {8, 10}});
-    MemoryReader reader(data);
+    BitSource in(data);
     TestPlane p(16, 16);
-    readLowestBand(reader.bits, p.plane, 16, 16, 1, 1, 1);
+    readLowestBand(in.reader(), p.plane, 16, 16, 1, 1, 1);
     EXPECT_EQ(p.plane[0][0], 32 * 3);
     EXPECT_EQ(p.plane[0][1], 32 * 5);
     EXPECT_EQ(p.plane[0][2], 0);
     EXPECT_EQ(p.plane[0][3], -32 * 21);
     EXPECT_EQ(p.plane[8][8], -32 * 21);
-    EXPECT_EQ(reader.bits->endOfData, 1u);
+    EXPECT_EQ(in.reader()->endOfData, 1u);
 }
 
 } // namespace
@@ -167,12 +149,12 @@ TEST(ReadLowestBand, WideFieldsWrapAs32BitValues)
     for (int32_t i = 0; i < R * R; i++)
         fields.push_back({31, i % 2 ? 0x7ffffffeu : 0u});
     std::vector<uint8_t> data = pack(fields);
-    MemoryReader reader(data);
+    BitSource in(data);
     TestPlane p(10, 10);
-    readLowestBand(reader.bits, p.plane, 10, 10, 0, 1, 1);
+    readLowestBand(in.reader(), p.plane, 10, 10, 0, 1, 1);
     EXPECT_EQ(p.plane[0][0], 32);
     EXPECT_EQ(p.plane[0][1], -32);
-    EXPECT_EQ(reader.bits->endOfData, 0u);
+    EXPECT_EQ(in.reader()->endOfData, 0u);
 }
 
 } // namespace

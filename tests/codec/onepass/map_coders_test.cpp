@@ -20,7 +20,7 @@ std::vector<uint8_t> encodeRuns(const std::vector<int32_t>& runs)
     for (int32_t run : runs)
         EXPECT_EQ(encodeHuffmanValue(sink.writer(), &tree, run), 0);
     freeHuffmanTree(&tree);
-    return sink.bytes();
+    return sink.finish();
 }
 
 std::vector<uint8_t> rawBits(const char* bits)
@@ -29,7 +29,7 @@ std::vector<uint8_t> rawBits(const char* bits)
     for (const char* p = bits; *p; p++)
         if (*p == '0' || *p == '1')
             sink.bit(*p == '1');
-    return sink.bytes();
+    return sink.finish();
 }
 
 using Positions = std::vector<std::pair<int32_t, int32_t>>;
@@ -159,29 +159,12 @@ TEST(RunMapCoders, CurvePassesAWholeBandWithALargeRun)
 std::vector<int32_t> rasterRuns(std::vector<std::vector<uint8_t>>& ref, int32_t rows, int32_t cols,
                                 int32_t levels, const Positions& wanted)
 {
-    std::vector<int32_t> runs;
-    int32_t run = 0;
-    for (int32_t L = 0; L < levels; L++)
-        for (int32_t t = 0; t < 3; t++) {
-            BandRect b = bandRect(rows, cols, L, t);
-            for (int32_t r = b.rowStart; r < b.rowEnd; r++)
-                for (int32_t c = b.colStart; c < b.colEnd; c++) {
-                    if (ref[r][c] != 1)
-                        continue;
-                    bool hit = false;
-                    for (auto p : wanted)
-                        hit |= p.first == r && p.second == c;
-                    if (!hit) {
-                        run++;
-                        continue;
-                    }
-                    runs.push_back(run);
-                    run = 0;
-                    referenceMark(ref, rows, cols, levels, L, t, r, c);
-                }
-        }
-    runs.push_back(run);
-    return runs;
+    return referenceRuns(ref, rows, cols, levels, [&](int32_t r, int32_t c) {
+        bool hit = false;
+        for (auto p : wanted)
+            hit |= p.first == r && p.second == c;
+        return hit;
+    });
 }
 
 TEST(RunMapCoders, RasterMapMatchesTheReferenceAncestorRule)

@@ -9,6 +9,7 @@
 #include "codec/core/session.h"
 #include "codec/onepass/one_pass_driver.h"
 #include "tests/codec/onepass/one_pass_stream.h"
+#include "tests/support/decode_to_pixels.h"
 
 namespace {
 
@@ -203,8 +204,8 @@ TEST(OnePassDriver, AMapLevelFarAboveLevelsDecodesNoDetail)
         ASSERT_EQ(initHuffmanTree(&tree, 256, 0), 1);
         encodeHuffmanValue(sink.writer(), &tree, firstRun);
         freeHuffmanTree(&tree);
-        const int64_t total = sink.position();
-        std::vector<uint8_t> data = sink.bytes();
+        const int64_t total = sink.bitCount();
+        std::vector<uint8_t> data = sink.finish();
         DriverRun run(spec, data);
         ASSERT_EQ(run.run(), 1);
         EXPECT_EQ(run.session().status, 0);
@@ -236,43 +237,16 @@ TEST(OnePassDriver, AllocationFailuresEndWithStatus8)
 
 // Whole streams through the decoder's entry point -------------------------
 
-struct ByteFeed {
-    const std::vector<uint8_t>* data;
-    size_t next;
-};
-
-int32_t feedByte(void* context, uint32_t* slot)
+DecodedFrame decodeBytes(const std::vector<uint8_t>& data, bool callback, uint32_t halfSize)
 {
-    ByteFeed* feed = static_cast<ByteFeed*>(context);
-    if (feed->next >= feed->data->size())
-        return 1;
-    *slot = (*feed->data)[feed->next++];
-    return 0;
-}
-
-struct Decoded {
-    int32_t status;
-    std::vector<uint8_t> pixels;
-};
-
-Decoded decodeBytes(const std::vector<uint8_t>& data, bool callback, uint32_t halfSize)
-{
-    StreamSource source{data.data(), static_cast<int32_t>(data.size()), 0, 0};
-    ByteFeed feed{&data, 0};
+    ByteFeed feed{&data};
     DecodeOptions options{};
     options.halfSize = halfSize;
     if (callback) {
-        options.byteSource = feedByte;
+        options.byteSource = ByteFeed::fetch;
         options.sourceContext = &feed;
     }
-    FrameInfo frame{};
-    Decoded out;
-    out.status = decodeStart(&source, &options, &frame);
-    if (frame.pixels)
-        out.pixels.assign(frame.pixels, frame.pixels + static_cast<size_t>(frame.height) * frame.width
-                                            * (frame.isColour ? 3 : 1));
-    decodeFree(&frame);
-    return out;
+    return decodeToPixels(data, data.size(), options);
 }
 
 TEST(OnePassDecode, WholeStreamRendersTheReferencePicture)
@@ -285,7 +259,7 @@ TEST(OnePassDecode, WholeStreamRendersTheReferencePicture)
     OnePassReference ref(spec, true);
     std::vector<uint8_t> expected(static_cast<size_t>(spec.height) * spec.width * 3);
     ASSERT_NE(renderPlanes(ref.planes, expected.data(), spec.height, spec.width, 8, 3, 0, 0), nullptr);
-    Decoded d = decodeBytes(stream.bytes, false, 0);
+    DecodedFrame d = decodeBytes(stream.bytes, false, 0);
     EXPECT_EQ(d.status, 0);
     EXPECT_EQ(d.pixels, expected);
 }
@@ -303,8 +277,8 @@ TEST(OnePassDecode, EveryCutOfAStreamDecodesToTheSamePictureTwice)
         for (size_t cut = stream.headerEnd / 8 + 1; cut <= stream.bytes.size(); cut++) {
             std::vector<uint8_t> data(stream.bytes.begin(), stream.bytes.begin() + cut);
             for (bool callback : {false, true}) {
-                Decoded first = decodeBytes(data, callback, halfSize);
-                Decoded second = decodeBytes(data, callback, halfSize);
+                DecodedFrame first = decodeBytes(data, callback, halfSize);
+                DecodedFrame second = decodeBytes(data, callback, halfSize);
                 ASSERT_EQ(first.status, 0) << "cut " << cut;
                 ASSERT_EQ(first.pixels.size(), static_cast<size_t>(27 * 30));
                 ASSERT_EQ(first.pixels, second.pixels) << "cut " << cut << " callback " << callback;
@@ -312,7 +286,7 @@ TEST(OnePassDecode, EveryCutOfAStreamDecodesToTheSamePictureTwice)
             // A source whose last byte is all ones repeats it after the end:
             // unary fields must still stop.
             data.back() = 0xFF;
-            Decoded ones = decodeBytes(data, true, halfSize);
+            DecodedFrame ones = decodeBytes(data, true, halfSize);
             ASSERT_EQ(ones.status, 0) << "cut " << cut;
         }
     }

@@ -13,6 +13,7 @@
 #include "codec/recon/sharpen.h"
 #include "codec/synth/synthesis_kernels.h"
 #include "tests/codec/onepass/stream_builder.h"
+#include "tests/support/stream_header.h"
 
 struct OnePassSpec {
     int32_t height = 40;
@@ -59,24 +60,8 @@ inline RefMap referenceMap(const OnePassSpec& s, int32_t comp, std::vector<int32
     const int32_t r0 = s.mapLevel[comp];
     const int32_t rows = levelSize(s.height, r0), cols = levelSize(s.width, r0);
     const int32_t levels = specLevels(s) - r0;
-    int32_t run = 0;
-    for (int32_t L = 0; L < levels; L++)
-        for (int32_t t = 0; t < 3; t++) {
-            BandRect b = bandRect(rows, cols, L, t);
-            for (int32_t r = b.rowStart; r < b.rowEnd; r++)
-                for (int32_t c = b.colStart; c < b.colEnd; c++) {
-                    if (map[r][c] != 1)
-                        continue;
-                    if (!coefSignificant(r, c, comp, s.density)) {
-                        run++;
-                        continue;
-                    }
-                    runs->push_back(run);
-                    run = 0;
-                    referenceMark(map, rows, cols, levels, L, t, r, c);
-                }
-        }
-    runs->push_back(run);
+    *runs = referenceRuns(map, rows, cols, levels,
+                          [&](int32_t r, int32_t c) { return coefSignificant(r, c, comp, s.density); });
     return map;
 }
 
@@ -89,24 +74,16 @@ inline int32_t detailTarget(const OnePassSpec& s, int32_t L, int32_t comp)
     return L >= s.mapLevel[comp] ? 1 : 0;
 }
 
-inline void writeHeader(BitSink& sink, const OnePassSpec& s)
+inline HeaderFields specHeader(const OnePassSpec& s)
 {
-    sink.bits(8, 0x5A);
-    sink.bits(8, 0x52);
-    sink.bits(8, 2);
-    sink.bits(16, s.height);
-    sink.bits(16, s.width);
-    sink.bits(5, 8);
-    sink.bit(s.components == 3);
-    sink.bit(1);                  // 8-bit step
-    sink.bits(8, s.quantStep);
-    sink.bits(2, 0);              // one-pass
-    sink.bits(2, s.mapCoder);
-    sink.bits(2, s.valueCoder);
-    sink.unary(0);                // fineSteps
-    sink.unary(0);                // contrastStretch
-    sink.unary(0);                // magnitudeBoost
-    sink.bit(0);                  // no trailer
+    HeaderFields h;
+    h.height = static_cast<uint32_t>(s.height);
+    h.width = static_cast<uint32_t>(s.width);
+    h.colour = s.components == 3;
+    h.quantStep = s.quantStep;
+    h.mapCoder = static_cast<uint32_t>(s.mapCoder);
+    h.valueCoder = static_cast<uint32_t>(s.valueCoder);
+    return h;
 }
 
 inline void writeLowestBands(BitSink& sink, const OnePassSpec& s)
@@ -126,10 +103,10 @@ inline OnePassStream buildOnePassStream(const OnePassSpec& s)
     OnePassStream out;
     BitSink sink;
     if (s.header)
-        writeHeader(sink, s);
-    out.headerEnd = sink.position();
+        writeHeader(sink, specHeader(s));
+    out.headerEnd = sink.bitCount();
     writeLowestBands(sink, s);
-    out.lowestEnd = sink.position();
+    out.lowestEnd = sink.bitCount();
 
     std::vector<RefMap> maps;
     for (int32_t comp = 0; comp < s.components; comp++) {
@@ -144,7 +121,7 @@ inline OnePassStream buildOnePassStream(const OnePassSpec& s)
             freeHuffmanTree(&tree);
         }
     }
-    out.mapsEnd = sink.position();
+    out.mapsEnd = sink.bitCount();
 
     for (int32_t L = specLevels(s) - 1; L >= 0; L--)
         for (int32_t comp = 0; comp < s.components; comp++) {
@@ -168,8 +145,8 @@ inline OnePassStream buildOnePassStream(const OnePassSpec& s)
                     }
             }
         }
-    out.totalBits = sink.position();
-    out.bytes = sink.bytes();
+    out.totalBits = sink.bitCount();
+    out.bytes = sink.finish();
     return out;
 }
 

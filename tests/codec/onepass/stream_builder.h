@@ -1,5 +1,5 @@
-// Test helpers: a growable bit writer, a reader over the written bytes, and an
-// independent model of the one-pass map layout used to build streams.
+// Test helpers: byte maps and an independent model of the one-pass map layout
+// used to build streams.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -7,91 +7,8 @@
 
 #include "codec/core/alloc.h"
 #include "codec/core/array2d.h"
-#include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
-
-// Bit writer into a growing byte vector; bytes() flushes and returns what
-// was written.
-class BitSink {
-public:
-    BitSink() : writer_(createBitReader(0))
-    {
-        resetBitReader(writer_);
-        attachByteSource(writer_, appendByte, &out_);
-    }
-    ~BitSink() { releaseBitReader(writer_); }
-    BitSink(const BitSink&) = delete;
-    BitSink& operator=(const BitSink&) = delete;
-
-    BitReader* writer() { return writer_; }
-    void bits(int n, uint32_t value)
-    {
-        writeBits(writer_, n, value);
-        written_ += n;
-    }
-    void bit(uint32_t b) { bits(1, b); }
-    void unary(int ones)
-    {
-        for (int i = 0; i < ones; i++)
-            bit(1);
-        bit(0);
-    }
-    // Bits written through bits()/bit(); entropy encoders write past it.
-    int64_t counted() const { return written_; }
-    // Total bits written so far, whoever wrote them.
-    int64_t position() const
-    {
-        int used = 0;
-        for (uint8_t m = writer_->mask; m != 128; m <<= 1)
-            used++;
-        return static_cast<int64_t>(writer_->byteCount) * 8 + used;
-    }
-    std::vector<uint8_t> bytes()
-    {
-        flushBitWriter(writer_);
-        return out_;
-    }
-
-private:
-    static int32_t appendByte(void* context, uint32_t* slot)
-    {
-        static_cast<std::vector<uint8_t>*>(context)->push_back(static_cast<uint8_t>(*slot));
-        return 0;
-    }
-
-    BitReader* writer_;
-    std::vector<uint8_t> out_;
-    int64_t written_ = 0;
-};
-
-// Reader over a byte vector that must outlive it.
-class BitSource {
-public:
-    explicit BitSource(const std::vector<uint8_t>& data) : reader_(createBitReader(0))
-    {
-        reader_->buffer = const_cast<uint8_t*>(data.data());
-        resetBitReader(reader_);
-        reader_->byteCount = static_cast<int32_t>(data.size());
-    }
-    ~BitSource() { releaseBitReader(reader_); }
-    BitSource(const BitSource&) = delete;
-    BitSource& operator=(const BitSource&) = delete;
-    BitReader* reader() { return reader_; }
-    // Bits taken from the data so far.
-    int64_t consumed() const
-    {
-        int64_t bytes = static_cast<int64_t>(reader_->cursor - reinterpret_cast<uintptr_t>(reader_->buffer));
-        if (reader_->mask == 128)
-            return bytes * 8;
-        int rest = 0;
-        for (uint8_t m = reader_->mask; m; m >>= 1)
-            rest++;
-        return bytes * 8 - rest;
-    }
-
-private:
-    BitReader* reader_;
-};
+#include "tests/support/bit_stream.h"
 
 // A byte map of rows x cols filled with 1.
 class ByteMap {
@@ -141,4 +58,33 @@ inline void referenceMark(std::vector<std::vector<uint8_t>>& map, int32_t rows, 
             return;
         map[r][c] = 4;
     }
+}
+
+// Runs of untested positions between the positions `significant(r, c)` picks,
+// in the raster coder's scan order, marking each pick and its ancestors the
+// reference way.
+template <typename Significant>
+std::vector<int32_t> referenceRuns(std::vector<std::vector<uint8_t>>& map, int32_t rows, int32_t cols,
+                                   int32_t levels, Significant significant)
+{
+    std::vector<int32_t> runs;
+    int32_t run = 0;
+    for (int32_t L = 0; L < levels; L++)
+        for (int32_t t = 0; t < 3; t++) {
+            BandRect b = bandRect(rows, cols, L, t);
+            for (int32_t r = b.rowStart; r < b.rowEnd; r++)
+                for (int32_t c = b.colStart; c < b.colEnd; c++) {
+                    if (map[r][c] != 1)
+                        continue;
+                    if (!significant(r, c)) {
+                        run++;
+                        continue;
+                    }
+                    runs.push_back(run);
+                    run = 0;
+                    referenceMark(map, rows, cols, levels, L, t, r, c);
+                }
+        }
+    runs.push_back(run);
+    return runs;
 }

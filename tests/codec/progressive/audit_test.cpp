@@ -37,10 +37,7 @@ struct QuadtreeInput {
             rows[r] = block[r];
         std::memset(&state, 0, sizeof state);
         state.valueCallback = recordVisit;
-        reader = createBitReader(0);
-        reader->buffer = bytes.data();
-        resetBitReader(reader);
-        reader->byteCount = static_cast<int32_t>(bytes.size());
+        reader = createMemoryReader(bytes);
         visited.clear();
     }
     ~QuadtreeInput() { releaseBitReader(reader); }

@@ -29,7 +29,7 @@ struct Rng {
 };
 
 // Lowest bands of 8-bit samples: component 0 above its base, chroma around it.
-void writeLowestBands(StreamWriter& s, int32_t h, int32_t w, int comps, uint32_t seed)
+void writeLowestBands(BitSink& s, int32_t h, int32_t w, int comps, uint32_t seed)
 {
     Rng rng{seed};
     int32_t levels = levelCount(h, w);
@@ -58,10 +58,7 @@ struct Decoded {
 // Runs the stream decode on a memory reader that stays inspectable.
 Decoded decodeInMemory(const std::vector<uint8_t>& bytes, size_t size, Options o = {})
 {
-    BitReader* reader = createBitReader(0);
-    reader->buffer = const_cast<uint8_t*>(bytes.data());
-    resetBitReader(reader);
-    reader->byteCount = static_cast<int32_t>(size);
+    BitReader* reader = createMemoryReader(bytes.data(), size);
     DecodeSession session;
     std::memset(&session, 0, sizeof session);
     session.bits = reader;
@@ -76,10 +73,7 @@ Decoded decodeInMemory(const std::vector<uint8_t>& bytes, size_t size, Options o
     if (block)
         d.pixels.assign(block, block + static_cast<size_t>(session.height) * session.width * session.components);
     freeChecked(block);
-    d.bitsTaken = (reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer)) * 8;
-    if (reader->mask != 128)
-        for (uint8_t m = reader->mask; m != 0; m >>= 1)
-            d.bitsTaken--;
+    d.bitsTaken = static_cast<size_t>(bitsTaken(reader));
     d.endOfData = reader->endOfData;
     releaseBitReader(reader);
     return d;
@@ -105,13 +99,10 @@ std::vector<uint8_t> modelPicture(const StreamHeader& hd, uint32_t lowSeed, Opti
     const int32_t h = hd.height, w = hd.width, comps = hd.colour ? 3 : 1;
     const int32_t levels = levelCount(h, w);
     const bool half = o.halfSize != 0;
-    StreamWriter low;
+    BitSink low;
     writeLowestBands(low, h, w, comps, lowSeed);
     std::vector<uint8_t> lowBytes = low.finish();
-    BitReader* reader = createBitReader(0);
-    reader->buffer = lowBytes.data();
-    resetBitReader(reader);
-    reader->byteCount = static_cast<int32_t>(lowBytes.size());
+    BitReader* reader = createMemoryReader(lowBytes);
 
     const int32_t rows = half ? h / 2 + 1 : h, cols = half ? w / 2 + 1 : w;
     Plane* planes = makePlanes(rows, cols, comps);
@@ -187,7 +178,7 @@ SerpentineStream makeSerpentineStream(StreamHeader hd, uint32_t seed, uint32_t e
     hd.valueCoder = 3;
     st.header = hd;
     int comps = hd.colour ? 3 : 1;
-    StreamWriter s;
+    BitSink s;
     writeStreamHeader(s, hd);
     st.headerBits = s.bitCount();
     writeLowestBands(s, hd.height, hd.width, comps, seed);
@@ -208,7 +199,7 @@ TEST(LevelProgressiveDriver, DetailFlagsAllZeroGiveTheExpandedLowestBands)
         for (Options o : {Options{0, 0, 0}, Options{1, 0, 0}, Options{0, 1, 0}, Options{1, 1, 0}}) {
             StreamHeader hd;
             hd.colour = colour;
-            StreamWriter s;
+            BitSink s;
             writeStreamHeader(s, hd);
             writeLowestBands(s, hd.height, hd.width, colour ? 3 : 1, 5);
             for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--)
@@ -227,7 +218,7 @@ TEST(LevelProgressiveDriver, SharpeningTouchesEveryComponent)
 {
     StreamHeader hd;
     hd.colour = true;
-    StreamWriter s;
+    BitSink s;
     writeStreamHeader(s, hd);
     writeLowestBands(s, hd.height, hd.width, 3, 9);
     for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--)
@@ -311,7 +302,7 @@ TEST(LevelProgressiveDriver, EveryCutOfASmallStreamDecodesToAWholePicture)
 }
 
 // Encodes one context-model segment of values (valueCoder 0).
-void writeContextSegment(StreamWriter& s, const std::vector<int32_t>& values)
+void writeContextSegment(BitSink& s, const std::vector<int32_t>& values)
 {
     ContextModel* model = createContextModel();
     ASSERT_NE(model, nullptr);
@@ -340,7 +331,7 @@ RasterStream makeRasterStream(bool colour, bool allZero)
     hd.valueCoder = 0;
     const int comps = colour ? 3 : 1;
     const int32_t levels = levelCount(hd.height, hd.width);
-    StreamWriter s;
+    BitSink s;
     writeStreamHeader(s, hd);
     writeLowestBands(s, hd.height, hd.width, comps, 2);
     Rng rng{99};
@@ -404,7 +395,7 @@ TEST(LevelProgressiveDriver, MapCoderThreeReadsOnlyStartAndEndData)
         hd.colour = true;
         hd.mapCoder = 3;
         hd.valueCoder = valueCoder;
-        StreamWriter s;
+        BitSink s;
         writeStreamHeader(s, hd);
         writeLowestBands(s, hd.height, hd.width, 3, 4);
         for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--) {
@@ -459,7 +450,7 @@ int32_t streamingByte(void* context, uint32_t* slot)
     return 0;
 }
 
-DecodeResult decodeStreaming(StreamingSource& src, Options o = {})
+DecodedFrame decodeStreaming(StreamingSource& src, Options o = {})
 {
     StreamSource source{nullptr, 0, 0, 0};
     DecodeOptions options{};
@@ -470,12 +461,10 @@ DecodeResult decodeStreaming(StreamingSource& src, Options o = {})
     options.sourceContext = &src;
     FrameInfo frame{};
     src.frame = &frame;
-    DecodeResult result;
+    DecodedFrame result;
     result.status = decodeStart(&source, &options, &frame);
     src.frame = nullptr;
-    if (frame.pixels)
-        result.pixels.assign(frame.pixels,
-                             frame.pixels + static_cast<size_t>(frame.height) * frame.width * (frame.isColour ? 3 : 1));
+    result.pixels = framePixels(frame);
     for (Observation& obs : src.seen)
         if (obs.pixels == frame.pixels)
             obs.pixels = reinterpret_cast<uint8_t*>(1); // the final block itself
@@ -491,7 +480,7 @@ TEST(LevelProgressiveDriver, PartialPicturesFollowTheLevels)
     ASSERT_EQ(levelCount(100, 60), 3);
     SerpentineStream st = makeSerpentineStream(hd, 8, 0);
     StreamingSource src(&st.bytes);
-    DecodeResult streamed = decodeStreaming(src);
+    DecodedFrame streamed = decodeStreaming(src);
     EXPECT_EQ(streamed.status, ZR_OK);
     // Rendering partial pictures leaves the decode unchanged.
     EXPECT_EQ(streamed.pixels, decodeInMemory(st.bytes).pixels);
@@ -583,7 +572,7 @@ TEST(LevelProgressiveDriver, LowMemoryColourDecodesComponentZeroAtLevelZero)
 
     // During level 0 the pixel block itself is the partial picture.
     StreamingSource src(&st.bytes);
-    DecodeResult streamed = decodeStreaming(src, o);
+    DecodedFrame streamed = decodeStreaming(src, o);
     EXPECT_EQ(streamed.pixels, d.pixels);
     int pixelsReady = 0;
     for (const Observation& obs : src.seen)
@@ -612,7 +601,7 @@ TEST(LevelProgressiveDriver, TreeAllocationFailureEndsWithStatus8)
         hd.width = 16;
         hd.mapCoder = c.mapCoder;
         hd.valueCoder = c.valueCoder;
-        StreamWriter s;
+        BitSink s;
         writeStreamHeader(s, hd);
         writeLowestBands(s, hd.height, hd.width, 1, 1);
         for (int i = 0; i < 64; i++)
@@ -620,7 +609,7 @@ TEST(LevelProgressiveDriver, TreeAllocationFailureEndsWithStatus8)
         std::vector<uint8_t> bytes = s.finish();
         size_t saved = allocLimit();
         setAllocLimit(c.limit);
-        DecodeResult r = decodeBytes(bytes);
+        DecodedFrame r = decodeBytes(bytes);
         setAllocLimit(saved);
         EXPECT_EQ(r.status, ZR_OUT_OF_MEMORY) << c.mapCoder << "/" << c.valueCoder;
         EXPECT_EQ(decodeBytes(bytes).status, ZR_OK);
@@ -656,7 +645,7 @@ int32_t limitingByte(void* context, uint32_t* slot)
     return 0;
 }
 
-DecodeResult decodeLimited(LimitingSource& src)
+DecodedFrame decodeLimited(LimitingSource& src)
 {
     StreamSource source{nullptr, 0, 0, 0};
     DecodeOptions options{};
@@ -665,10 +654,9 @@ DecodeResult decodeLimited(LimitingSource& src)
     options.sourceContext = &src;
     FrameInfo frame{};
     src.frame = &frame;
-    DecodeResult result;
+    DecodedFrame result;
     result.status = decodeStart(&source, &options, &frame);
-    if (frame.pixels)
-        result.pixels.assign(frame.pixels, frame.pixels + static_cast<size_t>(frame.height) * frame.width * 3);
+    result.pixels = framePixels(frame);
     decodeFree(&frame);
     return result;
 }
@@ -685,7 +673,7 @@ TEST(LevelProgressiveDriver, WithoutASparePlaneSharpeningIsSkipped)
     // 1 and the next byte: make it fail.
     LimitingSource src{&st.bytes};
     src.lowerAt = probe.lastAtLevelOne;
-    DecodeResult r = decodeLimited(src);
+    DecodedFrame r = decodeLimited(src);
     EXPECT_EQ(r.status, ZR_OK);
     std::vector<ModelValue> values = dequantise(st.written, hd.quantStep, {});
     EXPECT_EQ(r.pixels, modelPicture(st.header, 13, {}, values));
@@ -708,7 +696,7 @@ TEST(LevelProgressiveDriver, RandomBodiesDecodeSafelyAtEveryCut)
             hd.fineSteps = valueCoder & 2 ? 2 : 0;
             hd.magnitudeBoost = mapCoder & 1;
             Options o{(mapCoder >> 1) & 1, valueCoder & 1, mapCoder & 1};
-            StreamWriter s;
+            BitSink s;
             writeStreamHeader(s, hd);
             size_t first = (s.bitCount() + 7) / 8;
             writeLowestBands(s, hd.height, hd.width, hd.colour ? 3 : 1, mapCoder * 4 + valueCoder);
@@ -740,14 +728,14 @@ TEST(LevelProgressiveDriver, CallbackStreamsEndingInFFTerminate)
             StreamHeader hd;
             hd.mapCoder = mapCoder;
             hd.valueCoder = valueCoder;
-            StreamWriter s;
+            BitSink s;
             writeStreamHeader(s, hd);
             writeLowestBands(s, hd.height, hd.width, 1, 3);
             for (int i = 0; i < 12; i++)
                 s.bits(8, 0xFF);
             std::vector<uint8_t> bytes = s.finish();
             StreamingSource src(&bytes);
-            DecodeResult r = decodeStreaming(src, Options{valueCoder & 1, 0, 0});
+            DecodedFrame r = decodeStreaming(src, Options{valueCoder & 1, 0, 0});
             EXPECT_EQ(r.status, ZR_OK) << mapCoder << "/" << valueCoder;
         }
     }

@@ -91,23 +91,9 @@ int32_t finalCall(BitReader*, DecodeSession*, int32_t row, int32_t col)
 
 struct MemoryReader {
     BitReader* reader;
-    explicit MemoryReader(const std::vector<uint8_t>& bytes)
-    {
-        reader = createBitReader(0);
-        reader->buffer = const_cast<uint8_t*>(bytes.data());
-        resetBitReader(reader);
-        reader->byteCount = static_cast<int32_t>(bytes.size());
-    }
+    explicit MemoryReader(const std::vector<uint8_t>& bytes) : reader(createMemoryReader(bytes)) {}
     ~MemoryReader() { releaseBitReader(reader); }
-    size_t bitsTaken() const
-    {
-        size_t bytes = reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer);
-        size_t pending = 0;
-        if (reader->mask != 128)
-            for (uint8_t m = reader->mask; m != 0; m >>= 1)
-                pending++;
-        return bytes * 8 - pending;
-    }
+    size_t bitsTaken() const { return static_cast<size_t>(::bitsTaken(reader)); }
 };
 
 class MapScans : public ::testing::Test {
@@ -263,7 +249,7 @@ std::vector<uint8_t> encodeRuns(const std::vector<int32_t>& lengths)
 {
     AdaptiveHuffmanTree tree;
     EXPECT_EQ(initHuffmanTree(&tree, 256, 0), 1);
-    StreamWriter s;
+    BitSink s;
     for (int32_t n : lengths)
         EXPECT_EQ(encodeHuffmanValue(s.writer(), &tree, n), 0);
     freeHuffmanTree(&tree);

@@ -33,7 +33,7 @@ std::vector<Position> serpentineOrder(int32_t height, int32_t width, int32_t L, 
     return order;
 }
 
-std::vector<WrittenValue> writeSerpentineFixedBody(StreamWriter& s, int32_t height, int32_t width, int components,
+std::vector<WrittenValue> writeSerpentineFixedBody(BitSink& s, int32_t height, int32_t width, int components,
                                                    int lastLevelComponents, uint32_t escapeWidth,
                                                    const DetailSource& values)
 {
@@ -48,7 +48,7 @@ std::vector<WrittenValue> writeSerpentineFixedBody(StreamWriter& s, int32_t heig
                 for (Position p : serpentineOrder(height, width, L, b)) {
                     DetailValue v = values(c, L, b, p);
                     s.bit(v.negative).bits(static_cast<int>(escapeWidth), v.J);
-                    written.push_back({c, L, b, p, v, s.bitCount()});
+                    written.push_back({c, L, b, p, v, static_cast<size_t>(s.bitCount())});
                 }
             }
         }

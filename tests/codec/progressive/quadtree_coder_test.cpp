@@ -24,7 +24,7 @@ int32_t recordCall(BitReader*, DecodeSession*, int32_t row, int32_t col)
 // Bits given as a string of '0' and '1'.
 std::vector<uint8_t> bitString(const std::string& bits)
 {
-    StreamWriter s;
+    BitSink s;
     for (char c : bits)
         s.bit(c == '1');
     return s.finish();
@@ -60,19 +60,9 @@ struct Fixture {
     {
         bytes = std::move(data);
         releaseBitReader(reader);
-        reader = createBitReader(0);
-        reader->buffer = bytes.data();
-        resetBitReader(reader);
-        reader->byteCount = static_cast<int32_t>(bytes.size());
+        reader = createMemoryReader(bytes);
     }
-    size_t bitsTaken() const
-    {
-        size_t taken = (reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer)) * 8;
-        if (reader->mask != 128)
-            for (uint8_t m = reader->mask; m != 0; m >>= 1)
-                taken--;
-        return taken;
-    }
+    size_t bitsTaken() const { return static_cast<size_t>(::bitsTaken(reader)); }
     uint8_t** map() { return rows.data(); }
     void quadtree(FlagRect rect) { decodeQuadtree(reader, nullptr, &state, map(), rect); }
 };
@@ -239,7 +229,7 @@ TEST(QuadtreeCoder, BlockSymbolsOnAThreeByThreeBand)
     // Blocks 2 x 2, 2 x 1, 1 x 2, 1 x 1, coded with the encoder's own tree.
     AdaptiveHuffmanTree tree;
     ASSERT_EQ(initHuffmanTree(&tree, 64, 0), 1);
-    StreamWriter s;
+    BitSink s;
     s.bit(1).bit(1); // band flag, block mode
     for (int32_t symbol : {0b1001, 0b01, 0b10, 0b1})
         ASSERT_EQ(encodeHuffmanSymbol(&tree, symbol, s.writer(), 4), 0);
@@ -258,7 +248,7 @@ TEST(QuadtreeCoder, BlockSymbolsSkipKnownZeroBlocksOnly)
 {
     AdaptiveHuffmanTree tree;
     ASSERT_EQ(initHuffmanTree(&tree, 64, 0), 1);
-    StreamWriter s;
+    BitSink s;
     s.bit(1).bit(1);
     // The 2 x 2 block has one known-zero cell, which still owns a bit; the
     // 1 x 2 block is all known zero and reads no symbol.
@@ -287,7 +277,7 @@ TEST(QuadtreeCoder, MarksChildrenOfEveryInsignificantPosition)
     // other block is empty.
     AdaptiveHuffmanTree tree;
     ASSERT_EQ(initHuffmanTree(&tree, 64, 0), 1);
-    StreamWriter s;
+    BitSink s;
     s.bit(1).bit(1);
     int32_t blocks = ((band.rowEnd - band.rowStart + 1) / 2) * ((band.colEnd - band.colStart + 1) / 2);
     ASSERT_EQ(encodeHuffmanSymbol(&tree, 0b1000, s.writer(), 4), 0);

@@ -56,10 +56,7 @@ struct ValueSession {
     {
         bytes = std::move(data);
         releaseBitReader(reader);
-        reader = createBitReader(0);
-        reader->buffer = bytes.data();
-        resetBitReader(reader);
-        reader->byteCount = static_cast<int32_t>(bytes.size());
+        reader = createMemoryReader(bytes);
     }
     int32_t start(int32_t boost = 0, int32_t fineSteps = 0, uint32_t exact = 0)
     {
@@ -151,7 +148,7 @@ TEST(ValueCoder, DequantisationExamples)
 TEST(ValueCoder, FixedWidthReadsSignAndIndexAndAddsThePattern)
 {
     ValueSession vs(3, 1, 20);
-    StreamWriter s;
+    BitSink s;
     s.bits(5, 4);           // escape width
     s.bit(1).bits(4, 2);    // -50
     s.bit(0).bits(4, 0);    // +10
@@ -175,7 +172,7 @@ TEST(ValueCoder, PlaneTargetsAreNearBelowLevelTwo)
     // Exact steps: J = 1 gives q at levels 0 and 1, 1.5 q from level 2 on.
     for (int32_t L : {0, 1, 2, 3}) {
         ValueSession vs(3, 1, 20);
-        StreamWriter s;
+        BitSink s;
         s.bits(5, 1).bit(0).bit(1);
         vs.input(s.finish());
         ASSERT_EQ(vs.start(0, 0, 1), 1);
@@ -191,7 +188,7 @@ TEST(ValueCoder, PlaneTargetsAreNearBelowLevelTwo)
 TEST(ValueCoder, FixedWidthZeroReadsOnlyTheSign)
 {
     ValueSession vs(3, 1, 20);
-    StreamWriter s;
+    BitSink s;
     s.bits(5, 0).bit(1).bit(0).bit(1);
     vs.input(s.finish());
     ASSERT_EQ(vs.start(), 1);
@@ -213,7 +210,7 @@ TEST(ValueCoder, UnaryAndHuffmanMagnitudes)
     // Unary: sign, J ones, a zero. Exact steps near level 0.
     {
         ValueSession vs(2, 1, 20);
-        StreamWriter s;
+        BitSink s;
         s.bit(0).unary(1).bit(1).unary(3);
         vs.input(s.finish());
         ASSERT_EQ(vs.start(0, 0, 1), 1);
@@ -232,7 +229,7 @@ TEST(ValueCoder, UnaryAndHuffmanMagnitudes)
         ValueSession vs(1, 1, 20);
         AdaptiveHuffmanTree tree;
         ASSERT_EQ(initHuffmanTree(&tree, 2048, 1), 1);
-        StreamWriter s;
+        BitSink s;
         s.bits(5, 12);
         const int32_t J[] = {0, 2, 700, 2, 3000};
         for (int32_t i = 0; i < 5; i++) {
@@ -263,7 +260,7 @@ TEST(ValueCoder, ContextModelValuesAndSegmentEnd)
     ValueSession vs(0, 1, 20);
     ContextModel* model = createContextModel();
     ASSERT_NE(model, nullptr);
-    StreamWriter s;
+    BitSink s;
     startContextEncoder(1, model, 0);
     for (int32_t value : {1, 0, 4, 300})
         ASSERT_EQ(encodeContextValue(s.writer(), value, model), 0);
@@ -299,7 +296,7 @@ TEST(ValueCoder, ColourSplitAddsToAllThreePlanes)
 {
     // q = 14, J = 0, negative: V = -7; component 1 adds -14, 4, 14.
     ValueSession vs(3, 3, 14);
-    StreamWriter s;
+    BitSink s;
     s.bits(5, 3).bit(1).bits(3, 0);
     vs.input(s.finish());
     ASSERT_EQ(vs.startComponent(1), 1);
@@ -319,7 +316,7 @@ TEST(ValueCoder, EightBitTargetsCountAsNear)
     // Grey: exact steps give q for J = 1 at the 8-bit target.
     {
         ValueSession vs(3, 1, 80, 100);
-        StreamWriter s;
+        BitSink s;
         s.bits(5, 2).bit(0).bits(2, 1);
         vs.input(s.finish());
         ASSERT_EQ(vs.start(0, 0, 1), 1);
@@ -339,7 +336,7 @@ TEST(ValueCoder, EightBitTargetsCountAsNear)
     // Colour, fine quantiser with boost: component 2 split into three channels.
     {
         ValueSession vs(3, 3, 40, 128);
-        StreamWriter s;
+        BitSink s;
         s.bits(5, 3).bit(0).bits(3, 2);
         vs.input(s.finish());
         ASSERT_EQ(startValueCoder(vs.reader, &vs.session, vs.session.planes, vs.session.pixelPlanes, kHeight,
@@ -367,7 +364,7 @@ TEST(ValueCoder, EightBitTargetsCountAsNear)
 TEST(ValueCoder, AValueMeetingTheEndIsNotAdded)
 {
     ValueSession vs(3, 1, 20);
-    StreamWriter s;
+    BitSink s;
     s.bits(5, 6).bit(0).bits(2, 3); // the index is cut after two of six bits
     std::vector<uint8_t> bytes = s.finish();
     ASSERT_EQ(bytes.size(), 1u);

@@ -1,51 +1,9 @@
-// Builds small test streams with the codec's own bit writer.
+// The stream header, field by field, for building test streams.
 #pragma once
 #include <cstdint>
 #include <vector>
 
-#include "codec/core/bit_reader.h"
-
-// Collects the bits written through a sink-mode BitReader.
-class BitSink {
-public:
-    BitSink()
-    {
-        writer_ = BitReader{};
-        writer_.mask = 128;
-        writer_.byteSource = &BitSink::store;
-        writer_.buffer = reinterpret_cast<uint8_t*>(this);
-    }
-    BitSink(const BitSink&) = delete;
-    BitSink& operator=(const BitSink&) = delete;
-
-    BitSink& bits(int n, uint32_t value)
-    {
-        writeBits(&writer_, n, value);
-        return *this;
-    }
-    BitSink& unary(int count)
-    {
-        for (int i = 0; i < count; i++)
-            writeBit(&writer_, 1);
-        writeBit(&writer_, 0);
-        return *this;
-    }
-    // Pads the last byte with zero bits and returns everything written.
-    std::vector<uint8_t> finish()
-    {
-        flushBitWriter(&writer_);
-        return bytes_;
-    }
-
-private:
-    static int32_t store(void* context, uint32_t* slot)
-    {
-        reinterpret_cast<BitSink*>(context)->bytes_.push_back(static_cast<uint8_t>(*slot));
-        return 0;
-    }
-    BitReader writer_;
-    std::vector<uint8_t> bytes_;
-};
+#include "tests/support/bit_stream.h"
 
 struct HeaderFields {
     uint32_t magic0 = 0x5A;
