@@ -3,14 +3,15 @@
 #include "codec/core/alloc.h"
 #include "codec/core/bit_reader.h"
 #include "codec/entropy/arithmetic_coder.h"
+#include "codec/entropy/context_step.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-constexpr int32_t kEscape = 256;
 constexpr int32_t kRescaleTotal = 0x3FFF;
 constexpr int32_t kLargestValue = 252 * 253 + 252;
 
@@ -36,27 +37,34 @@ void* resizeBlock(void* block, size_t oldBytes, size_t newBytes)
     return grown;
 }
 
-// Grows links to maxIndex + 1 entries; the table has just gained its last entry.
-bool growLinks(ContextTable* table)
+// Makes room for maxIndex + 1 entries in a block that holds the first
+// maxIndex (none when the block is null). Blocks grow to powers of two, so that
+// a table gaining entries one by one is not copied for each.
+template <class T>
+bool growBlock(T** block, int32_t* capacity, int32_t maxIndex)
 {
-    size_t count = static_cast<size_t>(table->maxIndex) + 1;
-    size_t oldCount = table->links ? count - 1 : 0;
-    void* grown = resizeBlock(table->links, oldCount * sizeof(ContextTable*), count * sizeof(ContextTable*));
+    const size_t count = static_cast<size_t>(maxIndex) + 1;
+    if (*block && static_cast<size_t>(*capacity) >= count)
+        return true;
+    const size_t oldCount = *block ? count - 1 : 0;
+    const size_t room = std::bit_ceil(count);
+    void* grown = resizeBlock(*block, oldCount * sizeof(T), room * sizeof(T));
     if (!grown)
         return false;
-    table->links = static_cast<ContextTable**>(grown);
+    *block = static_cast<T*>(grown);
+    *capacity = static_cast<int32_t>(room);
     return true;
+}
+
+// The table has just gained its last entry.
+bool growLinks(ContextTable* table)
+{
+    return growBlock(&table->links, &table->linksCapacity, table->maxIndex);
 }
 
 bool growStats(ContextTable* table)
 {
-    size_t count = static_cast<size_t>(table->maxIndex) + 1;
-    size_t oldCount = table->stats ? count - 1 : 0;
-    void* grown = resizeBlock(table->stats, oldCount * sizeof(SymbolStat), count * sizeof(SymbolStat));
-    if (!grown)
-        return false;
-    table->stats = static_cast<SymbolStat*>(grown);
-    return true;
+    return growBlock(&table->stats, &table->statsCapacity, table->maxIndex);
 }
 
 int32_t findSymbol(const ContextTable* table, int32_t symbol)
@@ -80,6 +88,30 @@ void releaseTree(ContextTable* table)
     if (table->stats)
         freeChecked(table->stats);
     freeChecked(table);
+}
+
+// Counts entry i once more, first moving it to the front of its run of
+// equal counts so that counts never grow down the table.
+void countEntry(ContextTable* table, int32_t i)
+{
+    SymbolStat* stats = table->stats;
+    int32_t j = i;
+    while (j > 0 && stats[j - 1].count == stats[i].count)
+        j--;
+    if (j != i) {
+        const uint8_t symbol = stats[i].symbol;
+        stats[i].symbol = stats[j].symbol;
+        stats[j].symbol = symbol;
+        if (table->links) {
+            ContextTable* link = table->links[i];
+            table->links[i] = table->links[j];
+            table->links[j] = link;
+        }
+        i = j;
+    }
+    table->countSum++;
+    if (++stats[i].count == 255)
+        rescaleTable(table);
 }
 
 int32_t clampOrder(int32_t maxOrder)
@@ -125,8 +157,11 @@ void initContextModel(ContextModel* model)
     if (!nullTable->stats)
         fatalError("Failure #3: allocating null table!");
     nullTable->maxIndex = 255;
-    for (int32_t i = 0; i < 256; i++)
+    nullTable->statsCapacity = 256;
+    for (int32_t i = 0; i < 256; i++) {
         nullTable->stats[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(100 / (i + 1) + 1)};
+        nullTable->countSum += nullTable->stats[i].count;
+    }
 
     ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
     if (!markerTable)
@@ -136,10 +171,14 @@ void initContextModel(ContextModel* model)
     if (!markerTable->stats)
         fatalError("Failure #5: allocating null table!");
     markerTable->maxIndex = 1;
+    markerTable->statsCapacity = 2;
     markerTable->stats[0] = {2, 1};
     markerTable->stats[1] = {1, 1};
+    markerTable->countSum = 2;
 
     std::memset(model->excluded, 0, sizeof model->excluded);
+    model->exclusionsSet = 0;
+    std::memset(model->followers, 0, sizeof model->followers);
 }
 
 void totalizeTable(ContextModel* model, ContextTable* table)
@@ -157,32 +196,24 @@ void totalizeTable(ContextModel* model, ContextTable* table)
             if (e.count > max)
                 max = e.count;
         }
-        if (max == 0) {
-            totals[0] = 1;
-        } else {
-            int16_t m = static_cast<int16_t>(table->maxIndex);
-            int16_t t = static_cast<int16_t>((256 - m) * m);
-            t = static_cast<int16_t>(t / 256);
-            t = static_cast<int16_t>(t / max);
-            totals[0] = static_cast<int16_t>(t + 1 + totals[1]);
-        }
+        totals[0] = escapedScale(table->maxIndex, max, totals[1]);
         if (totals[0] < kRescaleTotal)
             break;
         rescaleTable(table);
     }
-    // The last entry is never excluded: a shorter context still counts it.
-    for (int32_t i = 0; i < table->maxIndex; i++) {
-        if (table->stats[i].count != 0)
-            model->excluded[table->stats[i].symbol] = 1;
-    }
+    markExclusions(model, table);
 }
 
 void rescaleTable(ContextTable* table)
 {
     if (table->maxIndex == -1)
         return;
-    for (int32_t i = 0; i <= table->maxIndex; i++)
+    int32_t sum = 0;
+    for (int32_t i = 0; i <= table->maxIndex; i++) {
         table->stats[i].count /= 2;
+        sum += table->stats[i].count;
+    }
+    table->countSum = sum;
     if (table->stats[table->maxIndex].count != 0 || table->links)
         return;
     while (table->maxIndex >= 0 && table->stats[table->maxIndex].count == 0)
@@ -190,6 +221,7 @@ void rescaleTable(ContextTable* table)
     if (table->maxIndex < 0) {
         freeChecked(table->stats);
         table->stats = nullptr;
+        table->statsCapacity = 0;
         return;
     }
     size_t count = static_cast<size_t>(table->maxIndex) + 1;
@@ -197,6 +229,7 @@ void rescaleTable(ContextTable* table)
     if (!shrunk)
         fatalError("Error #11: reallocating stats space!");
     table->stats = static_cast<SymbolStat*>(shrunk);
+    table->statsCapacity = static_cast<int32_t>(count);
 }
 
 void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
@@ -216,31 +249,29 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
         table->stats[i] = {byte, 0};
     }
 
-    int32_t j = i;
-    while (j > 0 && table->stats[j - 1].count == table->stats[i].count)
-        j--;
-    if (j != i) {
-        table->stats[i].symbol = table->stats[j].symbol;
-        table->stats[j].symbol = byte;
-        if (table->links) {
-            ContextTable* link = table->links[i];
-            table->links[i] = table->links[j];
-            table->links[j] = link;
+    countEntry(table, i);
+}
+
+void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry)
+{
+    if (symbol >= 0) {
+        for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++) {
+            if (k == model->currentOrder && codedEntry >= 0)
+                countEntry(model->contexts[k], codedEntry);
+            else
+                updateTable(model, model->contexts[k], symbol);
         }
-        i = j;
     }
-    if (++table->stats[i].count == 255)
-        rescaleTable(table);
+    model->currentOrder = model->maxOrder;
+    if (model->exclusionsSet) {
+        std::memset(model->excluded, 0, sizeof model->excluded);
+        model->exclusionsSet = 0;
+    }
 }
 
 void updateContextModel(ContextModel* model, int32_t symbol)
 {
-    if (symbol >= 0) {
-        for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++)
-            updateTable(model, model->contexts[k], symbol);
-    }
-    model->currentOrder = model->maxOrder;
-    std::memset(model->excluded, 0, sizeof model->excluded);
+    updateCodedContexts(model, symbol, -1);
 }
 
 ContextTable* allocateNextOrderTable(ContextTable* table, int32_t symbol, ContextTable* lesser)
@@ -284,6 +315,15 @@ void addSymbolToContexts(ContextModel* model, int32_t symbol)
     int32_t maxOrder = model->maxOrder;
     if (maxOrder < 0 || symbol < 0)
         return;
+    if (maxOrder == 1) {
+        // Every order-1 context hangs off the order-0 table, and the one that
+        // follows a symbol never changes once it exists.
+        ContextTable*& next = model->followers[static_cast<uint8_t>(symbol)];
+        if (!next)
+            next = shiftToNextContext(model->contexts[1], symbol, 1);
+        model->contexts[1] = next;
+        return;
+    }
     model->contexts[maxOrder] = shiftToNextContext(model->contexts[maxOrder], symbol, maxOrder);
     for (int32_t k = maxOrder - 1; k >= 1; k--)
         model->contexts[k] = model->contexts[k + 1]->lesser;
@@ -318,59 +358,6 @@ void startContextDecoder(int32_t maxOrder, BitReader* reader, ContextModel* mode
     model->maxOrder = clampOrder(maxOrder);
     initContextModel(model);
     startArithmeticDecoder(reader, model);
-}
-
-int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
-{
-    if (!model)
-        return -1;
-    if (reader->endOfData & 1)
-        return 0;
-    int16_t* totals = model->totals;
-    int32_t symbol = kEscape;
-    while (symbol == kEscape) {
-        ContextTable* table = model->contexts[model->currentOrder];
-        totalizeTable(model, table);
-        SymbolRange range;
-        range.scale = static_cast<uint16_t>(totals[0]);
-        int16_t count = currentCount(&range, model);
-        // Only corrupt or ended data give a count the totals cannot place.
-        if (count < 0 || count >= totals[0])
-            return -1;
-        int32_t c = 1;
-        while (count < totals[c])
-            c++;
-        range.highCount = static_cast<uint16_t>(totals[c - 1]);
-        range.lowCount = static_cast<uint16_t>(totals[c]);
-        if (c == 1) {
-            if (model->currentOrder == -2) {
-                // No order below -2: stop as after the end marker.
-                removeSymbol(reader, &range, model);
-                return -1;
-            }
-            model->currentOrder--;
-        } else {
-            symbol = table->stats[c - 2].symbol;
-            if (model->currentOrder < -1)
-                symbol = -symbol;
-        }
-        removeSymbol(reader, &range, model);
-    }
-    if (symbol == kContextEndMarker)
-        return symbol;
-    updateContextModel(model, symbol);
-    addSymbolToContexts(model, symbol);
-    return symbol;
-}
-
-int32_t decodeContextValue(BitReader* reader, ContextModel* model)
-{
-    int32_t s = decodeContextSymbol(reader, model);
-    if (s < 253)
-        return s;
-    int32_t high = decodeContextSymbol(reader, model);
-    int32_t low = decodeContextSymbol(reader, model);
-    return low + high * 253;
 }
 
 void endContextDecoder(BitReader* reader, ContextModel* model)

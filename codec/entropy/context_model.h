@@ -15,6 +15,9 @@ struct ContextTable {
     ContextTable** links;  // parallel to stats: the next-order contexts, or null
     SymbolStat* stats;
     ContextTable* lesser;  // this context without its oldest symbol
+    int32_t countSum = 0;  // decoder cache: the sum of the counts in stats
+    int32_t statsCapacity = 0; // entries the stats block holds, 0 when not known
+    int32_t linksCapacity = 0; // the same for links; growth doubles them
 };
 
 struct ContextModel {
@@ -27,6 +30,8 @@ struct ContextModel {
     uint16_t low;
     uint16_t high;
     int32_t pendingBits;
+    int32_t exclusionsSet = 0; // decoder cache: nonzero while some excluded flag may be set
+    ContextTable* followers[256]; // cache for maxOrder 1: the order-1 context after each symbol, once made
 };
 
 // Symbols besides 0..255.

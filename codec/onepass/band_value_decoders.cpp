@@ -86,11 +86,11 @@ int32_t beginValueCoder0(ValueCall* call)
 }
 
 // Sign and magnitude index of one position; false when it is not significant.
+template <Mode M>
 inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
 {
     BitReader* bits = call->a->bits;
-    switch (call->mode) {
-    case HUFFMAN:
+    if constexpr (M == HUFFMAN) {
         // Value coder 0 tests code & 6, value coder 1 code != 1; the maps
         // they see hold only 1, 2 and 4, for which both agree.
         if (!(code & 6))
@@ -100,14 +100,14 @@ inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
                  decodeHuffmanSymbol(&call->tree, bits, call->escapeWidth))
                  + ((code & 2) ? 1u : 0u));
         return true;
-    case CONTEXT:
+    } else if constexpr (M == CONTEXT) {
         if (code == 1)
             return false;
         *negative = code == 3 || code == 5;
         // A marker symbol (-1, -2) from a corrupt stream is used as it comes.
         *J = decodeContextSymbol(bits, call->model) + (code == 2 || code == 3);
         return true;
-    case UNARY: {
+    } else if constexpr (M == UNARY) {
         if (code == 1)
             return false;
         *negative = readBit(bits) != 0;
@@ -117,13 +117,39 @@ inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
             j++;
         *J = static_cast<int32_t>(j);
         return true;
-    }
-    default:
+    } else {
         if (code == 1)
             return false;
         *negative = readBit(bits) != 0;
         *J = static_cast<int32_t>(readBits(bits, call->escapeWidth));
         return true;
+    }
+}
+
+// Reads and adds the values of the three bands, stopping at the end of data.
+template <Mode M, bool EightBit>
+void decodeBands(ValueCall* call)
+{
+    const BandValueArgs* a = call->a;
+    BitReader* bits = a->bits;
+    for (int32_t band = 0; band < 3 && !(bits->endOfData & 1); band++) {
+        BandRect b = bandRect(a->height, a->width, call->level, band);
+        for (int32_t r = b.rowStart; r < b.rowEnd; r++) {
+            const uint8_t* mapRow = a->map[r];
+            for (int32_t c = b.colStart; c < b.colEnd; c++) {
+                bool negative = false;
+                int32_t J = 0;
+                if (!readValue<M>(call, mapRow[c], &negative, &J))
+                    continue;
+                int32_t v = dequantiseMagnitude(&call->quant, J);
+                if (negative)
+                    v = negate(v);
+                // Nothing decoded after the end of data is added.
+                if (bits->endOfData & 1)
+                    return;
+                placeValue<EightBit>(call, band, r, c, v);
+            }
+        }
     }
 }
 
@@ -160,26 +186,12 @@ int32_t decodeBandValuesMember(const BandValueArgs* a)
     if (!ok)
         return 0;
 
-    for (int32_t band = 0; band < 3 && !(bits->endOfData & 1); band++) {
-        BandRect b = bandRect(a->height, a->width, call.level, band);
-        for (int32_t r = b.rowStart; r < b.rowEnd; r++) {
-            const uint8_t* mapRow = a->map[r];
-            for (int32_t c = b.colStart; c < b.colEnd; c++) {
-                bool negative = false;
-                int32_t J = 0;
-                if (!readValue(&call, mapRow[c], &negative, &J))
-                    continue;
-                int32_t v = dequantiseMagnitude(&call.quant, J);
-                if (negative)
-                    v = negate(v);
-                // Nothing decoded after the end of data is added.
-                if (bits->endOfData & 1)
-                    goto scanned;
-                placeValue<EightBit>(&call, band, r, c, v);
-            }
-        }
+    switch (call.mode) {
+    case HUFFMAN: decodeBands<HUFFMAN, EightBit>(&call); break;
+    case CONTEXT: decodeBands<CONTEXT, EightBit>(&call); break;
+    case UNARY: decodeBands<UNARY, EightBit>(&call); break;
+    default: decodeBands<FIXED, EightBit>(&call); break;
     }
-scanned:
     if (call.mode == CONTEXT)
         endContextDecoder(bits, call.model);
     else if (call.mode == HUFFMAN)

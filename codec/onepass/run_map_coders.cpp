@@ -64,11 +64,13 @@ int32_t decodeRunMapRaster(BitReader* bits, uint8_t** map, int32_t rows, int32_t
     return 1;
 }
 
+// The positions still 1 in the rectangle, counted only until there are more
+// than limit (the result is then some number above limit).
 static int32_t countUnmarked(uint8_t** map, int32_t rowStart, int32_t rowEnd, int32_t colStart,
-                             int32_t colEnd)
+                             int32_t colEnd, int32_t limit)
 {
     int32_t n = 0;
-    for (int32_t r = rowStart; r < rowEnd; r++) {
+    for (int32_t r = rowStart; r < rowEnd && n <= limit; r++) {
         const uint8_t* row = map[r];
         for (int32_t c = colStart; c < colEnd; c++)
             n += row[c] == MAP_NOT_SIGNIFICANT;
@@ -128,7 +130,8 @@ static void scanCurveLeaf(BitReader* bits, uint8_t** map, RunMapState* state,
 void scanCurveRect(BitReader* bits, uint8_t** map, RunMapState* state, int32_t orientation,
                    int32_t rowStart, int32_t rowEnd, int32_t colStart, int32_t colEnd)
 {
-    int32_t n = countUnmarked(map, rowStart, rowEnd, colStart, colEnd);
+    // A run that covers the whole rectangle skips it.
+    int32_t n = countUnmarked(map, rowStart, rowEnd, colStart, colEnd, state->run);
     if (state->run >= n) {
         state->run -= n;
         return;

@@ -3,6 +3,9 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
+#include "codec/progressive/serpentine_walk.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -95,80 +98,17 @@ void scanRuns(BitReader* bits, DecodeSession* session, MapCoderState* state, uin
 
 namespace {
 
-struct SerpentineScan {
+// Tests an untested position through the value callback.
+struct SerpentineVisit {
     BitReader* bits;
     DecodeSession* session;
     MapCoderState* state;
     uint8_t** flags;
 
-    void visit(int32_t row, int32_t col)
+    void operator()(int32_t row, int32_t col)
     {
         if (flags[row][col] == FLAG_UNTESTED && state->valueCallback(bits, session, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
-    }
-
-    // Leaf: lines alternate direction, the first as the type says.
-    void serpentine(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
-    {
-        bool forward = true;
-        switch (type) {
-        case 0: // columns right to left, first one top to bottom
-            for (int32_t col = c1 - 1; col >= c0; col--, forward = !forward)
-                for (int32_t i = 0; i < r1 - r0; i++)
-                    visit(forward ? r0 + i : r1 - 1 - i, col);
-            break;
-        case 1: // columns left to right, first one bottom to top
-            for (int32_t col = c0; col < c1; col++, forward = !forward)
-                for (int32_t i = 0; i < r1 - r0; i++)
-                    visit(forward ? r1 - 1 - i : r0 + i, col);
-            break;
-        case 2: // rows bottom to top, first one left to right
-            for (int32_t row = r1 - 1; row >= r0; row--, forward = !forward)
-                for (int32_t j = 0; j < c1 - c0; j++)
-                    visit(row, forward ? c0 + j : c1 - 1 - j);
-            break;
-        default: // rows top to bottom, first one right to left
-            for (int32_t row = r0; row < r1; row++, forward = !forward)
-                for (int32_t j = 0; j < c1 - c0; j++)
-                    visit(row, forward ? c1 - 1 - j : c0 + j);
-            break;
-        }
-    }
-
-    void scan(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
-    {
-        if (c1 - c0 <= 2 || r1 - r0 <= 2) {
-            serpentine(type, r0, r1, c0, c1);
-            return;
-        }
-        const int32_t m = r0 + ((r1 - r0) >> 1);
-        const int32_t k = c0 + ((c1 - c0) >> 1);
-        switch (type) {
-        case 0:
-            scan(3, r0, m, k, c1); // TR
-            scan(0, m, r1, k, c1); // BR
-            scan(0, m, r1, c0, k); // BL
-            scan(2, r0, m, c0, k); // TL
-            break;
-        case 1:
-            scan(2, m, r1, c0, k); // BL
-            scan(1, r0, m, c0, k); // TL
-            scan(1, r0, m, k, c1); // TR
-            scan(3, m, r1, k, c1); // BR
-            break;
-        case 2:
-            scan(1, m, r1, c0, k); // BL
-            scan(2, m, r1, k, c1); // BR
-            scan(2, r0, m, k, c1); // TR
-            scan(0, r0, m, c0, k); // TL
-            break;
-        default:
-            scan(0, r0, m, k, c1); // TR
-            scan(3, r0, m, c0, k); // TL
-            scan(3, m, r1, c0, k); // BL
-            scan(1, m, r1, k, c1); // BR
-            break;
-        }
     }
 };
 
@@ -179,12 +119,30 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
 {
     int32_t r0, r1, c0, c1;
     startBandPass(state, height, width, L, b, &r0, &r1, &c0, &c1);
-    SerpentineScan walker{bits, session, state, flags};
-    walker.scan(0, r0, r1, c0, c1);
+    SerpentineVisit visit{bits, session, state, flags};
+    SerpentineWalk<SerpentineVisit, true> walker{visit};
+    walker.walk(0, r0, r1, c0, c1);
     if (L == 0)
         return;
-    for (int32_t row = r0; row < r1; row++)
-        for (int32_t col = c0; col < c1; col++)
-            if (flags[row][col] != FLAG_SIGNIFICANT)
-                markChildren(flags, state->rowCases, state->columnCases, b, L, row, col, r1, c1);
+    // markChildren for every position left insignificant, with the case codes
+    // read at the first such position and the row span once per row.
+    int32_t rowCase = -1, columnCase = -1;
+    for (int32_t row = r0; row < r1; row++) {
+        const uint8_t* line = flags[row];
+        ChildSpan rows{0, -1};
+        for (int32_t col = c0; col < c1; col++) {
+            if (line[col] == FLAG_SIGNIFICANT)
+                continue;
+            if (rows.count < 0) {
+                if (rowCase < 0) {
+                    rowCase = state->rowCases[b][L - 1];
+                    columnCase = state->columnCases[b][L - 1];
+                }
+                rows = childSpan(static_cast<uint8_t>(rowCase), row, row == r1 - 1);
+            }
+            const ChildSpan cols = childSpan(static_cast<uint8_t>(columnCase), col, col == c1 - 1);
+            for (int32_t i = 0; i < rows.count; i++)
+                std::fill_n(flags[rows.first + i] + cols.first, cols.count, FLAG_KNOWN_ZERO);
+        }
+    }
 }

@@ -9,9 +9,11 @@
 #if defined(__GNUC__)
 #define ZR_INLINE inline __attribute__((always_inline))
 #define ZR_INLINE_LAMBDA __attribute__((always_inline))
+#define ZR_NOINLINE __attribute__((noinline))
 #else
 #define ZR_INLINE inline
 #define ZR_INLINE_LAMBDA
+#define ZR_NOINLINE
 #endif
 
 // One-dimensional tap sets: (offset from the coefficient's sample position,
@@ -315,11 +317,44 @@ ZR_INLINE void place(Target& target, int32_t y, int32_t x, int32_t levelHeight, 
     addClipped(target, vertical, horizontal);
 }
 
-// Selects the tap sets of the coefficient and adds its pattern; Target01
-// serves bands 0 and 1, Target2 band 2.
+// The common case first: a coefficient with middle tap sets in both
+// directions in a level of at least 4 x 4 samples, whose pattern needs no
+// clipping. False (nothing added) for every other coefficient.
 template <class Target01, class Target2, class Rows>
-inline void synthesize(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
-                       int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
+ZR_INLINE bool addInteriorPattern(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                                  int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
+{
+    if (levelHeight < 4 || levelWidth < 4)
+        return false;
+    int32_t y, x;
+    if (band == 0) {
+        if (lowCase(row, levelHeight, lowHeight, &y) != MID
+            || highCase(col - lowWidth, levelWidth - lowWidth, &x) != MID)
+            return false;
+        Target01 target(rows, v);
+        addPattern<LowMid, HighMid>(target, y, x);
+    } else if (band == 1) {
+        if (highCase(row - lowHeight, levelHeight - lowHeight, &y) != MID
+            || lowCase(col, levelWidth, lowWidth, &x) != MID)
+            return false;
+        Target01 target(rows, v);
+        addPattern<HighMid, LowMid>(target, y, x);
+    } else {
+        if (highCase(row - lowHeight, levelHeight - lowHeight, &y) != MID
+            || highCase(col - lowWidth, levelWidth - lowWidth, &x) != MID)
+            return false;
+        Target2 target(rows, v);
+        addPattern<HighMid, HighMid>(target, y, x);
+    }
+    return true;
+}
+
+// Selects the tap sets of the coefficient and adds its pattern; Target01
+// serves bands 0 and 1, Target2 band 2. Out of line, so that the interior
+// case does not pay for the registers of all the others.
+template <class Target01, class Target2, class Rows>
+ZR_NOINLINE void synthesizeAny(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                               int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
     int32_t y, x;
     if (band == 0) {
@@ -353,6 +388,15 @@ inline void synthesize(Rows rows, int32_t v, int32_t levelHeight, int32_t levelW
             });
         });
     }
+}
+
+template <class Target01, class Target2, class Rows>
+inline void synthesize(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+                       int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
+{
+    if (!addInteriorPattern<Target01, Target2>(rows, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row,
+                                               col))
+        synthesizeAny<Target01, Target2>(rows, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
 }
 
 } // namespace

@@ -1,0 +1,153 @@
+#include "codec/entropy/context_step.h"
+
+#include "codec/core/bit_reader.h"
+#include "codec/entropy/arithmetic_coder.h"
+#include "codec/entropy/context_model.h"
+
+namespace {
+
+constexpr int32_t kRescaleTotal = 0x3FFF;
+
+} // namespace
+
+int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
+{
+    if (max == 0)
+        return 1;
+    int16_t m = static_cast<int16_t>(maxIndex);
+    int16_t t = static_cast<int16_t>((256 - m) * m);
+    t = static_cast<int16_t>(t / 256);
+    t = static_cast<int16_t>(t / max);
+    return static_cast<int16_t>(t + 1 + counted);
+}
+
+StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExclusions)
+{
+    for (;;) {
+        const SymbolStat* stats = table->stats;
+        const int32_t entries = table->maxIndex + 1;
+        uint32_t sum = static_cast<uint32_t>(table->countSum);
+        // Counts never grow down a table (an update first moves its entry to the
+        // front of its run of equal counts), so the first is the largest.
+        const uint8_t max = entries > 0 ? stats[0].count : 0;
+        if (checkExclusions) {
+            for (int32_t i = 0; i < entries; i++)
+                sum -= model->excluded[stats[i].symbol] ? stats[i].count : 0u;
+        }
+        // The running sums wrap as signed 16-bit values.
+        const int16_t counted = static_cast<int16_t>(sum);
+        const int16_t scale = escapedScale(table->maxIndex, max, counted);
+        if (scale < kRescaleTotal)
+            return {scale, counted};
+        rescaleTable(table);
+    }
+}
+
+namespace {
+
+// The search of findCountEntry below the escape; Check selects whether
+// excluded symbols count.
+template <bool Check>
+int32_t searchEntries(const ContextModel* model, const ContextTable* table, int16_t count, int16_t rest,
+                      SymbolRange* range)
+{
+    const SymbolStat* stats = table->stats;
+    for (int32_t j = 0; j <= table->maxIndex; j++) {
+        const int16_t above = rest;
+        if (!Check || model->excluded[stats[j].symbol] == 0)
+            rest = static_cast<int16_t>(rest - stats[j].count);
+        if (count >= rest) {
+            range->lowCount = static_cast<uint16_t>(rest);
+            range->highCount = static_cast<uint16_t>(above);
+            return j;
+        }
+    }
+    // Not reached: the last entry brings rest down to 0 <= count.
+    range->lowCount = 0;
+    range->highCount = static_cast<uint16_t>(rest);
+    return table->maxIndex;
+}
+
+} // namespace
+
+int32_t findCountEntry(const ContextModel* model, const ContextTable* table, int16_t count, StepTotals totals,
+                       bool checkExclusions, SymbolRange* range)
+{
+    // Entries are stacked from the end: entry j owns [sum of the counted
+    // entries after j, that sum + its own count), the escape sits on top.
+    if (count >= totals.counted) {
+        range->lowCount = static_cast<uint16_t>(totals.counted);
+        range->highCount = static_cast<uint16_t>(totals.scale);
+        return -1;
+    }
+    return checkExclusions ? searchEntries<true>(model, table, count, totals.counted, range)
+                           : searchEntries<false>(model, table, count, totals.counted, range);
+}
+
+void markExclusions(ContextModel* model, const ContextTable* table)
+{
+    // The last entry is never excluded: a shorter context still counts it.
+    for (int32_t i = 0; i < table->maxIndex; i++) {
+        if (table->stats[i].count != 0) {
+            model->excluded[table->stats[i].symbol] = 1;
+            model->exclusionsSet = 1;
+        }
+    }
+}
+
+int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
+{
+    if (!model)
+        return -1;
+    if (reader->endOfData & 1)
+        return 0;
+    // Each step computes only what totalizeTable would give it. Exclusions are
+    // marked only where they outlive the step: after an escape, or when the
+    // decode ends without the model update that clears them.
+    bool excluding = model->exclusionsSet != 0;
+    for (;;) {
+        ContextTable* table = model->contexts[model->currentOrder];
+        const bool checkExclusions = excluding && model->currentOrder != -2;
+        const StepTotals totals = totalizeStep(model, table, checkExclusions);
+        SymbolRange range;
+        range.scale = static_cast<uint16_t>(totals.scale);
+        int16_t count = currentCount(&range, model);
+        // Only corrupt or ended data give a count the totals cannot place.
+        if (count < 0 || count >= totals.scale) {
+            markExclusions(model, table);
+            return -1;
+        }
+        const int32_t entry = findCountEntry(model, table, count, totals, checkExclusions, &range);
+        if (entry < 0) {
+            markExclusions(model, table);
+            excluding = true;
+            removeSymbol(reader, &range, model);
+            // No order below -2: stop as after the end marker.
+            if (model->currentOrder == -2)
+                return -1;
+            model->currentOrder--;
+            continue;
+        }
+        int32_t symbol = table->stats[entry].symbol;
+        if (model->currentOrder < -1)
+            symbol = -symbol;
+        removeSymbol(reader, &range, model);
+        if (symbol == kContextEndMarker) {
+            markExclusions(model, table);
+            return symbol;
+        }
+        updateCodedContexts(model, symbol, entry);
+        addSymbolToContexts(model, symbol);
+        return symbol;
+    }
+}
+
+int32_t decodeContextValue(BitReader* reader, ContextModel* model)
+{
+    int32_t s = decodeContextSymbol(reader, model);
+    if (s < 253)
+        return s;
+    int32_t high = decodeContextSymbol(reader, model);
+    int32_t low = decodeContextSymbol(reader, model);
+    return low + high * 253;
+}

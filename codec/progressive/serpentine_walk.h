@@ -1,0 +1,139 @@
+// The visiting order of the serpentine map scan: a recursive quadrant walk
+// whose leaves (rectangles 1 or 2 wide or high) are visited as serpentines.
+// Square blocks of 8 and 4 are visited from orders the same walk records at
+// compile time, which saves the recursion where most of it happens.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <utility>
+
+// Recorded visiting orders of square blocks (defined below the walk).
+template <bool Enabled>
+struct BlockOrders;
+
+template <class Visit, bool UseBlockOrders>
+struct SerpentineWalk {
+    Visit& visit; // visit(row, col)
+
+    // One line of a leaf, from `from` to `to` inclusive in either direction.
+    constexpr void column(int32_t col, int32_t from, int32_t to)
+    {
+        const int32_t step = from <= to ? 1 : -1;
+        for (int32_t row = from;; row += step) {
+            visit(row, col);
+            if (row == to)
+                break;
+        }
+    }
+
+    constexpr void row(int32_t line, int32_t from, int32_t to)
+    {
+        const int32_t step = from <= to ? 1 : -1;
+        for (int32_t col = from;; col += step) {
+            visit(line, col);
+            if (col == to)
+                break;
+        }
+    }
+
+    // Leaf: lines alternate direction, the first as the type says.
+    constexpr void serpentine(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+    {
+        int32_t first = r0, last = r1 - 1; // of types 0 and 1; 2 and 3 run over columns
+        switch (type) {
+        case 0: // columns right to left, first one top to bottom
+            for (int32_t col = c1 - 1; col >= c0; col--, std::swap(first, last))
+                column(col, first, last);
+            break;
+        case 1: // columns left to right, first one bottom to top
+            std::swap(first, last);
+            for (int32_t col = c0; col < c1; col++, std::swap(first, last))
+                column(col, first, last);
+            break;
+        case 2: // rows bottom to top, first one left to right
+            first = c0, last = c1 - 1;
+            for (int32_t line = r1 - 1; line >= r0; line--, std::swap(first, last))
+                row(line, first, last);
+            break;
+        default: // rows top to bottom, first one right to left
+            first = c1 - 1, last = c0;
+            for (int32_t line = r0; line < r1; line++, std::swap(first, last))
+                row(line, first, last);
+            break;
+        }
+    }
+
+    template <int32_t N>
+    constexpr void block(const std::array<uint8_t, N * N>& order, int32_t r0, int32_t c0)
+    {
+        for (uint8_t at : order)
+            visit(r0 + at / N, c0 + at % N);
+    }
+
+    constexpr void walk(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+    {
+        if (c1 - c0 <= 2 || r1 - r0 <= 2) {
+            serpentine(type, r0, r1, c0, c1);
+            return;
+        }
+        if constexpr (UseBlockOrders) {
+            if (r1 - r0 == 8 && c1 - c0 == 8) {
+                block<8>(BlockOrders<UseBlockOrders>::eight[type], r0, c0);
+                return;
+            }
+            if (r1 - r0 == 4 && c1 - c0 == 4) {
+                block<4>(BlockOrders<UseBlockOrders>::four[type], r0, c0);
+                return;
+            }
+        }
+        const int32_t m = r0 + ((r1 - r0) >> 1);
+        const int32_t k = c0 + ((c1 - c0) >> 1);
+        switch (type) {
+        case 0:
+            walk(3, r0, m, k, c1); // TR
+            walk(0, m, r1, k, c1); // BR
+            walk(0, m, r1, c0, k); // BL
+            walk(2, r0, m, c0, k); // TL
+            break;
+        case 1:
+            walk(2, m, r1, c0, k); // BL
+            walk(1, r0, m, c0, k); // TL
+            walk(1, r0, m, k, c1); // TR
+            walk(3, m, r1, k, c1); // BR
+            break;
+        case 2:
+            walk(1, m, r1, c0, k); // BL
+            walk(2, m, r1, k, c1); // BR
+            walk(2, r0, m, k, c1); // TR
+            walk(0, r0, m, c0, k); // TL
+            break;
+        default:
+            walk(0, r0, m, k, c1); // TR
+            walk(3, r0, m, c0, k); // TL
+            walk(3, m, r1, c0, k); // BL
+            walk(1, m, r1, k, c1); // BR
+            break;
+        }
+    }
+};
+
+// Orders of the N x N block for the four types, as row x N + column.
+template <int32_t N>
+constexpr std::array<std::array<uint8_t, N * N>, 4> recordBlockOrders()
+{
+    std::array<std::array<uint8_t, N * N>, 4> orders{};
+    for (int32_t type = 0; type < 4; type++) {
+        int32_t next = 0;
+        auto record = [&](int32_t row, int32_t col) { orders[type][next++] = static_cast<uint8_t>(row * N + col); };
+        SerpentineWalk<decltype(record), false> walker{record};
+        walker.walk(type, 0, N, 0, N);
+    }
+    return orders;
+}
+
+template <>
+struct BlockOrders<true> {
+    static constexpr auto eight = recordBlockOrders<8>();
+    static constexpr auto four = recordBlockOrders<4>();
+};
+
