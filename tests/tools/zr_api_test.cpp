@@ -92,7 +92,7 @@ int32_t streamDecode(const std::vector<uint8_t>& bytes, int32_t chunk, int32_t i
 TEST(ZrDecode, DescribesThePictureAndMatchesTheDecoder)
 {
     struct Case {
-        ToolStream spec;
+        ToolStream params;
         int32_t channels, bitsPerSample, bitsPerPixel, bytesPerPixel;
     };
     ToolStream grey, colour, deep;
@@ -100,11 +100,11 @@ TEST(ZrDecode, DescribesThePictureAndMatchesTheDecoder)
     colour.decodeMode = 0;
     deep.bitsPerSample = 12;
     for (const Case& c : {Case{grey, 1, 8, 8, 1}, Case{colour, 3, 8, 24, 3}, Case{deep, 1, 12, 12, 2}}) {
-        std::vector<uint8_t> stream = makeToolStream(c.spec);
+        std::vector<uint8_t> stream = makeToolStream(c.params);
         ZrPicture picture;
         ASSERT_EQ(zrDecode(stream.data(), stream.size(), nullptr, &picture), 0);
-        EXPECT_EQ(picture.height, c.spec.height);
-        EXPECT_EQ(picture.width, c.spec.width);
+        EXPECT_EQ(picture.height, c.params.height);
+        EXPECT_EQ(picture.width, c.params.width);
         EXPECT_EQ(picture.channels, c.channels);
         EXPECT_EQ(picture.bitsPerSample, c.bitsPerSample);
         EXPECT_EQ(picture.bitsPerPixel, c.bitsPerPixel);
@@ -133,9 +133,9 @@ TEST(ZrDecode, DescribesThePictureAndMatchesTheDecoder)
 
 TEST(ZrDecode, RequestReachesTheDecoder)
 {
-    ToolStream spec;
-    spec.colour = true;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.colour = true;
+    std::vector<uint8_t> stream = makeToolStream(params);
     std::vector<uint8_t> plain = decodeToBytes(stream);
     ZrRequest sharpen{0, 0, 1};
     ZrRequest half{0, 1, 0};
@@ -203,10 +203,10 @@ TEST(ZrDecodeStream, GivesTheSamePictureAsMemory)
 {
     for (int32_t mode : {0, 1}) {
         for (bool colour : {false, true}) {
-            ToolStream spec;
-            spec.decodeMode = mode;
-            spec.colour = colour;
-            std::vector<uint8_t> stream = makeToolStream(spec);
+            ToolStream params;
+            params.decodeMode = mode;
+            params.colour = colour;
+            std::vector<uint8_t> stream = makeToolStream(params);
             std::vector<uint8_t> expected = decodeToBytes(stream);
             for (int32_t chunk : {1, 7, 4096}) {
                 ZrPicture picture;
@@ -222,11 +222,11 @@ TEST(ZrDecodeStream, GivesTheSamePictureAsMemory)
 
 TEST(ZrDecodeStream, PartialPicturesFollowTheInterval)
 {
-    ToolStream spec;
-    spec.height = 100;
-    spec.width = 60;
-    spec.colour = true;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.height = 100;
+    params.width = 60;
+    params.colour = true;
+    std::vector<uint8_t> stream = makeToolStream(params);
     // Cut inside the detail flags, so that the last byte request finds the end.
     std::vector<uint8_t> cut(stream.begin(), stream.end() - 1);
     for (int32_t interval : {1, 2, 5}) {
@@ -267,9 +267,9 @@ TEST(ZrDecodeStream, PartialPicturesFollowTheInterval)
 
 TEST(ZrDecodeStream, OnePassHasNoPartialPictures)
 {
-    ToolStream spec;
-    spec.decodeMode = 0;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.decodeMode = 0;
+    std::vector<uint8_t> stream = makeToolStream(params);
     PartialLog log;
     ZrPicture picture;
     EXPECT_EQ(streamDecode(stream, 5, 1, &log, &picture), 0);
@@ -280,10 +280,10 @@ TEST(ZrDecodeStream, OnePassHasNoPartialPictures)
 
 TEST(ZrDecodeStream, HookEndsTheStreamLikeATruncation)
 {
-    ToolStream spec;
-    spec.height = 200;
-    spec.width = 120;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.height = 200;
+    params.width = 120;
+    std::vector<uint8_t> stream = makeToolStream(params);
     PartialLog log;
     log.stopAfter = 2;
     ZrPicture picture;

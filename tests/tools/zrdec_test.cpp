@@ -74,9 +74,9 @@ std::vector<uint8_t> decoded(const std::vector<uint8_t>& stream, const ZrRequest
 
 TEST(Zrdec, WritesThePictureInEveryFormat)
 {
-    ToolStream spec;
-    spec.colour = true;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.colour = true;
+    std::vector<uint8_t> stream = makeToolStream(params);
     std::string in = writeStream("colour.zr", stream);
     std::vector<uint8_t> pixels = decoded(stream);
     fs::path dir = scratchDir();
@@ -111,9 +111,9 @@ TEST(Zrdec, WritesThePictureInEveryFormat)
 
 TEST(Zrdec, DeepGreyGoesToSixteenBitPng)
 {
-    ToolStream spec;
-    spec.bitsPerSample = 12;
-    std::vector<uint8_t> stream = makeToolStream(spec);
+    ToolStream params;
+    params.bitsPerSample = 12;
+    std::vector<uint8_t> stream = makeToolStream(params);
     std::string in = writeStream("deep.zr", stream);
     fs::path out = scratchDir() / "deep.png";
     ToolRun run = zrdec(in + " " + out.string());
@@ -129,10 +129,10 @@ TEST(Zrdec, DeepGreyGoesToSixteenBitPng)
 
 TEST(Zrdec, FramesEveryWritesEachPartialPicture)
 {
-    ToolStream spec;
-    spec.height = 100;
-    spec.width = 60;
-    std::vector<uint8_t> full = makeToolStream(spec);
+    ToolStream params;
+    params.height = 100;
+    params.width = 60;
+    std::vector<uint8_t> full = makeToolStream(params);
     std::vector<uint8_t> stream(full.begin(), full.end() - 1); // ends inside the detail flags
     std::string in = writeStream("frames.zr", stream);
     fs::path frames = scratchDir() / "frames";

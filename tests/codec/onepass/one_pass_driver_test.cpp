@@ -17,48 +17,48 @@ namespace {
 // header-less coded data.
 class DriverRun {
 public:
-    DriverRun(const OnePassSpec& spec, const std::vector<uint8_t>& data) : spec_(spec), src_(data)
+    DriverRun(const OnePassParams& params, const std::vector<uint8_t>& data) : params_(params), src_(data)
     {
         s_.bits = src_.reader();
-        s_.height = spec.height;
-        s_.width = spec.width;
-        s_.components = spec.components;
+        s_.height = params.height;
+        s_.width = params.width;
+        s_.components = params.components;
         s_.bitsPerSample = 8;
-        s_.levels = specLevels(spec);
-        s_.quantStep = spec.quantStep;
-        s_.mapCoder = spec.mapCoder;
-        s_.valueCoder = spec.valueCoder;
-        s_.sharpen = spec.sharpen;
-        s_.exactSteps = spec.exactSteps;
-        s_.halfSize = spec.halfSize;
+        s_.levels = paramLevels(params);
+        s_.quantStep = params.quantStep;
+        s_.mapCoder = params.mapCoder;
+        s_.valueCoder = params.valueCoder;
+        s_.sharpen = params.sharpen;
+        s_.exactSteps = params.exactSteps;
+        s_.halfSize = params.halfSize;
         s_.phase = PHASE_ONE_PASS;
-        s_.planes = spec.halfSize ? makePlanes(spec.height / 2 + 1, spec.width / 2 + 1, spec.components)
-                                  : makePlanes(spec.height, spec.width, spec.components);
-        s_.pixelPlanes = makePixelArrays(spec.height, spec.width, spec.components);
+        s_.planes = params.halfSize ? makePlanes(params.height / 2 + 1, params.width / 2 + 1, params.components)
+                                  : makePlanes(params.height, params.width, params.components);
+        s_.pixelPlanes = makePixelArrays(params.height, params.width, params.components);
         // Stale memory that a whole picture must overwrite.
         std::memset(s_.pixelPlanes[0][0], 0xA5, pixelBytes());
     }
     ~DriverRun()
     {
-        freePlanes(s_.planes, spec_.components);
-        freePixelArrays(s_.pixelPlanes, spec_.components);
+        freePlanes(s_.planes, params_.components);
+        freePixelArrays(s_.pixelPlanes, params_.components);
     }
     int32_t run() { return decodeOnePass(&s_); }
     DecodeSession& session() { return s_; }
     BitSource& source() { return src_; }
-    size_t pixelBytes() const { return static_cast<size_t>(spec_.height) * spec_.width * spec_.components; }
+    size_t pixelBytes() const { return static_cast<size_t>(params_.height) * params_.width * params_.components; }
 
     // The decoded picture equals the reference: planes, or pixels in low-memory mode.
     ::testing::AssertionResult matches(const OnePassReference& ref) const
     {
-        if (spec_.halfSize) {
+        if (params_.halfSize) {
             if (std::memcmp(s_.pixelPlanes[0][0], ref.pixels[0][0], pixelBytes()) != 0)
                 return ::testing::AssertionFailure() << "pixels differ";
             return ::testing::AssertionSuccess();
         }
-        for (int32_t i = 0; i < spec_.components; i++)
-            for (int32_t r = 0; r < spec_.height; r++)
-                for (int32_t c = 0; c < spec_.width; c++)
+        for (int32_t i = 0; i < params_.components; i++)
+            for (int32_t r = 0; r < params_.height; r++)
+                for (int32_t c = 0; c < params_.width; c++)
                     if (s_.planes[i][r][c] != ref.planes[i][r][c])
                         return ::testing::AssertionFailure()
                             << "plane " << i << " differs at " << r << "," << c << ": "
@@ -67,17 +67,17 @@ public:
     }
 
 private:
-    OnePassSpec spec_;
+    OnePassParams params_;
     BitSource src_;
     DecodeSession s_{};
 };
 
 // Decodes the whole stream and checks the picture and that every bit was read.
-void expectFullDecode(const OnePassSpec& spec)
+void expectFullDecode(const OnePassParams& params)
 {
-    OnePassStream stream = buildOnePassStream(spec);
-    OnePassReference ref(spec, true);
-    DriverRun run(spec, stream.bytes);
+    OnePassStream stream = buildOnePassStream(params);
+    OnePassReference ref(params, true);
+    DriverRun run(params, stream.bytes);
     ASSERT_EQ(run.run(), 1);
     EXPECT_EQ(run.session().status, 0);
     EXPECT_EQ(run.session().bits->endOfData, 0u);
@@ -87,13 +87,13 @@ void expectFullDecode(const OnePassSpec& spec)
 
 TEST(OnePassDriver, DecodesGreyAndColourStreams)
 {
-    OnePassSpec grey;
+    OnePassParams grey;
     expectFullDecode(grey);
     grey.valueCoder = 2;
     grey.exactSteps = 1;
     expectFullDecode(grey);
 
-    OnePassSpec colour;
+    OnePassParams colour;
     colour.components = 3;
     colour.height = 37;
     colour.width = 50;
@@ -105,47 +105,47 @@ TEST(OnePassDriver, DecodesGreyAndColourStreams)
 TEST(OnePassDriver, MapLevelLimitsTheDetailOfItsComponent)
 {
     // 66 x 66 has four levels; a map level of 2 gives detail at levels 3 and 2 only.
-    OnePassSpec spec;
-    spec.height = spec.width = 66;
-    spec.mapLevel[0] = 2;
-    spec.density = 5;
-    ASSERT_EQ(specLevels(spec), 4);
-    expectFullDecode(spec);
+    OnePassParams params;
+    params.height = params.width = 66;
+    params.mapLevel[0] = 2;
+    params.density = 5;
+    ASSERT_EQ(paramLevels(params), 4);
+    expectFullDecode(params);
 }
 
 TEST(OnePassDriver, ZeroLevelsReadsTheMapsButNoDetail)
 {
     // 8 x 8 has no detail level: the lowest band is the whole picture and
     // each map is just its first run.
-    OnePassSpec spec;
-    spec.height = spec.width = 8;
-    spec.components = 3;
-    ASSERT_EQ(specLevels(spec), 0);
-    expectFullDecode(spec);
+    OnePassParams params;
+    params.height = params.width = 8;
+    params.components = 3;
+    ASSERT_EQ(paramLevels(params), 0);
+    expectFullDecode(params);
 }
 
 TEST(OnePassDriver, SharpensComponentZeroOnly)
 {
-    OnePassSpec spec;
-    spec.components = 3;
-    spec.sharpen = 1;
-    expectFullDecode(spec);
-    spec.components = 1;
-    spec.height = 45;
-    expectFullDecode(spec);
+    OnePassParams params;
+    params.components = 3;
+    params.sharpen = 1;
+    expectFullDecode(params);
+    params.components = 1;
+    params.height = 45;
+    expectFullDecode(params);
 }
 
 TEST(OnePassDriver, LowMemoryModeWritesLevelZeroIntoThePixels)
 {
-    OnePassSpec spec;
-    spec.halfSize = 1;
-    spec.density = 4;
-    expectFullDecode(spec);
+    OnePassParams params;
+    params.halfSize = 1;
+    params.density = 4;
+    expectFullDecode(params);
     // A map level above 0 skips the level-0 detail.
-    spec.mapLevel[0] = 1;
-    expectFullDecode(spec);
+    params.mapLevel[0] = 1;
+    expectFullDecode(params);
 
-    OnePassSpec colour;
+    OnePassParams colour;
     colour.components = 3;
     colour.halfSize = 1;
     colour.sharpen = 1;
@@ -156,12 +156,12 @@ TEST(OnePassDriver, LowMemoryModeWritesLevelZeroIntoThePixels)
 
 TEST(OnePassDriver, MapCoderThreeCodesNoPositionButReadsThePreambles)
 {
-    OnePassSpec spec;
-    spec.mapCoder = 3;
-    spec.components = 3;
-    OnePassStream stream = buildOnePassStream(spec);
-    OnePassReference ref(spec, false);
-    DriverRun run(spec, stream.bytes);
+    OnePassParams params;
+    params.mapCoder = 3;
+    params.components = 3;
+    OnePassStream stream = buildOnePassStream(params);
+    OnePassReference ref(params, false);
+    DriverRun run(params, stream.bytes);
     ASSERT_EQ(run.run(), 1);
     // Three map levels and a 5-bit width per component and level.
     EXPECT_EQ(run.source().consumed(), stream.lowestEnd + 3 + 3 * 3 * 5);
@@ -170,18 +170,18 @@ TEST(OnePassDriver, MapCoderThreeCodesNoPositionButReadsThePreambles)
 
 TEST(OnePassDriver, AStreamEndingInTheMapsStillGivesAWholePicture)
 {
-    OnePassSpec grey;
-    OnePassSpec colour;
+    OnePassParams grey;
+    OnePassParams colour;
     colour.components = 3;
     colour.halfSize = 1;
     colour.sharpen = 1;
-    for (const OnePassSpec& spec : {grey, colour}) {
-        OnePassStream stream = buildOnePassStream(spec);
-        OnePassReference smooth(spec, false);
+    for (const OnePassParams& params : {grey, colour}) {
+        OnePassStream stream = buildOnePassStream(params);
+        OnePassReference smooth(params, false);
         ASSERT_LT(stream.lowestEnd / 8 + 1, stream.mapsEnd / 8);
         for (int64_t cut = stream.lowestEnd / 8 + 1; cut <= stream.mapsEnd / 8; cut++) {
             std::vector<uint8_t> data(stream.bytes.begin(), stream.bytes.begin() + cut);
-            DriverRun run(spec, data);
+            DriverRun run(params, data);
             ASSERT_EQ(run.run(), 1);
             EXPECT_EQ(run.session().status, 0);
             EXPECT_EQ(run.session().bits->endOfData, 1u);
@@ -192,11 +192,11 @@ TEST(OnePassDriver, AStreamEndingInTheMapsStillGivesAWholePicture)
 
 TEST(OnePassDriver, AMapLevelFarAboveLevelsDecodesNoDetail)
 {
-    OnePassSpec spec;
-    OnePassReference smooth(spec, false);
+    OnePassParams params;
+    OnePassReference smooth(params, false);
     for (int32_t firstRun : {0, 3}) {
         BitSink sink;
-        writeLowestBands(sink, spec);
+        writeLowestBands(sink, params);
         for (int32_t i = 0; i < 5000; i++)
             sink.bit(1);
         sink.bit(0);
@@ -206,7 +206,7 @@ TEST(OnePassDriver, AMapLevelFarAboveLevelsDecodesNoDetail)
         freeHuffmanTree(&tree);
         const int64_t total = sink.bitCount();
         std::vector<uint8_t> data = sink.finish();
-        DriverRun run(spec, data);
+        DriverRun run(params, data);
         ASSERT_EQ(run.run(), 1);
         EXPECT_EQ(run.session().status, 0);
         // A nonzero first run is a map that does not come out even.
@@ -220,13 +220,13 @@ TEST(OnePassDriver, AMapLevelFarAboveLevelsDecodesNoDetail)
 
 TEST(OnePassDriver, AllocationFailuresEndWithStatus8)
 {
-    OnePassSpec spec;
-    spec.height = spec.width = 16;
-    OnePassStream stream = buildOnePassStream(spec);
+    OnePassParams params;
+    params.height = params.width = 16;
+    OnePassStream stream = buildOnePassStream(params);
     size_t limit = allocLimit();
     // 512 bytes: the maps fit, the run tree does not; 64: not even a map.
     for (size_t cap : {size_t(512), size_t(64)}) {
-        DriverRun run(spec, stream.bytes);
+        DriverRun run(params, stream.bytes);
         setAllocLimit(cap);
         int32_t result = run.run();
         setAllocLimit(limit);
@@ -251,14 +251,14 @@ DecodedFrame decodeBytes(const std::vector<uint8_t>& data, bool callback, uint32
 
 TEST(OnePassDecode, WholeStreamRendersTheReferencePicture)
 {
-    OnePassSpec spec;
-    spec.header = true;
-    spec.components = 3;
-    spec.mapLevel[2] = 1;
-    OnePassStream stream = buildOnePassStream(spec);
-    OnePassReference ref(spec, true);
-    std::vector<uint8_t> expected(static_cast<size_t>(spec.height) * spec.width * 3);
-    ASSERT_NE(renderPlanes(ref.planes, expected.data(), spec.height, spec.width, 8, 3, 0, 0), nullptr);
+    OnePassParams params;
+    params.header = true;
+    params.components = 3;
+    params.mapLevel[2] = 1;
+    OnePassStream stream = buildOnePassStream(params);
+    OnePassReference ref(params, true);
+    std::vector<uint8_t> expected(static_cast<size_t>(params.height) * params.width * 3);
+    ASSERT_NE(renderPlanes(ref.planes, expected.data(), params.height, params.width, 8, 3, 0, 0), nullptr);
     DecodedFrame d = decodeBytes(stream.bytes, false, 0);
     EXPECT_EQ(d.status, 0);
     EXPECT_EQ(d.pixels, expected);
@@ -266,13 +266,13 @@ TEST(OnePassDecode, WholeStreamRendersTheReferencePicture)
 
 TEST(OnePassDecode, EveryCutOfAStreamDecodesToTheSamePictureTwice)
 {
-    OnePassSpec spec;
-    spec.header = true;
-    spec.height = 27;
-    spec.width = 30;
-    spec.valueCoder = 2;
-    spec.density = 5;
-    OnePassStream stream = buildOnePassStream(spec);
+    OnePassParams params;
+    params.header = true;
+    params.height = 27;
+    params.width = 30;
+    params.valueCoder = 2;
+    params.density = 5;
+    OnePassStream stream = buildOnePassStream(params);
     for (uint32_t halfSize : {0u, 1u}) {
         for (size_t cut = stream.headerEnd / 8 + 1; cut <= stream.bytes.size(); cut++) {
             std::vector<uint8_t> data(stream.bytes.begin(), stream.bytes.begin() + cut);

@@ -15,7 +15,7 @@
 #include "tests/codec/onepass/stream_builder.h"
 #include "tests/support/stream_header.h"
 
-struct OnePassSpec {
+struct OnePassParams {
     int32_t height = 40;
     int32_t width = 40;
     int32_t components = 1;
@@ -38,7 +38,7 @@ struct OnePassStream {
     int64_t totalBits = 0;
 };
 
-inline int32_t specLevels(const OnePassSpec& s) { return levelCount(s.height, s.width); }
+inline int32_t paramLevels(const OnePassParams& s) { return levelCount(s.height, s.width); }
 
 inline bool coefSignificant(int32_t r, int32_t c, int32_t comp, int32_t density)
 {
@@ -52,14 +52,14 @@ constexpr int32_t kLowestBase = 3;
 typedef std::vector<std::vector<uint8_t>> RefMap;
 
 // The component's map as the decoder must see it, and its runs.
-inline RefMap referenceMap(const OnePassSpec& s, int32_t comp, std::vector<int32_t>* runs)
+inline RefMap referenceMap(const OnePassParams& s, int32_t comp, std::vector<int32_t>* runs)
 {
     RefMap map(s.height, std::vector<uint8_t>(s.width, 1));
     if (s.mapCoder == 3)
         return map;
     const int32_t r0 = s.mapLevel[comp];
     const int32_t rows = levelSize(s.height, r0), cols = levelSize(s.width, r0);
-    const int32_t levels = specLevels(s) - r0;
+    const int32_t levels = paramLevels(s) - r0;
     *runs = referenceRuns(map, rows, cols, levels,
                           [&](int32_t r, int32_t c) { return coefSignificant(r, c, comp, s.density); });
     return map;
@@ -67,14 +67,14 @@ inline RefMap referenceMap(const OnePassSpec& s, int32_t comp, std::vector<int32
 
 // Which target component `comp` receives detail in at level L: 0 none,
 // 1 planes, 2 pixels.
-inline int32_t detailTarget(const OnePassSpec& s, int32_t L, int32_t comp)
+inline int32_t detailTarget(const OnePassParams& s, int32_t L, int32_t comp)
 {
     if (L == 0 && s.halfSize)
         return s.mapLevel[comp] == 0 ? 2 : 0;
     return L >= s.mapLevel[comp] ? 1 : 0;
 }
 
-inline HeaderFields specHeader(const OnePassSpec& s)
+inline HeaderFields paramHeader(const OnePassParams& s)
 {
     HeaderFields h;
     h.height = static_cast<uint32_t>(s.height);
@@ -86,9 +86,9 @@ inline HeaderFields specHeader(const OnePassSpec& s)
     return h;
 }
 
-inline void writeLowestBands(BitSink& sink, const OnePassSpec& s)
+inline void writeLowestBands(BitSink& sink, const OnePassParams& s)
 {
-    const int32_t L = specLevels(s);
+    const int32_t L = paramLevels(s);
     for (int32_t comp = 0; comp < s.components; comp++) {
         sink.bits(5, 4);
         sink.bits(4, kLowestBase);
@@ -98,12 +98,12 @@ inline void writeLowestBands(BitSink& sink, const OnePassSpec& s)
     }
 }
 
-inline OnePassStream buildOnePassStream(const OnePassSpec& s)
+inline OnePassStream buildOnePassStream(const OnePassParams& s)
 {
     OnePassStream out;
     BitSink sink;
     if (s.header)
-        writeHeader(sink, specHeader(s));
+        writeHeader(sink, paramHeader(s));
     out.headerEnd = sink.bitCount();
     writeLowestBands(sink, s);
     out.lowestEnd = sink.bitCount();
@@ -123,7 +123,7 @@ inline OnePassStream buildOnePassStream(const OnePassSpec& s)
     }
     out.mapsEnd = sink.bitCount();
 
-    for (int32_t L = specLevels(s) - 1; L >= 0; L--)
+    for (int32_t L = paramLevels(s) - 1; L >= 0; L--)
         for (int32_t comp = 0; comp < s.components; comp++) {
             if (!detailTarget(s, L, comp))
                 continue;
@@ -153,9 +153,9 @@ inline OnePassStream buildOnePassStream(const OnePassSpec& s)
 // The expected picture: full-size integer planes (and, in low-memory mode,
 // the pixels), with detail unless withDetail is false.
 struct OnePassReference {
-    OnePassReference(const OnePassSpec& s, bool withDetail) : spec(s)
+    OnePassReference(const OnePassParams& s, bool withDetail) : params(s)
     {
-        const int32_t n = s.components, H = s.height, W = s.width, levels = specLevels(s);
+        const int32_t n = s.components, H = s.height, W = s.width, levels = paramLevels(s);
         planes = makePlanes(H, W, n);
         pixels = makePixelArrays(H, W, n);
         const int32_t Q = 32 * static_cast<int32_t>(s.quantStep);
@@ -222,13 +222,13 @@ struct OnePassReference {
     }
     ~OnePassReference()
     {
-        freePlanes(planes, spec.components);
-        freePixelArrays(pixels, spec.components);
+        freePlanes(planes, params.components);
+        freePixelArrays(pixels, params.components);
     }
     OnePassReference(const OnePassReference&) = delete;
     OnePassReference& operator=(const OnePassReference&) = delete;
 
-    OnePassSpec spec;
+    OnePassParams params;
     Plane* planes;
     PixelRows* pixels;
 };
