@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/onepass/dequantiser.h"
+#include "codec/core/dequantiser.h"
 
 // The decoder's dequantiser for level L of a stream (requests without exact
 // steps). `kAlways` selects the fine count rule of one-pass value coder 2.

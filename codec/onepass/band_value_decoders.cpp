@@ -5,7 +5,7 @@
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
-#include "codec/onepass/dequantiser.h"
+#include "codec/core/dequantiser.h"
 #include "codec/synth/synthesis_kernels.h"
 
 namespace {

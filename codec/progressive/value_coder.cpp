@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codec/core/bit_reader.h"
+#include "codec/core/dequantiser.h"
 #include "codec/core/geometry.h"
 #include "codec/core/session.h"
 #include "codec/entropy/adaptive_huffman.h"
@@ -55,11 +56,7 @@ int32_t startValueCoder(BitReader* bits, DecodeSession* session, Plane* planes, 
     state->fineSteps = fineSteps;
     state->exactSteps = static_cast<int32_t>(exactSteps);
 
-    // h = q / (fineSteps + 1), at least 1; the divisor is widened so that no
-    // header value can divide by zero or overflow.
-    int64_t divisor = static_cast<int64_t>(fineSteps) + 1;
-    int64_t h = divisor != 0 ? static_cast<int64_t>(state->quantStep) / divisor : 0;
-    state->fineStep = h > 0 ? static_cast<int32_t>(h) : 1;
+    state->fineStep = fineStepFor(state->quantStep, fineSteps);
     state->fineCount = fineSteps > 0 ? state->quantStep / state->fineStep : 0;
     return 1;
 }
@@ -92,37 +89,15 @@ void endValueCoder(BitReader* bits, DecodeSession* session)
     }
 }
 
-// Products wrap as 32-bit two's complement, as the format's arithmetic does.
-static inline int32_t wrapMul(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
-static inline int32_t wrapAdd(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-static inline int32_t stepValue(int32_t J, int32_t step, bool exact)
-{
-    if (exact && J == 1)
-        return step;
-    return wrapAdd(wrapMul(J, step), step >> 1);
-}
-
 int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near)
 {
-    const int32_t q = state->quantStep;
-    const bool exact = state->exactSteps != 0 && near;
-    if (!fine)
-        return stepValue(J, q, exact);
-
-    int32_t V;
-    if (J < state->fineCount)
-        V = stepValue(J, state->fineStep, exact);
-    else
-        V = stepValue(wrapAdd(J, -state->fineCount), q, exact);
-    if (near && state->exactSteps == 0)
-        V = wrapAdd(V, wrapMul(V, state->magnitudeBoost) >> 3);
-    return V;
+    // Exact steps and the boost apply near the finest level only.
+    Dequantiser d{};
+    d.quantStep = state->quantStep;
+    d.fineStep = state->fineStep;
+    d.fineCount = state->fineCount;
+    d.fine = fine;
+    d.exact = state->exactSteps != 0 && near;
+    d.boost = near && state->exactSteps == 0 ? state->magnitudeBoost : 0;
+    return dequantiseMagnitude(&d, J);
 }

@@ -7,7 +7,7 @@
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/onepass/band_value_decoders.h"
-#include "codec/onepass/dequantiser.h"
+#include "codec/core/dequantiser.h"
 #include "codec/synth/synthesis_kernels.h"
 #include "tests/codec/onepass/stream_builder.h"
 

@@ -1,4 +1,5 @@
-// Reconstruction of a coded magnitude index at the middle of its step.
+// Reconstruction of a coded magnitude index at the middle of its step,
+// shared by the value coders of both decoding modes.
 #pragma once
 #include <cstdint>
 
@@ -12,6 +13,17 @@ struct Dequantiser {
     int32_t boost;       // magnitudeBoost, applied when nonzero
 };
 
+// h = q / (fineSteps + 1), at least 1. The divisor is widened so that no
+// header value can divide by zero or overflow.
+inline int32_t fineStepFor(int32_t quantStep, int32_t fineSteps)
+{
+    int64_t divisor = static_cast<int64_t>(fineSteps) + 1;
+    if (divisor < 1)
+        divisor = 1;
+    int64_t h = static_cast<int64_t>(quantStep) / divisor;
+    return h < 1 ? 1 : static_cast<int32_t>(h);
+}
+
 // Plain quantiser when fine is 0. kAlways gives K = q / h even when
 // fineSteps is 0 (value coder 2).
 inline Dequantiser makeDequantiser(uint32_t quantStep, uint32_t exactSteps, int32_t L, int32_t fine,
@@ -23,11 +35,7 @@ inline Dequantiser makeDequantiser(uint32_t quantStep, uint32_t exactSteps, int3
     d.fine = fine;
     if (!fine)
         return d;
-    int64_t divisor = static_cast<int64_t>(fineSteps) + 1;
-    if (divisor < 1)
-        divisor = 1;
-    int64_t h = static_cast<int64_t>(d.quantStep) / divisor;
-    d.fineStep = h < 1 ? 1 : static_cast<int32_t>(h);
+    d.fineStep = fineStepFor(d.quantStep, fineSteps);
     d.fineCount = (fineSteps > 0 || kAlways) ? d.quantStep / d.fineStep : 0;
     d.boost = (L < 2 && exactSteps == 0) ? magnitudeBoost : 0;
     return d;
