@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -230,12 +231,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zrplay: %s is too large\n", options.input.c_str());
         return 1;
     }
-    std::string mkdirs = "mkdir -p '" + options.outDir + "'";
-    if (!options.dumpDir.empty())
-        mkdirs += " '" + options.dumpDir + "'";
-    if (std::system(mkdirs.c_str()) != 0) {
-        std::fprintf(stderr, "zrplay: cannot create the output folders\n");
-        return 1;
+    for (const std::string* dir : {&options.outDir, &options.dumpDir}) {
+        std::error_code error;
+        if (!dir->empty() && !std::filesystem::create_directories(*dir, error) && error) {
+            std::fprintf(stderr, "zrplay: cannot create %s: %s\n", dir->c_str(), error.message().c_str());
+            return 1;
+        }
     }
 
     // A desktop of our own, so that a server running elsewhere is not found.
