@@ -1,4 +1,5 @@
-// Finds the quantisation step that brings a stream to a target size.
+// Brings a stream to a target size: the step sets the coarse rate, the cost
+// of a coded value fills the gap between two neighbouring steps.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -6,7 +7,18 @@
 
 #include "codec/encoder/encoder.h"
 
-// Encodes with the smallest step (1..65535) whose stream takes at most
-// maxBytes; *step receives it. Fails when even the largest step is too big.
+struct SizeSearchReport {
+    int32_t step = 0;
+    double valueCost = 0.0;   // the value cost of the chosen stream
+    int32_t encodes = 0;      // trial encodes spent
+};
+
+// Streams within this share below the target count as on target.
+constexpr double kSizeTolerance = 0.01;
+
+// Encodes with parameters whose stream takes at most maxBytes and, wherever
+// the stream can be that large, at least 99% of it; *step receives the step.
+// Fails when even the largest step is too big.
 bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
-                  std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error);
+                  std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
+                  SizeSearchReport* report = nullptr);

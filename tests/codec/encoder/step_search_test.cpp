@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/step_search.h"
+#include "encoder_test_support.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    TestPicture picture;
+};
+
+const std::vector<Case>& pictures()
+{
+    static const std::vector<Case> cases = {
+        {"grey", makeTestPicture(96, 128, 1, 8, 3)},
+        {"colour", makeTestPicture(80, 96, 3, 8, 5)},
+        {"deep grey", makeTestPicture(72, 90, 1, 12, 9)},
+    };
+    return cases;
+}
+
+// Sizes land within the tolerance below the target, never above, for every
+// mode and coder that carries detail, from a quarter bit per pixel to two.
+TEST(SizeSearch, LandsJustBelowTheTargetForEveryCoder)
+{
+    for (const Case& c : pictures()) {
+        for (int32_t mode = 0; mode < 2; mode++) {
+            for (int32_t map = 0; map < 3; map++) {
+                for (int32_t value = 0; value < 4; value++) {
+                    if (mode == 1 && map == 2 && value == 0)
+                        continue;
+                    EncoderParams p;
+                    p.decodeMode = mode;
+                    p.mapCoder = map;
+                    p.valueCoder = value;
+                    bool codesEveryCoefficient = mode == 1 && map == 1 && value != 0;
+                    if (codesEveryCoefficient)
+                        p.fineSteps = 3;
+                    PreparedPicture prepared;
+                    std::string error;
+                    ASSERT_TRUE(preparePicture(c.picture.view(), p, &prepared, &error)) << error;
+                    for (double bpp : {0.25, 0.5, 1.0, 2.0}) {
+                        int64_t target = static_cast<int64_t>(bpp * c.picture.height * c.picture.width / 8);
+                        SCOPED_TRACE(std::string(c.name) + " mode " + std::to_string(mode) + " map "
+                                     + std::to_string(map) + " value " + std::to_string(value) + " target "
+                                     + std::to_string(target));
+                        std::vector<uint8_t> stream;
+                        int32_t step = 0;
+                        SizeSearchReport report;
+                        ASSERT_TRUE(encodeToSize(prepared, p, target, &stream, &step, nullptr, &error, &report))
+                            << error;
+                        EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+                        EXPECT_EQ(step, report.step);
+                        // Coding every coefficient of a level leaves gaps between
+                        // the sizes with and without the finest level.
+                        if (!codesEveryCoefficient) {
+                            EXPECT_GE(static_cast<double>(stream.size()), 0.99 * static_cast<double>(target));
+                            EXPECT_LE(report.encodes, 24);
+                        }
+                        EXPECT_EQ(decodeAndCompare(stream, c.picture).status, 0);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Targets beyond the finest stream give that stream; targets below the
+// coarsest one fail with the size that would be needed.
+TEST(SizeSearch, EndsOfTheRange)
+{
+    const TestPicture& picture = pictures()[0].picture;
+    EncoderParams p;
+    p.decodeMode = 1;
+    p.mapCoder = 1;
+    PreparedPicture prepared;
+    std::string error;
+    ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+    std::vector<uint8_t> stream, finest;
+    int32_t step = 0;
+    ASSERT_TRUE(encodeToSize(prepared, p, 1 << 24, &stream, &step, nullptr, &error)) << error;
+    EXPECT_EQ(step, 1);
+    EncoderParams q = p;
+    q.quantStep = 1;
+    q.valueCost = 0.0;
+    ASSERT_TRUE(encodePrepared(prepared, q, &finest, nullptr, &error));
+    EXPECT_GE(stream.size() + stream.size() / 100, finest.size());
+    EXPECT_FALSE(encodeToSize(prepared, p, 5, &stream, &step, nullptr, &error));
+    EXPECT_NE(error.find("smallest stream"), std::string::npos);
+}
+
+} // namespace
