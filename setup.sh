@@ -7,7 +7,8 @@ packages=(
   cmake ninja-build g++ g++-multilib
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
   clang libclang-rt-14-dev llvm
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
+  wine wine64 wine32:i386 xvfb xauth
   libjpeg-turbo-progs libopenjp2-tools netpbm hyperfine
 )
 
@@ -29,5 +30,9 @@ fi
 
 echo "setup.sh: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Wine's 32-bit half comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"

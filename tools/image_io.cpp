@@ -1,6 +1,8 @@
 #include "tools/image_io.h"
 
+#ifndef ZR_NO_PNG
 #include <png.h>
+#endif
 
 #include <csetjmp>
 #include <cstdio>
@@ -30,6 +32,7 @@ bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string*
     return true;
 }
 
+#ifndef ZR_NO_PNG
 // ---- PNG ----
 
 struct PngMemory {
@@ -126,6 +129,8 @@ bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8
     }
     return true;
 }
+
+#endif
 
 // ---- PGM / PPM ----
 
@@ -268,9 +273,13 @@ bool readImageMemory(const uint8_t* data, size_t size, Image* image, std::string
 {
     static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size >= 8 && std::memcmp(data, kPngSignature, 8) == 0) {
+#ifdef ZR_NO_PNG
+        return fail(error, "PNG is not supported by this build (use PGM or PPM)");
+#else
         std::vector<uint8_t> rowBytes;
         std::vector<png_bytep> rowPointers;
         return decodePng(data, size, image, &rowBytes, &rowPointers, error);
+#endif
     }
     if (size >= 2 && data[0] == 'P' && (data[1] == '2' || data[1] == '3' || data[1] == '5' || data[1] == '6'))
         return decodePnm(data, size, image, error);
@@ -294,6 +303,9 @@ bool writePng(const std::string& path, const Image& image, std::string* error)
 {
     if (!checkImage(image, error))
         return false;
+#ifdef ZR_NO_PNG
+    return fail(error, path + ": PNG output is not available in this build (use .ppm, .pgm or .bmp)");
+#else
     bool deep = image.maxValue > 255;
     size_t rowSize = static_cast<size_t>(image.width) * image.channels * (deep ? 2 : 1);
     std::vector<uint8_t> bytes = sampleBytes(image);
@@ -329,6 +341,7 @@ bool writePng(const std::string& path, const Image& image, std::string* error)
     if (std::fclose(file) != 0)
         return fail(error, "cannot write " + path);
     return true;
+#endif
 }
 
 bool writePnm(const std::string& path, const Image& image, std::string* error)
