@@ -28,6 +28,20 @@
 extern "C" {
 #endif
 
+// Status codes; zrStatusText names them.
+#define ZR_STATUS_OK 0
+#define ZR_STATUS_NOT_ZR 1             // not a ZR stream
+#define ZR_STATUS_BAD_VERSION 2        // unsupported version
+#define ZR_STATUS_UNSUPPORTED 3        // unsupported mode or coder combination, or too small
+#define ZR_STATUS_OUT_OF_MEMORY 8      // out of memory, or beyond the request's limits
+#define ZR_STATUS_NO_PARTIAL 11        // no partial picture in one-pass mode
+#define ZR_STATUS_NOT_READY 12         // no partial picture ready yet
+#define ZR_STATUS_NO_DECODE 15         // no decode in progress
+#define ZR_STATUS_BAD_DEPTH 16         // unsupported sample depth
+#define ZR_STATUS_BAD_ARGUMENT 20      // a required argument is null
+#define ZR_STATUS_FINISHED 21          // incremental decoding: the picture is complete
+#define ZR_STATUS_NEED_MORE_DATA 22    // incremental decoding: give more bytes
+
 // Optional decoding requests; a null request means all zero.
 typedef struct ZrRequest {
     uint32_t exactSteps; // nonzero: dequantise with exact sub-steps
@@ -93,6 +107,65 @@ void zrFree(ZrPicture* picture);
 
 // A short English name for a status code.
 const char* zrStatusText(int32_t status);
+
+// Incremental decoding: the caller pushes the bytes as they arrive and asks
+// what can be shown so far; nothing blocks.
+//
+//     ZrIncremental* decoder = zrIncrementalNew(NULL, 4096, hook, context);
+//     while (more arrives) zrIncrementalAppend(decoder, bytes, size);
+//     status = zrIncrementalFinish(decoder, &picture);
+//     zrIncrementalFree(decoder);
+//
+// The decoder runs on the calling thread, between the calls; one decoder must
+// not be used from two threads at once. Besides a small copy of the header,
+// each byte is copied once. Appended blocks need not outlive the call.
+typedef struct ZrIncremental ZrIncremental;
+
+// Creates a decoder. request may be null (all zero). With partialInterval
+// N > 0 and a non-null hook, partial pictures are offered exactly as
+// zrDecodeStream offers them with the same interval (same stream positions,
+// same pixels); with N > 0 and a null hook they are made all the same, for
+// zrIncrementalLatest. Returns null only when out of memory.
+//
+// The hook runs on the calling thread from inside zrIncrementalAppend or
+// zrIncrementalFinish; its pixels stay valid until the next call on the
+// decoder. A nonzero answer ends the stream there, as with zrDecodeStream:
+// later bytes are ignored and zrIncrementalFinish gives the picture decoded so
+// far. From the hook, zrIncrementalInfo and zrIncrementalLatest may be called;
+// zrIncrementalAppend and zrIncrementalFinish return ZR_STATUS_BAD_ARGUMENT;
+// zrIncrementalFree ends the stream and releases the decoder once the hook
+// has returned.
+ZrIncremental* zrIncrementalNew(const ZrRequest* request, int32_t partialInterval,
+                                ZrPartialFn partial, void* partialContext);
+
+// Hands over the next `size` bytes (any chunk size, 0 allowed). Decodes as
+// far as the bytes allow, never waits for more, and calls the hook for every
+// partial picture that became due. Returns 0; the refusal status once the
+// stream is refused (1, 2, 3, 8, 16; later calls return it too);
+// ZR_STATUS_FINISHED after zrIncrementalFinish; ZR_STATUS_BAD_ARGUMENT for a
+// null decoder, or null data with size > 0. Bytes after the end of the
+// picture are accepted and ignored.
+int32_t zrIncrementalAppend(ZrIncremental* decoder, const uint8_t* data, size_t size);
+
+// The header's fields once read: fills *info (pixels null) and returns 0;
+// ZR_STATUS_NEED_MORE_DATA before the header is complete; the refusal status
+// (with the fields read) if refused; ZR_STATUS_BAD_ARGUMENT for null arguments.
+int32_t zrIncrementalInfo(const ZrIncremental* decoder, ZrPicture* info);
+
+// The newest partial picture offered so far (pixels valid until the next
+// call on this decoder other than Info and Latest); ZR_STATUS_NOT_READY when
+// there is none yet; ZR_STATUS_BAD_ARGUMENT for null arguments.
+int32_t zrIncrementalLatest(const ZrIncremental* decoder, ZrPartial* partial);
+
+// The stream has ended: decodes the rest (offering the partial picture that
+// the request finding the end of the stream is due, as zrDecodeStream does)
+// and fills *picture exactly as zrDecode does on all the bytes appended;
+// release it with zrFree. A second call returns ZR_STATUS_FINISHED;
+// ZR_STATUS_BAD_ARGUMENT for null arguments.
+int32_t zrIncrementalFinish(ZrIncremental* decoder, ZrPicture* picture);
+
+// Releases the decoder; an unfinished decode is abandoned. Null is fine.
+void zrIncrementalFree(ZrIncremental* decoder);
 
 #ifdef __cplusplus
 }
