@@ -34,4 +34,12 @@ bool checkImage(const Image& image, std::string* error);
 // Writes by extension: .png (8 or 16 bits as maxValue needs), .pgm, .ppm.
 bool writeImage(const std::string& path, const Image& image, std::string* error);
 bool writePng(const std::string& path, const Image& image, std::string* error);
+
+// zlib effort of a PNG: Fast for decoders' output, Small for the defaults.
+enum class PngCompression { Fast, Small };
+
+// Writes `height` rows of `width` grey or RGB samples (8 bits, or 16 bits
+// big-endian) as a PNG.
+bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_t channels, int32_t bitDepth,
+                  const uint8_t* data, PngCompression compression, std::string* error);
 bool writePnm(const std::string& path, const Image& image, std::string* error);

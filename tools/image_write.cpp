@@ -24,15 +24,23 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
     put16(out, v >> 16);
 }
 
-bool writeBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+// Writes `header` and then `size` bytes of `data`.
+bool writeBytesAfter(const std::string& path, const std::string& header, const uint8_t* data, size_t size,
+                     std::string* error)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return fail(error, "cannot create " + path);
-    bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
+    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+    ok = ok && (size == 0 || std::fwrite(data, 1, size, file) == size);
     if (std::fclose(file) != 0)
         ok = false;
     return ok ? true : fail(error, "cannot write " + path);
+}
+
+bool writeBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    return writeBytesAfter(path, std::string(), data, size, error);
 }
 
 } // namespace
@@ -140,20 +148,41 @@ bool isPictureName(const std::string& path)
     return hasExtension(path, ".png") || hasExtension(path, ".pgm") || hasExtension(path, ".ppm") || hasExtension(path, ".bmp");
 }
 
-bool writePicture(const std::string& path, const PixelBlock& block, std::string* error)
+bool writePicture(const std::string& path, const PixelBlock& block, std::string* error, PngCompression compression)
 {
     if (!isPictureName(path))
         return fail(error, path + ": unknown picture type (use .png, .pgm, .ppm or .bmp)");
     bool png = hasExtension(path, ".png");
+    bool bmp = hasExtension(path, ".bmp");
+    if (!png && !bmp && hasExtension(path, ".ppm") != (block.channels == 3))
+        return fail(error, path + (block.channels == 3 ? ": a colour picture needs .ppm" : ": a grey picture needs .pgm"));
+    // 8-bit blocks already hold PNG rows and PGM/PPM bodies.
+    if (!bmp && block.pixels && block.height > 0 && block.width > 0 && block.bitsPerSample == 8
+        && (block.channels == 1 || block.channels == 3)) {
+        if (png)
+            return writePngRows(path, block.height, block.width, block.channels, 8, block.pixels, compression,
+                                error);
+        std::string header = (block.channels == 3 ? "P6\n" : "P5\n") + std::to_string(block.width) + " "
+                             + std::to_string(block.height) + "\n255\n";
+        return writeBytesAfter(path, header, block.pixels, pixelBlockSize(block), error);
+    }
     Image image;
     if (!pixelBlockToImage(block, png, &image, error))
         return false;
-    if (hasExtension(path, ".bmp"))
+    if (bmp)
         return writeBmp(path, image, error);
-    if (png)
-        return writePng(path, image, error);
-    if (hasExtension(path, ".ppm") != (block.channels == 3))
-        return fail(error, path + (block.channels == 3 ? ": a colour picture needs .ppm" : ": a grey picture needs .pgm"));
+    if (png) {
+        bool deep = image.maxValue > 255;
+        std::vector<uint8_t> bytes;
+        bytes.reserve(image.samples.size() * (deep ? 2 : 1));
+        for (uint16_t v : image.samples) {
+            if (deep)
+                bytes.push_back(uint8_t(v >> 8));
+            bytes.push_back(uint8_t(v));
+        }
+        return writePngRows(path, image.height, image.width, image.channels, deep ? 16 : 8, bytes.data(),
+                            compression, error);
+    }
     return writePnm(path, image, error);
 }
 

@@ -32,7 +32,9 @@ bool isPictureName(const std::string& path);
 
 // Writes by extension: .png (8 bits, or 16-bit grey for deep blocks), .pgm
 // for grey and .ppm for colour (deep grey keeps its maxval), .bmp.
-bool writePicture(const std::string& path, const PixelBlock& block, std::string* error);
+// PNG output uses zlib's fast setting unless `compression` asks for small files.
+bool writePicture(const std::string& path, const PixelBlock& block, std::string* error,
+                  PngCompression compression = PngCompression::Fast);
 
 // Writes `size` bytes as they are.
 bool writeRaw(const std::string& path, const uint8_t* data, size_t size, std::string* error);

@@ -34,6 +34,8 @@ const char usage[] =
     "                       writes each one as DIR/frame-K.png (or .raw) and a\n"
     "                       line \"K position partHeight partWidth\" to\n"
     "                       DIR/index.txt\n"
+    "  --small-png          compress PNG output harder (slower; the default is\n"
+    "                       zlib's fastest setting)\n"
     "  --help               show this text\n";
 
 struct Options {
@@ -41,6 +43,7 @@ struct Options {
     std::string output;
     ZrRequest request{};
     bool raw = false;
+    PngCompression png = PngCompression::Fast;
     int32_t framesEvery = 0;
     std::string framesDir;
 };
@@ -67,6 +70,8 @@ int parseOptions(int argc, char** argv, Options* options)
             options->request.sharpen = 1;
         } else if (arg == "--raw") {
             options->raw = true;
+        } else if (arg == "--small-png") {
+            options->png = PngCompression::Small;
         } else if (arg == "--frames-every") {
             if (i + 2 >= argc) {
                 std::fprintf(stderr, "zrdec: --frames-every needs N and DIR\n");
@@ -131,11 +136,11 @@ PixelBlock blockOf(const uint8_t* pixels, int32_t height, int32_t width, int32_t
     return block;
 }
 
-bool writeBlock(const std::string& path, const PixelBlock& block, bool raw, std::string* error)
+bool writeBlock(const std::string& path, const PixelBlock& block, const Options& options, std::string* error)
 {
-    if (raw)
+    if (options.raw)
         return writeRaw(path, block.pixels, pixelBlockSize(block), error);
-    return writePicture(path, block, error);
+    return writePicture(path, block, error, options.png);
 }
 
 struct FrameWriter {
@@ -160,7 +165,7 @@ int32_t writeFrame(void* context, const ZrPartial* partial)
                      + (writer->options->raw ? ".raw" : ".png");
     PixelBlock block = blockOf(partial->pixels, partial->partHeight, partial->partWidth, partial->channels,
                                partial->bitsPerSample);
-    if (!writeBlock(name, block, writer->options->raw, &writer->error)) {
+    if (!writeBlock(name, block, *writer->options, &writer->error)) {
         writer->failed = true;
         return 1;
     }
@@ -266,7 +271,7 @@ int main(int argc, char** argv)
     }
     PixelBlock block = blockOf(picture.pixels, picture.height, picture.width, picture.channels,
                                picture.bitsPerSample);
-    bool written = writeBlock(options.output, block, options.raw, &error);
+    bool written = writeBlock(options.output, block, options, &error);
     zrFree(&picture);
     if (!written) {
         std::fprintf(stderr, "zrdec: %s\n", error.c_str());

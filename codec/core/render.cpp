@@ -21,22 +21,36 @@ inline int32_t wrapMul(int32_t a, int32_t b)
 }
 
 // Final 8-bit rule: +16 rounding, 8192 and above is white.
-inline uint8_t finalByte(int32_t sample, const int16_t* table)
-{
-    int32_t s = wrapAdd(sample, 16);
-    if (s >= 8192)
-        return 255;
-    if (s < 0)
-        return 0;
-    return static_cast<uint8_t>(table[s >> 5]);
-}
+struct ToneLookup {
+    const int16_t* table;
+    uint8_t operator()(int32_t sample) const
+    {
+        int32_t s = wrapAdd(sample, 16);
+        if (s >= 8192)
+            return 255;
+        if (s < 0)
+            return 0;
+        return static_cast<uint8_t>(table[s >> 5]);
+    }
+};
 
-void renderFinalGray8(const Plane plane, uint8_t* out, int32_t height, int32_t width, const int16_t* table)
+// The same rule when the tone table is the identity: a clamp, branch-free.
+struct ToneIdentity {
+    uint8_t operator()(int32_t sample) const
+    {
+        int32_t v = wrapAdd(sample, 16) >> 5;
+        v = v < 0 ? 0 : v;
+        return static_cast<uint8_t>(v > 255 ? 255 : v);
+    }
+};
+
+template <typename Tone>
+void renderFinalGray8(const Plane plane, uint8_t* out, int32_t height, int32_t width, Tone tone)
 {
     for (int32_t i = 0; i < height; i++) {
         const int32_t* row = plane[i];
         for (int32_t j = 0; j < width; j++)
-            *out++ = finalByte(row[j], table);
+            *out++ = tone(row[j]);
     }
 }
 
@@ -62,16 +76,18 @@ void renderFinalGrayDeep(const Plane plane, uint8_t* out, int32_t height, int32_
     }
 }
 
-void renderFinalColour(const Plane* planes, uint8_t* out, int32_t height, int32_t width, const int16_t* table)
+template <typename Tone>
+void renderFinalColour(const Plane* planes, uint8_t* out, int32_t height, int32_t width, Tone tone)
 {
     for (int32_t i = 0; i < height; i++) {
         const int32_t* r0 = planes[0][i];
         const int32_t* r1 = planes[1][i];
         const int32_t* r2 = planes[2][i];
         for (int32_t j = 0; j < width; j++) {
-            *out++ = finalByte(r0[j], table);
-            *out++ = finalByte(r1[j], table);
-            *out++ = finalByte(r2[j], table);
+            out[0] = tone(r0[j]);
+            out[1] = tone(r1[j]);
+            out[2] = tone(r2[j]);
+            out += 3;
         }
     }
 }
@@ -117,12 +133,17 @@ uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width
     if (!table)
         return nullptr;
     makeToneTable(table, bitsPerSample, meanLevel, contrastStretch);
+    bool identity = contrastStretch == 0;
     if (components == 1 && bitsPerSample > 8)
         renderFinalGrayDeep(planes[0], out, height, width, bitsPerSample, table);
+    else if (components == 1 && identity)
+        renderFinalGray8(planes[0], out, height, width, ToneIdentity{});
     else if (components == 1)
-        renderFinalGray8(planes[0], out, height, width, table);
+        renderFinalGray8(planes[0], out, height, width, ToneLookup{table});
+    else if (identity)
+        renderFinalColour(planes, out, height, width, ToneIdentity{});
     else
-        renderFinalColour(planes, out, height, width, table);
+        renderFinalColour(planes, out, height, width, ToneLookup{table});
     freeChecked(table);
     return out;
 }

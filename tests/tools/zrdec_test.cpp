@@ -87,8 +87,9 @@ TEST(Zrdec, WritesThePictureInEveryFormat)
     std::string rawBytes = slurp(dir / "colour.raw");
     EXPECT_EQ(std::vector<uint8_t>(rawBytes.begin(), rawBytes.end()), pixels);
 
-    for (const char* name : {"colour.png", "colour.ppm"}) {
-        ASSERT_EQ(zrdec(in + " " + (dir / name).string()).exitCode, 0) << name;
+    for (const char* name : {"colour.png", "colour.ppm", "small.png"}) {
+        std::string small = name[0] == 's' ? "--small-png " : "";
+        ASSERT_EQ(zrdec(small + in + " " + (dir / name).string()).exitCode, 0) << name;
         Image image;
         ASSERT_TRUE(readImage((dir / name).string(), &image, nullptr)) << name;
         EXPECT_EQ(image.height, 40);
@@ -107,6 +108,24 @@ TEST(Zrdec, WritesThePictureInEveryFormat)
     ASSERT_EQ(zrdec("--half --raw " + in + " " + (dir / "half.raw").string()).exitCode, 0);
     std::string halved = slurp(dir / "half.raw");
     EXPECT_EQ(std::vector<uint8_t>(halved.begin(), halved.end()), decoded(stream, &half));
+}
+
+TEST(Zrdec, GreyPngAndPgmHoldTheDecodedBytes)
+{
+    std::vector<uint8_t> stream = makeToolStream(ToolStream{});
+    std::string in = writeStream("grey.zr", stream);
+    std::vector<uint8_t> pixels = decoded(stream);
+    fs::path dir = scratchDir();
+    for (const char* name : {"grey.png", "grey.pgm", "small.png"}) {
+        std::string small = name[0] == 's' ? "--small-png " : "";
+        ASSERT_EQ(zrdec(small + in + " " + (dir / name).string()).exitCode, 0) << name;
+        Image image;
+        ASSERT_TRUE(readImage((dir / name).string(), &image, nullptr)) << name;
+        EXPECT_EQ(image.channels, 1);
+        EXPECT_EQ(image.maxValue, 255);
+        EXPECT_EQ(std::vector<uint16_t>(pixels.begin(), pixels.end()), image.samples) << name;
+    }
+    ASSERT_EQ(zrdec(in + " " + (dir / "grey.ppm").string()).exitCode, 1);
 }
 
 TEST(Zrdec, DeepGreyGoesToSixteenBitPng)
