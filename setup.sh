@@ -10,7 +10,20 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386 xvfb xauth
   libjpeg-turbo-progs libopenjp2-tools netpbm hyperfine
+  emscripten node-acorn chromium
 )
+
+# Node's packages for the browser test (playwright-core drives the chromium
+# above; it downloads no browser of its own).
+npm_packages() {
+  local root lock
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  lock=$root/node_modules/.package-lock.json
+  if [[ ! -f $lock || $root/package-lock.json -nt $lock ]]; then
+    echo "setup.sh: installing Node packages (npm ci)"
+    (cd "$root" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}
 
 missing=()
 for package in "${packages[@]}"; do
@@ -18,6 +31,7 @@ for package in "${packages[@]}"; do
   [[ $status == ii* ]] || missing+=("$package")
 done
 if [[ ${#missing[@]} -eq 0 ]]; then
+  npm_packages
   exit 0
 fi
 
@@ -36,3 +50,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
+npm_packages
