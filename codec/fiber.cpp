@@ -30,7 +30,7 @@ namespace {
 
 // The decoder's deepest call chain takes a few kilobytes; the rest is room for
 // sanitizer builds and for the hooks of callers.
-const size_t kStackBytes = size_t(1) << 20;
+[[maybe_unused]] const size_t kStackBytes = size_t(1) << 20; // unused in WebAssembly builds
 
 } // namespace
 

@@ -53,10 +53,10 @@ if [[ ${#todo[@]} -gt 0 ]]; then
              em++ "${@:1:$#-2}" -MMD -MF "${object%.o}.d" -c "$source" -o "$object"' em++ "${cflags[@]}"
 fi
 
-exports=_zrwCreate,_zrwInput,_zrwAppend,_zrwHeader,_zrwReason,_zrwFinish,_zrwPixels,_zrwStatusText,_zrwFree,_malloc,_free
+exports=_zrwCreate,_zrwInput,_zrwAppend,_zrwResult,_zrwHeader,_zrwReason,_zrwFinish,_zrwPixels,_zrwStatusText,_zrwFree
 em++ "${objects[@]}" -O3 -o "$out/zr-wasm.js" \
   -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createZrModule \
-  -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sFILESYSTEM=0 \
+  -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sFILESYSTEM=0 -sASYNCIFY=1 \
   -sEXPORTED_FUNCTIONS="$exports" -sEXPORTED_RUNTIME_METHODS=HEAPU8,HEAP32
 wasm=$(stat -c %s "$out/zr-wasm.wasm")
 echo "build-wasm.sh: $out/zr-wasm.wasm ($wasm bytes), $out/zr-wasm.js"

@@ -76,6 +76,7 @@ export class ZrDecoder extends EventTarget {
     this.header = null;    // the header's fields once read
     this.received = 0;     // bytes appended
     this.decodeMs = 0;     // time spent decoding
+    this.deferred = null;  // an error raised while the decoder ran
   }
 
   // Hands over the next bytes; dispatches 'header' once the header is read
@@ -88,13 +89,18 @@ export class ZrDecoder extends EventTarget {
     if (!input) throw new ZrError('out of memory', 8);
     wasm.HEAPU8.set(view, input);
     this.received += view.length;
-    let status;
     try {
-      status = wasm._zrwAppend(this.handle, view.length);
+      wasm._zrwAppend(this.handle, view.length);
     } finally {
       this.decodeMs += performance.now() - start;
     }
+    const status = wasm.HEAP32[wasm._zrwResult(this.handle) >> 2];
     this.readHeader();
+    if (this.deferred) {
+      const error = this.deferred;
+      this.deferred = null;
+      throw error;
+    }
     if (REFUSALS.has(status)) {
       const reason = this.header?.reason || text(wasm._zrwStatusText(status));
       throw new ZrError(reason, status);
@@ -107,20 +113,18 @@ export class ZrDecoder extends EventTarget {
   finish() {
     this.check();
     const start = performance.now();
-    const size = wasm._malloc(8);
     try {
-      const status = wasm._zrwFinish(this.handle, size);
+      wasm._zrwFinish(this.handle);
       this.decodeMs += performance.now() - start;
+      const result = wasm._zrwResult(this.handle) >> 2;
+      const [status, height, width] = wasm.HEAP32.subarray(result, result + 3);
       if (status !== 0) {
         const reason = REFUSALS.has(status) && this.header?.reason ? this.header.reason
           : text(wasm._zrwStatusText(status));
-        throw new ZrError(status === STATUS_FINISHED ? 'already finished' : reason, status);
+        throw new ZrError(reason, status);
       }
-      const height = wasm.HEAP32[size >> 2];
-      const width = wasm.HEAP32[(size >> 2) + 1];
       return { image: makeImage(wasm._zrwPixels(this.handle), width, height), width, height, status };
     } finally {
-      wasm._free(size);
       this.free();
     }
   }
@@ -148,12 +152,17 @@ export class ZrDecoder extends EventTarget {
     this.dispatchEvent(new CustomEvent('header', { detail: fields }));
   }
 
+  // Runs inside the decoder's call: nothing may be thrown back into it.
   partial(pointer, partWidth, partHeight, position) {
-    this.readHeader();
-    const image = makeImage(pointer, partWidth, partHeight);
-    this.dispatchEvent(new CustomEvent('partial', {
-      detail: { image, partWidth, partHeight, position, width: this.header?.width, height: this.header?.height },
-    }));
+    try {
+      this.readHeader();
+      const image = makeImage(pointer, partWidth, partHeight);
+      this.dispatchEvent(new CustomEvent('partial', {
+        detail: { image, partWidth, partHeight, position, width: this.header?.width, height: this.header?.height },
+      }));
+    } catch (error) {
+      this.deferred ??= error;
+    }
   }
 }
 

@@ -95,7 +95,7 @@ for (const sample of SAMPLES) {
     const expected = native(file);
     const draw = random(sample.length);
     const chunkings = { 'whole': () => bytes.length, 'random': () => 1 + Math.floor(draw() * 3000),
-      'one byte': () => (bytes.length < 1000 ? 1 : 97), 'empty chunks between': (i) => (i % 2 ? 0 : 700) };
+      'one byte': () => 1, 'empty chunks between': (i) => (i % 2 ? 0 : 700) };
     for (const [name, sizes] of Object.entries(chunkings)) {
       const got = decode(bytes, sizes);
       assert.equal(got.header.status, 0);

@@ -1,5 +1,9 @@
 // The decoder's face towards JavaScript: a handle per incremental decode,
 // pictures converted to RGBA for canvases, header fields as a flat array.
+//
+// Calls that feed the decoder switch coroutines, which Asyncify does by
+// unwinding to JavaScript and rewinding; the value such an export returns is
+// lost on the way, so they leave their results in `result` instead.
 #include <emscripten.h>
 
 #include <cstdio>
@@ -25,6 +29,7 @@ struct WasmDecoder {
     size_t headBytes;
     int32_t headerDone;
     int32_t fields[16];
+    int32_t result[3];       // status, height, width of the last append or finish
     char reason[160];
 };
 
@@ -137,11 +142,17 @@ EMSCRIPTEN_KEEPALIVE uint8_t* zrwInput(WasmDecoder* w, int32_t size)
     return reserve(&w->input, &w->inputSize, size_t(size) + 1) ? w->input : nullptr;
 }
 
-EMSCRIPTEN_KEEPALIVE int32_t zrwAppend(WasmDecoder* w, int32_t size)
+EMSCRIPTEN_KEEPALIVE void zrwAppend(WasmDecoder* w, int32_t size)
 {
     if (!w->headerDone && size > 0)
         inspectHead(w, w->input, size_t(size));
-    return zrIncrementalAppend(w->decoder, w->input, size_t(size));
+    w->result[0] = zrIncrementalAppend(w->decoder, w->input, size_t(size));
+}
+
+// The outcome of the last append or finish: status, height, width.
+EMSCRIPTEN_KEEPALIVE const int32_t* zrwResult(WasmDecoder* w)
+{
+    return w->result;
 }
 
 // The header fields (status, version, height, width, bitsPerSample,
@@ -159,20 +170,19 @@ EMSCRIPTEN_KEEPALIVE const char* zrwReason(WasmDecoder* w)
     return w->reason;
 }
 
-// Decodes the rest and converts the final picture to RGBA. Returns the
-// status; *size receives height and width.
-EMSCRIPTEN_KEEPALIVE int32_t zrwFinish(WasmDecoder* w, int32_t* size)
+// Decodes the rest and converts the final picture to RGBA (zrwPixels).
+EMSCRIPTEN_KEEPALIVE void zrwFinish(WasmDecoder* w)
 {
     ZrPicture picture{};
     int32_t status = zrIncrementalFinish(w->decoder, &picture);
-    size[0] = picture.height;
-    size[1] = picture.width;
     if (status == 0 && picture.pixels &&
         !toRgba(w, picture.pixels, picture.height, picture.width, picture.channels, picture.bitsPerSample,
                 picture.bytesPerPixel))
         status = ZR_STATUS_OUT_OF_MEMORY;
+    w->result[0] = status;
+    w->result[1] = picture.height;
+    w->result[2] = picture.width;
     zrFree(&picture);
-    return status;
 }
 
 EMSCRIPTEN_KEEPALIVE const uint8_t* zrwPixels(WasmDecoder* w)
