@@ -81,8 +81,11 @@ void registerRequests(const BenchPicture& picture, const char* pictureName)
     std::vector<uint8_t> stream = encodeBenchStream(picture, params);
     if (stream.empty())
         return;
-    const std::pair<const char*, ZrRequest> requests[] = {
-        {"half", {0, 1, 0}}, {"sharpen", {0, 0, 1}}, {"exact", {1, 0, 0}}};
+    ZrRequest half{}, sharpen{}, exact{};
+    half.lowMemory = 1;
+    sharpen.sharpen = 1;
+    exact.exactSteps = 1;
+    const std::pair<const char*, ZrRequest> requests[] = {{"half", half}, {"sharpen", sharpen}, {"exact", exact}};
     for (const auto& [requestName, request] : requests) {
         std::string name = std::string("decode/") + pictureName + "/progressive/map1/value0/" + requestName;
         benchmark::RegisterBenchmark(name.c_str(), [stream, request](benchmark::State& state) {

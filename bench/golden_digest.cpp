@@ -39,13 +39,22 @@ struct Request {
     ZrRequest request;
 };
 
+Request request(const char* name, uint32_t exactSteps, uint32_t lowMemory, uint32_t sharpen)
+{
+    Request r{name, {}};
+    r.request.exactSteps = exactSteps;
+    r.request.lowMemory = lowMemory;
+    r.request.sharpen = sharpen;
+    return r;
+}
+
 const Request kRequests[] = {
-    {"plain", {0, 0, 0}},
-    {"exact", {1, 0, 0}},
-    {"half", {0, 1, 0}},
-    {"sharpen", {0, 0, 1}},
-    {"half+sharpen", {0, 1, 1}},
-    {"exact+half+sharpen", {1, 1, 1}},
+    request("plain", 0, 0, 0),
+    request("exact", 1, 0, 0),
+    request("half", 0, 1, 0),
+    request("sharpen", 0, 0, 1),
+    request("half+sharpen", 0, 1, 1),
+    request("exact+half+sharpen", 1, 1, 1),
 };
 
 uint64_t pictureDigest(int32_t status, const ZrPicture& picture, Digest d)

@@ -1,6 +1,7 @@
 // The public embedding interface over decodeStart and decodeContinue.
 #include "codec/zr.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -8,6 +9,12 @@
 #include "codec/core/decoder.h"
 #include "codec/core/session.h"
 #include "codec/core/stream_header.h"
+
+static_assert(ZR_STATUS_OK == ZR_OK && ZR_STATUS_NOT_ZR == ZR_BAD_MAGIC && ZR_STATUS_BAD_VERSION == ZR_BAD_VERSION
+              && ZR_STATUS_UNSUPPORTED == ZR_UNSUPPORTED_CODER && ZR_STATUS_OUT_OF_MEMORY == ZR_OUT_OF_MEMORY
+              && ZR_STATUS_NO_PARTIAL == ZR_NO_PARTIAL_ONE_PASS && ZR_STATUS_NOT_READY == ZR_NO_PARTIAL_YET
+              && ZR_STATUS_NO_DECODE == ZR_NO_DECODE && ZR_STATUS_BAD_DEPTH == ZR_BAD_SAMPLE_DEPTH,
+              "public status codes are the decoder's");
 
 namespace {
 
@@ -35,14 +42,28 @@ void describe(ZrPicture* picture, const FrameInfo& frame)
     picture->bytesPerPixel = frame.isColour ? 3 : (frame.bitsPerPixel > 8 ? 2 : 1);
 }
 
-void setOptions(DecodeOptions* options, const ZrRequest* request)
+void setOptions(DecodeOptions* options, DecodeLimits* limits, const ZrRequest* request)
 {
     std::memset(options, 0, sizeof *options);
+    limits->memoryBytes = ZR_DEFAULT_MAX_MEMORY;
+    limits->pixels = 0;
     if (request) {
         options->exactSteps = request->exactSteps;
-        options->halfSize = request->halfSize;
+        options->halfSize = request->lowMemory;
         options->sharpen = request->sharpen;
+        if (request->maxMemory != 0)
+            limits->memoryBytes = request->maxMemory;
+        limits->pixels = request->maxPixels;
     }
+}
+
+// The decoder hands out its pixel block also when it ends with an error.
+int32_t finish(int32_t status, FrameInfo* frame, ZrPicture* picture)
+{
+    if (status != ZR_OK)
+        decodeFree(frame);
+    describe(picture, *frame);
+    return status;
 }
 
 void offerPartial(StreamFeed* feed)
@@ -114,6 +135,12 @@ int32_t readMemory(void* context, uint8_t* data, int32_t size)
 
 int32_t zrDecode(const uint8_t* data, size_t size, const ZrRequest* request, ZrPicture* picture)
 {
+    if (!picture)
+        return ZR_STATUS_BAD_ARGUMENT;
+    if (!data && size != 0) {
+        std::memset(picture, 0, sizeof *picture);
+        return ZR_STATUS_BAD_ARGUMENT;
+    }
     if (size > size_t(INT32_MAX)) {
         // Beyond what a stream source can describe: feed it byte by byte instead.
         MemoryReader reader{data, size, 0};
@@ -126,15 +153,20 @@ int32_t zrDecode(const uint8_t* data, size_t size, const ZrRequest* request, ZrP
     source.data = data;
     source.size = int32_t(size);
     DecodeOptions options;
-    setOptions(&options, request);
+    DecodeLimits limits;
+    setOptions(&options, &limits, request);
     FrameInfo frame{};
-    int32_t status = decodeStart(&source, &options, &frame);
-    describe(picture, frame);
-    return status;
+    return finish(decodeStartWithin(&source, &options, &frame, &limits), &frame, picture);
 }
 
 int32_t zrDecodeStream(const ZrStream* stream, const ZrRequest* request, ZrPicture* picture)
 {
+    if (!picture)
+        return ZR_STATUS_BAD_ARGUMENT;
+    if (!stream || !stream->read) {
+        std::memset(picture, 0, sizeof *picture);
+        return ZR_STATUS_BAD_ARGUMENT;
+    }
     StreamFeed* feed = static_cast<StreamFeed*>(allocChecked(sizeof(StreamFeed)));
     if (!feed) {
         std::memset(picture, 0, sizeof *picture);
@@ -142,7 +174,8 @@ int32_t zrDecodeStream(const ZrStream* stream, const ZrRequest* request, ZrPictu
     }
     StreamSource source{};
     DecodeOptions options;
-    setOptions(&options, request);
+    DecodeLimits limits;
+    setOptions(&options, &limits, request);
     FrameInfo frame{};
     feed->stream = stream;
     feed->frame = &frame;
@@ -152,15 +185,18 @@ int32_t zrDecodeStream(const ZrStream* stream, const ZrRequest* request, ZrPictu
     feed->filled = 0;
     options.byteSource = feedByte;
     options.sourceContext = feed;
-    int32_t status = decodeStart(&source, &options, &frame);
+    int32_t status = decodeStartWithin(&source, &options, &frame, &limits);
     freeChecked(feed);
-    describe(picture, frame);
-    return status;
+    return finish(status, &frame, picture);
 }
 
 int32_t zrInfo(const uint8_t* data, size_t size, ZrPicture* picture)
 {
+    if (!picture)
+        return ZR_STATUS_BAD_ARGUMENT;
     std::memset(picture, 0, sizeof *picture);
+    if (!data && size != 0)
+        return ZR_STATUS_BAD_ARGUMENT;
     BitReader* bits = createBitReader(0);
     DecodeSession* session = static_cast<DecodeSession*>(allocChecked(sizeof(DecodeSession)));
     if (!bits || !session) {
@@ -177,7 +213,7 @@ int32_t zrInfo(const uint8_t* data, size_t size, ZrPicture* picture)
     int32_t status = readStreamHeader(session);
     if (status == ZR_OK)
         status = checkStreamHeader(session);
-    if (status == ZR_OK && pictureMemoryBytes(session) > allocLimit())
+    if (status == ZR_OK && pictureMemoryBytes(session) > std::min<uint64_t>(ZR_DEFAULT_MAX_MEMORY, allocLimit()))
         status = ZR_OUT_OF_MEMORY;
     if (status != ZR_BAD_MAGIC) {
         FrameInfo frame{};
@@ -212,6 +248,9 @@ const char* zrStatusText(int32_t status)
     case ZR_NO_PARTIAL_YET: return "no partial picture ready";
     case ZR_NO_DECODE: return "no decode in progress";
     case ZR_BAD_SAMPLE_DEPTH: return "unsupported sample depth";
+    case ZR_STATUS_BAD_ARGUMENT: return "bad argument";
+    case ZR_STATUS_FINISHED: return "decode finished";
+    case ZR_STATUS_NEED_MORE_DATA: return "more data needed";
     default: return "unknown status";
     }
 }

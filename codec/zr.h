@@ -17,9 +17,12 @@
 // for deeper grey. A stream that ends early is not an error: the picture
 // decoded so far is finished and returned with status 0.
 //
-// Status codes: 0 success, 1 not a ZR stream, 2 unsupported version,
-// 3 unsupported mode or coder combination, 8 out of memory, 16 unsupported
-// sample depth. zrStatusText names them.
+// What a stream may make the decoder allocate is bounded per decode: by
+// default ZR_DEFAULT_MAX_MEMORY bytes for the picture and the decoder's models
+// together; ZrRequest.maxMemory raises or lowers it. A declared picture beyond
+// the bound is refused with ZR_STATUS_OUT_OF_MEMORY before anything is
+// allocated, and a model that outgrows it ends the decode with the same status.
+// No input ends the calling process.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -42,11 +45,17 @@ extern "C" {
 #define ZR_STATUS_FINISHED 21          // incremental decoding: the picture is complete
 #define ZR_STATUS_NEED_MORE_DATA 22    // incremental decoding: give more bytes
 
+// The memory bound of a decode whose request leaves maxMemory at 0: 1 GiB.
+#define ZR_DEFAULT_MAX_MEMORY ((uint64_t)1 << 30)
+
 // Optional decoding requests; a null request means all zero.
 typedef struct ZrRequest {
     uint32_t exactSteps; // nonzero: dequantise with exact sub-steps
-    uint32_t halfSize;   // nonzero: low-memory decoding (the picture keeps its size)
+    uint32_t lowMemory;  // nonzero: low-memory decoding (same picture size, less memory, a little less quality)
     uint32_t sharpen;    // 1: sharpen before the last level
+    uint32_t reserved;   // 0
+    uint64_t maxPixels;  // largest height x width to decode; 0: no bound besides memory
+    uint64_t maxMemory;  // bytes the decode may allocate; 0: ZR_DEFAULT_MAX_MEMORY
 } ZrRequest;
 
 typedef struct ZrPicture {
@@ -92,14 +101,18 @@ typedef struct ZrStream {
     void* partialContext;
 } ZrStream;
 
-// Decodes `size` bytes at `data`. Fills *picture and returns the status.
+// Decodes `size` bytes at `data`. Fills *picture and returns the status;
+// pixels are set only with status 0. ZR_STATUS_BAD_ARGUMENT for a null
+// picture, or null data with a nonzero size.
 int32_t zrDecode(const uint8_t* data, size_t size, const ZrRequest* request, ZrPicture* picture);
 
 // Decodes a stream from stream->read, offering partial pictures on the way.
+// ZR_STATUS_BAD_ARGUMENT for a null stream, read function or picture.
 int32_t zrDecodeStream(const ZrStream* stream, const ZrRequest* request, ZrPicture* picture);
 
 // Reads only the header: fills the sizes and the pixel format of *picture
-// (pixels stays null) and returns the status a decode would refuse with, or 0.
+// (pixels stays null) and returns the status a decode with a null request
+// would refuse with, or 0.
 int32_t zrInfo(const uint8_t* data, size_t size, ZrPicture* picture);
 
 // Releases the pixels of a decoded picture; a picture without pixels is fine.

@@ -65,7 +65,7 @@ int parseOptions(int argc, char** argv, Options* options)
         } else if (arg == "--exact") {
             options->request.exactSteps = 1;
         } else if (arg == "--half") {
-            options->request.halfSize = 1;
+            options->request.lowMemory = 1;
         } else if (arg == "--sharpen") {
             options->request.sharpen = 1;
         } else if (arg == "--raw") {
@@ -233,6 +233,8 @@ std::string refusal(const std::string& path, int32_t status)
 int main(int argc, char** argv)
 {
     Options options;
+    // A command-line decode may use what the process may: no per-decode bound.
+    options.request.maxMemory = UINT64_MAX;
     int parsed = parseOptions(argc, argv, &options);
     if (parsed != 0)
         return parsed == 1 ? 0 : 2;

@@ -56,3 +56,27 @@ void freeChecked(void* block)
 {
     std::free(block);
 }
+
+size_t budgetLimit(const AllocBudget* budget)
+{
+    return budget->limit != 0 ? budget->limit : allocLimit();
+}
+
+void* allocFromBudget(AllocBudget* budget, size_t bytes)
+{
+    if (budget) {
+        size_t limit = budgetLimit(budget);
+        if (budget->used > limit || bytes > limit - budget->used)
+            return nullptr;
+    }
+    void* block = allocChecked(bytes);
+    if (block && budget)
+        budget->used += bytes;
+    return block;
+}
+
+void returnToBudget(AllocBudget* budget, size_t bytes)
+{
+    if (budget)
+        budget->used = bytes < budget->used ? budget->used - bytes : 0;
+}

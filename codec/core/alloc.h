@@ -1,6 +1,7 @@
 // Checked allocation: every allocation of the decoder goes through here.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 // Returns null for a request of 0 bytes, for a request above the process-wide
 // limit, and when memory is exhausted. Release with freeChecked.
@@ -11,3 +12,21 @@ void freeChecked(void* block);
 // machine's physical memory; an embedding program (or a fuzzer) may lower it.
 size_t allocLimit();
 void setAllocLimit(size_t bytes);
+
+// The memory one decode may hold: its picture, counted once before anything is
+// allocated, and what grows while it runs (the context model). Carried by the
+// session and handed to the parts that grow; nothing global.
+struct AllocBudget {
+    size_t limit;          // 0: the process-wide limit
+    size_t used;
+    int32_t failed;        // a budgeted allocation was refused or failed
+    int32_t exitOnFailure; // the server's rule: a failure ends the process with its message
+};
+
+// The budget's limit, with 0 read as the process-wide limit.
+size_t budgetLimit(const AllocBudget* budget);
+// allocChecked for a budgeted block: null (nothing taken) when `bytes` do not
+// fit what is left. A null budget only has the process-wide limit.
+void* allocFromBudget(AllocBudget* budget, size_t bytes);
+// Gives back what a budgeted block took; freeing it stays the caller's job.
+void returnToBudget(AllocBudget* budget, size_t bytes);

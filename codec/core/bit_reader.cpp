@@ -48,6 +48,15 @@ void releaseBitReader(BitReader* reader)
     freeChecked(reader);
 }
 
+void endReaderData(BitReader* reader)
+{
+    reader->endOfData = 1;
+    reader->mask = 128;
+    reader->currentByte = 0;
+    if (!reader->byteSource)
+        reader->byteCount = -1;
+}
+
 bool fetchReaderByte(BitReader* reader)
 {
     if (reader->byteSource) {

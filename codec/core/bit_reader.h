@@ -28,6 +28,10 @@ void releaseBitReader(BitReader* reader);
 uint32_t readBits(BitReader* reader, int n);
 inline uint32_t readBit(BitReader* reader);
 
+// Ends the data here: later reads see the end of data, and a byte source is
+// not called again.
+void endReaderData(BitReader* reader);
+
 // Makes a new byte current; false when the data ended (endOfData is then set).
 bool fetchReaderByte(BitReader* reader);
 

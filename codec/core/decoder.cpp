@@ -19,6 +19,12 @@ void describeFrame(FrameInfo* frame, int32_t height, int32_t width, int32_t bits
 
 int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* frame)
 {
+    return decodeStartWithin(source, options, frame, nullptr);
+}
+
+int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInfo* frame,
+                          const DecodeLimits* limits)
+{
     frame->pixels = nullptr;
 
     BitReader* bits = createBitReader(0);
@@ -45,6 +51,14 @@ int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* fra
     session->sharpen = options->sharpen == 1 ? 1 : 0;
     session->exactSteps = options->exactSteps;
     session->halfSize = options->halfSize;
+    if (limits) {
+        uint64_t memory = limits->memoryBytes;
+        session->budget.limit = memory != 0 && memory < allocLimit() ? static_cast<size_t>(memory) : allocLimit();
+        session->pixelLimit = limits->pixels;
+    } else {
+        session->budget.limit = allocLimit();
+        session->budget.exitOnFailure = 1;
+    }
 
     frame->session = session;
     streamDecode(session);

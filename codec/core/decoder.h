@@ -8,7 +8,19 @@
 // Decodes the stream that `source` (or options->byteSource) delivers. Fills
 // `frame` with the sizes and the pixel block (free it with decodeFree), also
 // when the stream is refused. Returns the status code.
+// Memory and picture size are bounded by the process-wide limit; an
+// allocation failure inside a context model ends the process with its message.
 int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* frame);
+
+// Bounds of one decode for a program that embeds the decoder.
+struct DecodeLimits {
+    uint64_t memoryBytes; // picture and context models together; 0: the process-wide limit
+    uint64_t pixels;      // height x width; 0: no bound besides memory
+};
+// decodeStart within `limits`: a picture beyond them is refused, and every
+// allocation failure, the context models' included, ends the decode with status 8.
+int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInfo* frame,
+                          const DecodeLimits* limits);
 // Renders the picture decoded so far, from inside a running decode.
 int32_t decodeContinue(FrameInfo* frame);
 void decodeFree(FrameInfo* frame);

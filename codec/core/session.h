@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "codec/core/alloc.h"
 #include "codec/core/array2d.h"
 #include "codec/core/bit_reader.h"
 #include "codec/progressive/map_coder_state.h"
@@ -58,4 +59,6 @@ struct DecodeSession {
     uint32_t halfSize;
     int32_t phase;
     int32_t status;
+    AllocBudget budget;   // the decode's memory: picture and context models
+    uint64_t pixelLimit;  // largest height x width decoded; 0: no limit
 };

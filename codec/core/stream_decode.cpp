@@ -27,12 +27,16 @@ void streamDecode(DecodeSession* session)
         session->halfSize = 0;
 
     // Each allocation below is checked on its own; a declared picture whose
-    // whole footprint exceeds the limit is refused before any of them, as the
+    // whole footprint exceeds the budget is refused before any of them, as the
     // system would otherwise overcommit and be killed while decoding.
-    if (pictureMemoryBytes(session) > allocLimit()) {
+    uint64_t pictureBytes = pictureMemoryBytes(session);
+    uint64_t pixels = static_cast<uint64_t>(session->height) * static_cast<uint64_t>(session->width);
+    if (pictureBytes > budgetLimit(&session->budget)
+        || (session->pixelLimit != 0 && pixels > session->pixelLimit)) {
         session->status = ZR_OUT_OF_MEMORY;
         return;
     }
+    session->budget.used = static_cast<size_t>(pictureBytes);
 
     int32_t height = session->height;
     int32_t width = session->width;
@@ -65,6 +69,8 @@ void streamDecode(DecodeSession* session)
             session->status = ZR_OK;
     }
     session->phase = PHASE_DONE;
+    if (session->budget.failed)
+        session->status = ZR_OUT_OF_MEMORY;
 
     if (session->status == ZR_OK && session->halfSize == 0) {
         // Without its tone table the pixel block would be left unwritten.

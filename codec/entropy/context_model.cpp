@@ -15,40 +15,63 @@ namespace {
 constexpr int32_t kRescaleTotal = 0x3FFF;
 constexpr int32_t kLargestValue = 252 * 253 + 252;
 
-void* allocZeroed(size_t bytes)
+// A zero-filled block taken from the model's budget.
+void* allocZeroed(ContextModel* model, size_t bytes)
 {
-    void* block = allocChecked(bytes);
-    if (block)
-        std::memset(block, 0, bytes);
+    void* block = allocFromBudget(model->budget, bytes);
+    if (!block)
+        return nullptr;
+    model->heldBytes += bytes;
+    std::memset(block, 0, bytes);
     return block;
 }
 
-// Moves a block to a new size: the kept part is copied, the rest is zero.
-// Null (the old block stays) when the allocation failed.
-void* resizeBlock(void* block, size_t oldBytes, size_t newBytes)
+void freeHeld(ContextModel* model, void* block, size_t bytes)
 {
-    void* grown = allocZeroed(newBytes);
+    freeChecked(block);
+    returnToBudget(model->budget, bytes);
+    model->heldBytes -= bytes < model->heldBytes ? bytes : model->heldBytes;
+}
+
+// Moves a block of oldBytes to a new size: the first keptBytes are copied,
+// the rest is zero. Null (the old block stays) when the allocation failed.
+void* resizeBlock(ContextModel* model, void* block, size_t oldBytes, size_t keptBytes, size_t newBytes)
+{
+    void* grown = allocZeroed(model, newBytes);
     if (!grown)
         return nullptr;
     if (block) {
-        std::memcpy(grown, block, oldBytes < newBytes ? oldBytes : newBytes);
-        freeChecked(block);
+        std::memcpy(grown, block, keptBytes < newBytes ? keptBytes : newBytes);
+        freeHeld(model, block, oldBytes);
     }
     return grown;
+}
+
+// An allocation inside the model failed: fatal for the server and the
+// encoder, else the decode ends with its data and reports the budget failed.
+void failModel(ContextModel* model, const char* message)
+{
+    AllocBudget* budget = model->budget;
+    if (!budget || budget->exitOnFailure)
+        fatalError(message);
+    budget->failed = 1;
+    if (model->reader)
+        endReaderData(model->reader);
 }
 
 // Makes room for maxIndex + 1 entries in a block that holds the first
 // maxIndex (none when the block is null). Blocks grow to powers of two, so that
 // a table gaining entries one by one is not copied for each.
 template <class T>
-bool growBlock(T** block, int32_t* capacity, int32_t maxIndex)
+bool growBlock(ContextModel* model, T** block, int32_t* capacity, int32_t maxIndex)
 {
     const size_t count = static_cast<size_t>(maxIndex) + 1;
     if (*block && static_cast<size_t>(*capacity) >= count)
         return true;
     const size_t oldCount = *block ? count - 1 : 0;
+    const size_t oldRoom = *block && static_cast<size_t>(*capacity) > oldCount ? *capacity : oldCount;
     const size_t room = std::bit_ceil(count);
-    void* grown = resizeBlock(*block, oldCount * sizeof(T), room * sizeof(T));
+    void* grown = resizeBlock(model, *block, oldRoom * sizeof(T), oldCount * sizeof(T), room * sizeof(T));
     if (!grown)
         return false;
     *block = static_cast<T*>(grown);
@@ -57,14 +80,14 @@ bool growBlock(T** block, int32_t* capacity, int32_t maxIndex)
 }
 
 // The table has just gained its last entry.
-bool growLinks(ContextTable* table)
+bool growLinks(ContextModel* model, ContextTable* table)
 {
-    return growBlock(&table->links, &table->linksCapacity, table->maxIndex);
+    return growBlock(model, &table->links, &table->linksCapacity, table->maxIndex);
 }
 
-bool growStats(ContextTable* table)
+bool growStats(ContextModel* model, ContextTable* table)
 {
-    return growBlock(&table->stats, &table->statsCapacity, table->maxIndex);
+    return growBlock(model, &table->stats, &table->statsCapacity, table->maxIndex);
 }
 
 int32_t findSymbol(const ContextTable* table, int32_t symbol)
@@ -92,7 +115,7 @@ void releaseTree(ContextTable* table)
 
 // Counts entry i once more, first moving it to the front of its run of
 // equal counts so that counts never grow down the table.
-void countEntry(ContextTable* table, int32_t i)
+void countEntry(ContextModel* model, ContextTable* table, int32_t i)
 {
     SymbolStat* stats = table->stats;
     int32_t j = i;
@@ -111,7 +134,7 @@ void countEntry(ContextTable* table, int32_t i)
     }
     table->countSum++;
     if (++stats[i].count == 255)
-        rescaleTable(table);
+        rescaleTable(model, table);
 }
 
 int32_t clampOrder(int32_t maxOrder)
@@ -128,34 +151,47 @@ int32_t clampOrder(int32_t maxOrder)
     std::exit(-1);
 }
 
-ContextModel* createContextModel()
+ContextModel* createContextModel(AllocBudget* budget)
 {
-    return static_cast<ContextModel*>(allocZeroed(sizeof(ContextModel)));
+    ContextModel* model = static_cast<ContextModel*>(allocFromBudget(budget, sizeof(ContextModel)));
+    if (!model)
+        return nullptr;
+    std::memset(static_cast<void*>(model), 0, sizeof *model);
+    model->budget = budget;
+    model->heldBytes = sizeof(ContextModel);
+    return model;
 }
 
 void initContextModel(ContextModel* model)
 {
     model->currentOrder = model->maxOrder;
 
-    ContextTable** table = static_cast<ContextTable**>(allocZeroed(10 * sizeof(ContextTable*)));
+    // A failure leaves the model releasable; it is not decoded with again.
+    ContextTable** table = static_cast<ContextTable**>(allocZeroed(model, 10 * sizeof(ContextTable*)));
     if (!table)
-        fatalError("Failure #1: allocating context table!");
+        return failModel(model, "Failure #1: allocating context table!");
     model->contexts = table + 2;
 
-    ContextTable* nullTable = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
+    ContextTable* nullTable = static_cast<ContextTable*>(allocZeroed(model, sizeof(ContextTable)));
     if (!nullTable)
-        fatalError("Failure #2: allocating null table!");
+        return failModel(model, "Failure #2: allocating null table!");
     nullTable->maxIndex = -1;
     model->contexts[-1] = nullTable;
 
-    for (int32_t k = 0; k <= model->maxOrder; k++)
-        model->contexts[k] = allocateNextOrderTable(model->contexts[k - 1], 0, model->contexts[k - 1]);
+    for (int32_t k = 0; k <= model->maxOrder; k++) {
+        model->contexts[k] = allocateNextOrderTable(model, model->contexts[k - 1], 0, model->contexts[k - 1]);
+        if (!model->contexts[k])
+            return;
+    }
 
     if (nullTable->stats)
-        freeChecked(nullTable->stats);
-    nullTable->stats = static_cast<SymbolStat*>(allocZeroed(256 * sizeof(SymbolStat)));
-    if (!nullTable->stats)
-        fatalError("Failure #3: allocating null table!");
+        freeHeld(model, nullTable->stats, static_cast<size_t>(nullTable->statsCapacity) * sizeof(SymbolStat));
+    nullTable->statsCapacity = 0;
+    nullTable->stats = static_cast<SymbolStat*>(allocZeroed(model, 256 * sizeof(SymbolStat)));
+    if (!nullTable->stats) {
+        nullTable->maxIndex = -1;
+        return failModel(model, "Failure #3: allocating null table!");
+    }
     nullTable->maxIndex = 255;
     nullTable->statsCapacity = 256;
     for (int32_t i = 0; i < 256; i++) {
@@ -163,13 +199,13 @@ void initContextModel(ContextModel* model)
         nullTable->countSum += nullTable->stats[i].count;
     }
 
-    ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
+    ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(model, sizeof(ContextTable)));
     if (!markerTable)
-        fatalError("Failure #4: allocating null table!");
+        return failModel(model, "Failure #4: allocating null table!");
     model->contexts[-2] = markerTable;
-    markerTable->stats = static_cast<SymbolStat*>(allocZeroed(2 * sizeof(SymbolStat)));
+    markerTable->stats = static_cast<SymbolStat*>(allocZeroed(model, 2 * sizeof(SymbolStat)));
     if (!markerTable->stats)
-        fatalError("Failure #5: allocating null table!");
+        return failModel(model, "Failure #5: allocating null table!");
     markerTable->maxIndex = 1;
     markerTable->statsCapacity = 2;
     markerTable->stats[0] = {2, 1};
@@ -199,12 +235,12 @@ void totalizeTable(ContextModel* model, ContextTable* table)
         totals[0] = escapedScale(table->maxIndex, max, totals[1]);
         if (totals[0] < kRescaleTotal)
             break;
-        rescaleTable(table);
+        rescaleTable(model, table);
     }
     markExclusions(model, table);
 }
 
-void rescaleTable(ContextTable* table)
+void rescaleTable(ContextModel* model, ContextTable* table)
 {
     if (table->maxIndex == -1)
         return;
@@ -218,16 +254,17 @@ void rescaleTable(ContextTable* table)
         return;
     while (table->maxIndex >= 0 && table->stats[table->maxIndex].count == 0)
         table->maxIndex--;
+    const size_t oldBytes = static_cast<size_t>(table->statsCapacity) * sizeof(SymbolStat);
     if (table->maxIndex < 0) {
-        freeChecked(table->stats);
+        freeHeld(model, table->stats, oldBytes);
         table->stats = nullptr;
         table->statsCapacity = 0;
         return;
     }
     size_t count = static_cast<size_t>(table->maxIndex) + 1;
-    void* shrunk = resizeBlock(table->stats, count * sizeof(SymbolStat), count * sizeof(SymbolStat));
+    void* shrunk = resizeBlock(model, table->stats, oldBytes, count * sizeof(SymbolStat), count * sizeof(SymbolStat));
     if (!shrunk)
-        fatalError("Error #11: reallocating stats space!");
+        return failModel(model, "Error #11: reallocating stats space!"); // the larger block stays
     table->stats = static_cast<SymbolStat*>(shrunk);
     table->statsCapacity = static_cast<int32_t>(count);
 }
@@ -240,16 +277,20 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
         i = ++table->maxIndex;
         // A table that already has links keeps them parallel to its entries.
         if (model->currentOrder < model->maxOrder || table->links) {
-            if (!growLinks(table))
-                fatalError("Error #9: reallocating table space!");
+            if (!growLinks(model, table)) {
+                table->maxIndex--;
+                return failModel(model, "Error #9: reallocating table space!");
+            }
             table->links[i] = nullptr;
         }
-        if (!growStats(table))
-            fatalError("Error #10: reallocating table space!");
+        if (!growStats(model, table)) {
+            table->maxIndex--;
+            return failModel(model, "Error #10: reallocating table space!");
+        }
         table->stats[i] = {byte, 0};
     }
 
-    countEntry(table, i);
+    countEntry(model, table, i);
 }
 
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry)
@@ -257,7 +298,7 @@ void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry
     if (symbol >= 0) {
         for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++) {
             if (k == model->currentOrder && codedEntry >= 0)
-                countEntry(model->contexts[k], codedEntry);
+                countEntry(model, model->contexts[k], codedEntry);
             else
                 updateTable(model, model->contexts[k], symbol);
         }
@@ -274,31 +315,43 @@ void updateContextModel(ContextModel* model, int32_t symbol)
     updateCodedContexts(model, symbol, -1);
 }
 
-ContextTable* allocateNextOrderTable(ContextTable* table, int32_t symbol, ContextTable* lesser)
+ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, int32_t symbol, ContextTable* lesser)
 {
     uint8_t byte = static_cast<uint8_t>(symbol);
     int32_t i = findSymbol(table, byte);
     if (i < 0) {
         i = ++table->maxIndex;
-        if (!growLinks(table))
-            fatalError("Failure #6: allocating new table");
-        if (!growStats(table))
-            fatalError("Failure #7: allocating new table");
+        // Links first: a table's links, once present, cover all its entries.
+        if (!growLinks(model, table)) {
+            table->maxIndex--;
+            failModel(model, "Failure #6: allocating new table");
+            return nullptr;
+        }
+        table->links[i] = nullptr;
+        if (!growStats(model, table)) {
+            table->maxIndex--;
+            failModel(model, "Failure #7: allocating new table");
+            return nullptr;
+        }
         table->stats[i] = {byte, 0};
     } else if (!table->links) {
-        if (!growLinks(table))
-            fatalError("Failure #6: allocating new table");
+        if (!growLinks(model, table)) {
+            failModel(model, "Failure #6: allocating new table");
+            return nullptr;
+        }
     }
-    ContextTable* next = static_cast<ContextTable*>(allocZeroed(sizeof(ContextTable)));
-    if (!next)
-        fatalError("Failure #8: allocating new table");
+    ContextTable* next = static_cast<ContextTable*>(allocZeroed(model, sizeof(ContextTable)));
+    if (!next) {
+        failModel(model, "Failure #8: allocating new table");
+        return nullptr;
+    }
     next->maxIndex = -1;
     next->lesser = lesser;
     table->links[i] = next;
     return next;
 }
 
-ContextTable* shiftToNextContext(ContextTable* table, int32_t symbol, int32_t order)
+ContextTable* shiftToNextContext(ContextModel* model, ContextTable* table, int32_t symbol, int32_t order)
 {
     ContextTable* shorter = table->lesser;
     if (order == 0)
@@ -306,8 +359,10 @@ ContextTable* shiftToNextContext(ContextTable* table, int32_t symbol, int32_t or
     int32_t i = findSymbol(shorter, static_cast<uint8_t>(symbol));
     if (i >= 0 && shorter->links && shorter->links[i])
         return shorter->links[i];
-    ContextTable* newLesser = shiftToNextContext(shorter, symbol, order - 1);
-    return allocateNextOrderTable(shorter, symbol, newLesser);
+    ContextTable* newLesser = shiftToNextContext(model, shorter, symbol, order - 1);
+    if (!newLesser)
+        return nullptr;
+    return allocateNextOrderTable(model, shorter, symbol, newLesser);
 }
 
 void addSymbolToContexts(ContextModel* model, int32_t symbol)
@@ -320,11 +375,13 @@ void addSymbolToContexts(ContextModel* model, int32_t symbol)
         // follows a symbol never changes once it exists.
         ContextTable*& next = model->followers[static_cast<uint8_t>(symbol)];
         if (!next)
-            next = shiftToNextContext(model->contexts[1], symbol, 1);
+            next = shiftToNextContext(model, model->contexts[1], symbol, 1);
         model->contexts[1] = next;
         return;
     }
-    model->contexts[maxOrder] = shiftToNextContext(model->contexts[maxOrder], symbol, maxOrder);
+    model->contexts[maxOrder] = shiftToNextContext(model, model->contexts[maxOrder], symbol, maxOrder);
+    if (!model->contexts[maxOrder])
+        return;
     for (int32_t k = maxOrder - 1; k >= 1; k--)
         model->contexts[k] = model->contexts[k + 1]->lesser;
 }
@@ -348,6 +405,7 @@ void releaseContextModel(ContextModel* model)
         }
         freeChecked(model->contexts - 2);
     }
+    returnToBudget(model->budget, model->heldBytes);
     freeChecked(model);
 }
 
@@ -356,6 +414,7 @@ void startContextDecoder(int32_t maxOrder, BitReader* reader, ContextModel* mode
     if (!model)
         return;
     model->maxOrder = clampOrder(maxOrder);
+    model->reader = reader;
     initContextModel(model);
     startArithmeticDecoder(reader, model);
 }

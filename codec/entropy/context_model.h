@@ -1,7 +1,9 @@
 // Adaptive order-n context model over bytes, driving the arithmetic coder.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
+struct AllocBudget;
 struct BitReader;
 
 struct SymbolStat {
@@ -32,6 +34,9 @@ struct ContextModel {
     int32_t pendingBits;
     int32_t exclusionsSet = 0; // decoder cache: nonzero while some excluded flag may be set
     ContextTable* followers[256]; // cache for maxOrder 1: the order-1 context after each symbol, once made
+    AllocBudget* budget;     // null: only the process-wide limit, and failures are fatal
+    size_t heldBytes;        // what the model's blocks took from the budget
+    BitReader* reader;       // the decoder's reader; a failure ends its data
 };
 
 // Symbols besides 0..255.
@@ -40,9 +45,12 @@ constexpr int32_t kContextFlushMarker = -2;
 // encodeContextSymbol/encodeContextValue result for input they cannot code.
 constexpr int32_t kContextSymbolRefused = -3;
 
-// A zero-filled model, or null when memory is exhausted: the caller reports
-// that. Every later allocation failure inside the model is fatal (fatalError).
-ContextModel* createContextModel();
+// A zero-filled model, or null when memory (or the budget) is exhausted: the
+// caller reports that. The model's tables are taken from `budget` as it grows.
+// A later allocation failure is fatal (fatalError) without a budget or when
+// the budget says so; otherwise the budget is marked failed and the reader's
+// data ends, so the decode winds down as at the end of the stream.
+ContextModel* createContextModel(AllocBudget* budget = nullptr);
 // maxOrder 0..7 (values above 7 are taken as 7). Reads 16 bits. A null model
 // is left alone.
 void startContextDecoder(int32_t maxOrder, BitReader* reader, ContextModel* model);
@@ -77,7 +85,8 @@ void initContextModel(ContextModel* model);
 void totalizeTable(ContextModel* model, ContextTable* table);
 void updateContextModel(ContextModel* model, int32_t symbol);
 void updateTable(ContextModel* model, ContextTable* table, int32_t symbol);
-void rescaleTable(ContextTable* table);
+void rescaleTable(ContextModel* model, ContextTable* table);
 void addSymbolToContexts(ContextModel* model, int32_t symbol);
-ContextTable* shiftToNextContext(ContextTable* table, int32_t symbol, int32_t order);
-ContextTable* allocateNextOrderTable(ContextTable* table, int32_t symbol, ContextTable* lesser);
+// Null after an allocation failure.
+ContextTable* shiftToNextContext(ContextModel* model, ContextTable* table, int32_t symbol, int32_t order);
+ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, int32_t symbol, ContextTable* lesser);

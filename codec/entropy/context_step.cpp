@@ -39,7 +39,7 @@ StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExcl
         const int16_t scale = escapedScale(table->maxIndex, max, counted);
         if (scale < kRescaleTotal)
             return {scale, counted};
-        rescaleTable(table);
+        rescaleTable(model, table);
     }
 }
 

@@ -69,7 +69,7 @@ int32_t beginValueCoder0(ValueCall* call)
         *switchLevel = call->level;
     }
     call->mode = CONTEXT;
-    call->model = createContextModel();
+    call->model = createContextModel(call->a->budget);
     if (!call->model)
         return 0;
     // Sign pass: codes 2 and 4 become 3 and 5 for a negative value.

@@ -6,6 +6,7 @@
 
 #include "codec/core/array2d.h"
 
+struct AllocBudget;
 struct BitReader;
 
 struct BandValueArgs {
@@ -24,6 +25,7 @@ struct BandValueArgs {
     int32_t magnitudeBoost;
     int32_t fineSteps;
     uint32_t halfSize;
+    AllocBudget* budget;      // the decode's, for the context model
 };
 
 // Returns 0 when the call's Huffman tree or context model cannot be

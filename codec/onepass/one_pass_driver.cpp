@@ -62,6 +62,7 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
 
     BandValueArgs args{};
     args.bits = bits;
+    args.budget = &s->budget;
     args.planes = s->planes;
     args.pixelPlanes = s->pixelPlanes;
     args.height = s->height;

@@ -17,7 +17,7 @@ int32_t startValueCoder(BitReader* bits, DecodeSession* session, Plane* planes, 
 
     switch (session->valueCoder) {
     case 0:
-        state->valueModel = createContextModel();
+        state->valueModel = createContextModel(&session->budget);
         if (!state->valueModel) {
             session->status = ZR_OUT_OF_MEMORY;
             return 0;

@@ -222,7 +222,7 @@ TEST(ZrIncremental, RequestsReachTheDecoder)
     for (int variant = 0; variant < 3; variant++) {
         ZrRequest request{};
         request.exactSteps = variant == 0;
-        request.halfSize = variant == 1;
+        request.lowMemory = variant == 1;
         request.sharpen = variant == 2;
         Outcome want = reference(bytes, 997, &request);
         expectSame(incremental(bytes, 997, 0, 5, &request), want, "request variant " + std::to_string(variant));

@@ -84,7 +84,10 @@ TEST(Samples, RequestsGiveCloseVariants)
     for (const Sample& s : kSamples) {
         std::vector<uint8_t> stream = sample(s.name);
         std::vector<uint8_t> full = decode(stream.data(), stream.size());
-        ZrRequest half{0, 1, 0}, sharpen{0, 0, 1}, exact{1, 0, 0};
+        ZrRequest half{}, sharpen{}, exact{};
+        half.lowMemory = 1;
+        sharpen.sharpen = 1;
+        exact.exactSteps = 1;
         // Low-memory decoding rounds differently at the last level and skips
         // the finest chroma detail of colour streams.
         EXPECT_GT(psnr(full, decode(stream.data(), stream.size(), &half)), 35.0) << s.name;

@@ -1,4 +1,5 @@
 #include "tools/stream_info.h"
+#include "tests/support/alloc_limit.h"
 #include "tests/support/stream_header.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,7 @@ TEST(StreamInfo, RefusalReasons)
     h.colour = true;
     h.height = 65535;
     h.width = 65535;
+    ScopedAllocLimit limit(kTestAllocLimit);
     StreamInfo huge = inspect(h);
     EXPECT_EQ(huge.status, 8);
     EXPECT_EQ(huge.reason.rfind("picture too large: 65535 x 65535 needs", 0), 0u) << huge.reason;

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "codec/core/alloc.h"
 #include "codec/core/decoder.h"
 #include "codec/core/geometry.h"
+#include "codec/core/session.h"
+#include "codec/core/stream_header.h"
+#include "codec/encoder/encoder.h"
 #include "tests/tools/tool_streams.h"
 
 namespace {
@@ -137,8 +141,9 @@ TEST(ZrDecode, RequestReachesTheDecoder)
     params.colour = true;
     std::vector<uint8_t> stream = makeToolStream(params);
     std::vector<uint8_t> plain = decodeToBytes(stream);
-    ZrRequest sharpen{0, 0, 1};
-    ZrRequest half{0, 1, 0};
+    ZrRequest sharpen{}, half{};
+    sharpen.sharpen = 1;
+    half.lowMemory = 1;
     std::vector<uint8_t> sharpened = decodeToBytes(stream, &sharpen);
     std::vector<uint8_t> halved = decodeToBytes(stream, &half);
     ASSERT_EQ(sharpened.size(), plain.size());
@@ -146,7 +151,8 @@ TEST(ZrDecode, RequestReachesTheDecoder)
     EXPECT_NE(sharpened, plain);
     EXPECT_NE(halved, plain); // the last level goes straight to 8-bit pixels
     // sharpen is on only for exactly 1
-    ZrRequest two{0, 0, 2};
+    ZrRequest two{};
+    two.sharpen = 2;
     EXPECT_EQ(decodeToBytes(stream, &two), plain);
 }
 
@@ -307,8 +313,118 @@ TEST(ZrDecodeStream, RefusalAndSilentSource)
     EXPECT_EQ(picture.pixels, nullptr);
     EXPECT_TRUE(log.entries.empty());
 
-    ZrStream stream{}; // no read function: an empty stream
-    EXPECT_EQ(zrDecodeStream(&stream, nullptr, &picture), 1);
+    ZrStream stream{};
+    EXPECT_EQ(zrDecodeStream(&stream, nullptr, &picture), ZR_STATUS_BAD_ARGUMENT);
+}
+
+TEST(ZrArguments, NullArgumentsAreRefused)
+{
+    std::vector<uint8_t> bytes = makeHeader(HeaderFields{});
+    ZrPicture picture;
+    picture.pixels = bytes.data(); // must be cleared
+    EXPECT_EQ(zrDecode(nullptr, 10, nullptr, &picture), ZR_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(picture.pixels, nullptr);
+    EXPECT_EQ(zrDecode(bytes.data(), bytes.size(), nullptr, nullptr), ZR_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(zrInfo(nullptr, 10, &picture), ZR_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(zrInfo(bytes.data(), bytes.size(), nullptr), ZR_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(zrDecodeStream(nullptr, nullptr, &picture), ZR_STATUS_BAD_ARGUMENT);
+    ChunkReader reader{&bytes};
+    ZrStream stream{};
+    stream.read = readChunk;
+    stream.readContext = &reader;
+    EXPECT_EQ(zrDecodeStream(&stream, nullptr, nullptr), ZR_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(reader.calls, 0);
+    zrFree(nullptr);
+    EXPECT_STREQ(zrStatusText(ZR_STATUS_BAD_ARGUMENT), "bad argument");
+    EXPECT_STREQ(zrStatusText(ZR_STATUS_FINISHED), "decode finished");
+    EXPECT_STREQ(zrStatusText(ZR_STATUS_NEED_MORE_DATA), "more data needed");
+}
+
+// Both entry points under one request; the pixels must be null when refused.
+int32_t decodeBothWays(const std::vector<uint8_t>& bytes, const ZrRequest& request)
+{
+    ZrPicture picture;
+    int32_t status = zrDecode(bytes.data(), bytes.size(), &request, &picture);
+    EXPECT_EQ(picture.pixels != nullptr, status == 0);
+    zrFree(&picture);
+    ChunkReader reader{&bytes};
+    reader.chunk = 4096;
+    ZrStream stream{};
+    stream.read = readChunk;
+    stream.readContext = &reader;
+    EXPECT_EQ(zrDecodeStream(&stream, &request, &picture), status);
+    EXPECT_EQ(picture.pixels != nullptr, status == 0);
+    zrFree(&picture);
+    return status;
+}
+
+TEST(ZrLimits, LargeHeadersAreRefusedBeforeAllocating)
+{
+    // The default bound holds on any machine.
+    HeaderFields h;
+    h.colour = true;
+    h.height = 65535;
+    h.width = 65535;
+    std::vector<uint8_t> huge = makeHeader(h);
+    EXPECT_EQ(decodeBothWays(huge, ZrRequest{}), ZR_STATUS_OUT_OF_MEMORY);
+    ZrPicture picture;
+    EXPECT_EQ(zrInfo(huge.data(), huge.size(), &picture), ZR_STATUS_OUT_OF_MEMORY);
+    EXPECT_EQ(picture.height, 65535);
+
+    // A small bound refuses pictures that the default takes.
+    h.height = 700;
+    h.width = 500;
+    std::vector<uint8_t> large = makeHeader(h);
+    ZrRequest small{};
+    small.maxMemory = 1 << 20;
+    EXPECT_EQ(decodeBothWays(large, small), ZR_STATUS_OUT_OF_MEMORY);
+    EXPECT_EQ(decodeBothWays(large, ZrRequest{}), ZR_STATUS_OK);
+    // Low-memory decoding needs less, but not that little.
+    small.lowMemory = 1;
+    EXPECT_EQ(decodeBothWays(large, small), ZR_STATUS_OUT_OF_MEMORY);
+
+    ZrRequest pixels{};
+    pixels.maxPixels = 700 * 500 - 1;
+    EXPECT_EQ(decodeBothWays(large, pixels), ZR_STATUS_OUT_OF_MEMORY);
+    pixels.maxPixels = 700 * 500;
+    EXPECT_EQ(decodeBothWays(large, pixels), ZR_STATUS_OK);
+}
+
+TEST(ZrLimits, ContextModelOutgrowingTheBoundEndsTheDecode)
+{
+    // Noise at the finest step: the order-1 model of the value coder meets
+    // most pairs of magnitude symbols and grows far beyond the picture.
+    const int32_t side = 256;
+    std::vector<uint16_t> samples(size_t(side) * side);
+    std::mt19937 random(11);
+    for (uint16_t& sample : samples)
+        sample = uint16_t(random() & 255);
+    EncoderPicture picture;
+    picture.height = side;
+    picture.width = side;
+    picture.samples = samples.data();
+    EncoderParams params;
+    params.decodeMode = 1;
+    params.mapCoder = 0;
+    params.valueCoder = 0;
+    params.quantStep = 1;
+    std::vector<uint8_t> noisy;
+    std::string error;
+    ASSERT_TRUE(encodePicture(picture, params, &noisy, nullptr, &error)) << error;
+
+    DecodeSession session{};
+    session.height = side;
+    session.width = side;
+    session.components = 1;
+    session.bitsPerSample = 8;
+    ZrRequest tight{};
+    tight.maxMemory = pictureMemoryBytes(&session) + 64 * 1024;
+    std::vector<uint8_t> header(noisy.begin(), noisy.begin() + 12);
+    EXPECT_EQ(decodeBothWays(header, tight), ZR_STATUS_OK); // the picture alone fits
+    EXPECT_EQ(decodeBothWays(noisy, ZrRequest{}), ZR_STATUS_OK);
+    EXPECT_EQ(decodeBothWays(noisy, tight), ZR_STATUS_OUT_OF_MEMORY);
+    // The process goes on decoding.
+    EXPECT_EQ(decodeBothWays(noisy, ZrRequest{}), ZR_STATUS_OK);
 }
 
 } // namespace

@@ -100,11 +100,13 @@ TEST(Zrdec, WritesThePictureInEveryFormat)
     EXPECT_EQ(slurp(dir / "colour.bmp").size(), 54u + 40 * 168);
 
     // The request options reach the decoder.
-    ZrRequest sharpen{0, 0, 1};
+    ZrRequest sharpen{};
+    sharpen.sharpen = 1;
     ASSERT_EQ(zrdec("--sharpen --raw " + in + " " + (dir / "sharp.raw").string()).exitCode, 0);
     std::string sharp = slurp(dir / "sharp.raw");
     EXPECT_EQ(std::vector<uint8_t>(sharp.begin(), sharp.end()), decoded(stream, &sharpen));
-    ZrRequest half{0, 1, 0};
+    ZrRequest half{};
+    half.lowMemory = 1;
     ASSERT_EQ(zrdec("--half --raw " + in + " " + (dir / "half.raw").string()).exitCode, 0);
     std::string halved = slurp(dir / "half.raw");
     EXPECT_EQ(std::vector<uint8_t>(halved.begin(), halved.end()), decoded(stream, &half));

@@ -1,4 +1,5 @@
 #include "codec/core/decoder.h"
+#include "tests/support/alloc_limit.h"
 #include "tests/support/stream_header.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,7 @@ TEST(DecodeStart, RefusalsStillReportTheHeaderSizes)
     refusal("mode", 3, [](HeaderFields& v) { v.decodeMode = 2; });
     refusal("tiny", 3, [](HeaderFields& v) { v.height = 5; });
     refusal("huge", 8, [](HeaderFields& v) { v.height = v.width = 65535; });
+    ScopedAllocLimit limit(kTestAllocLimit);
     for (const Case& c : cases) {
         FrameInfo frame{};
         frame.pixels = reinterpret_cast<uint8_t*>(&frame); // must be cleared

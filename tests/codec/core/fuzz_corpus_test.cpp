@@ -1,6 +1,7 @@
 // Replays the committed seeds of the decode fuzz targets through the entry
 // points, so that every test run (and the sanitizer build) covers them.
 #include "codec/core/decoder.h"
+#include "tests/support/alloc_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,7 @@ TEST(FuzzCorpus, EverySeedDecodesAsItsNameSays)
 {
     std::vector<Seed> seeds = decodeSeeds();
     ASSERT_GE(seeds.size(), 30u) << "fuzz/corpus/fuzz_decode is missing";
+    ScopedAllocLimit limit(kTestAllocLimit);
     for (const Seed& seed : seeds) {
         SCOPED_TRACE(seed.name);
         StreamSource source{seed.bytes.data() + 1, static_cast<int32_t>(seed.bytes.size() - 1), 0, 0};
