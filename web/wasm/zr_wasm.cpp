@@ -125,7 +125,7 @@ EMSCRIPTEN_KEEPALIVE WasmDecoder* zrwCreate(int32_t id, int32_t interval, int32_
         return nullptr;
     ZrRequest request{};
     request.exactSteps = uint32_t(exactSteps);
-    request.halfSize = uint32_t(lowMemory);
+    request.lowMemory = uint32_t(lowMemory);
     request.sharpen = uint32_t(sharpen);
     w->id = id;
     w->decoder = zrIncrementalNew(&request, interval, onPartial, w);
