@@ -20,8 +20,8 @@
 
 #include "codec/core/alloc.h"
 #include "codec/core/bit_reader.h"
-#include "codec/core/session.h"
-#include "codec/core/stream_header.h"
+#include "codec/session/session.h"
+#include "codec/session/stream_header.h"
 #include "codec/fiber.h"
 #include "codec/zr.h"
 

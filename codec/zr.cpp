@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "codec/core/alloc.h"
-#include "codec/core/decoder.h"
-#include "codec/core/session.h"
-#include "codec/core/stream_header.h"
+#include "codec/decoder/decoder.h"
+#include "codec/session/session.h"
+#include "codec/session/stream_header.h"
 
 static_assert(ZR_STATUS_OK == ZR_OK && ZR_STATUS_NOT_ZR == ZR_BAD_MAGIC && ZR_STATUS_BAD_VERSION == ZR_BAD_VERSION
               && ZR_STATUS_UNSUPPORTED == ZR_UNSUPPORTED_CODER && ZR_STATUS_OUT_OF_MEMORY == ZR_OUT_OF_MEMORY

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 
 // Bytes per pixel of a frame, as the server counts them for a raw copy.
 inline uint64_t frameBytesPerPixel(const FrameInfo& frame)

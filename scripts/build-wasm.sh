@@ -17,7 +17,7 @@ fi
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
 sources=()
-for dir in core entropy synth recon onepass progressive; do
+for dir in core entropy synth recon session onepass progressive decoder; do
   sources+=("$root"/codec/$dir/*.cpp)
 done
 sources+=("$root"/codec/*.cpp "$root/tools/stream_info.cpp" "$root/web/wasm/zr_wasm.cpp")

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "bridge/zr32ut.h"
-#include "codec/core/decoder.h"
-#include "codec/core/session.h"
+#include "codec/decoder/decoder.h"
+#include "codec/session/session.h"
 #include "platform/windows_api.h"
 #include "server/frame_delivery.h"
 

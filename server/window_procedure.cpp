@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "bridge/zr32ut.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "server/byte_source.h"
 #include "server/decode_requests.h"
 #include "server/frame_delivery.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "codec/core/alloc.h"
-#include "codec/core/stream_header.h"
+#include "codec/session/stream_header.h"
 
 namespace {
 

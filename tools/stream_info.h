@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 
 struct StreamInfo {
     DecodeSession header{};   // header fields and levels; nothing allocated

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/step_search.h"
 #include "tools/image_io.h"

@@ -3,7 +3,7 @@
 #include "codec/core/alloc.h"
 #include "codec/core/colour_transform.h"
 #include "codec/core/geometry.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/onepass/band_value_decoders.h"
 #include "codec/onepass/lowest_band.h"
 #include "codec/onepass/quadtree_map_coder.h"

@@ -7,7 +7,7 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/colour_transform.h"
 #include "codec/core/geometry.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/onepass/lowest_band.h"
 #include "codec/progressive/map_scans.h"

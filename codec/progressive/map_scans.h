@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "codec/progressive/map_coder_state.h"
+#include "codec/session/map_coder_state.h"
 
 struct BitReader;
 struct DecodeSession;

@@ -3,7 +3,7 @@
 #include "codec/core/alloc.h"
 #include "codec/core/geometry.h"
 #include "codec/core/render.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/progressive/level_progressive_driver.h"
 
 uint8_t* partialPicture(DecodeSession* session, int32_t* height, int32_t* width, int32_t* partHeight,

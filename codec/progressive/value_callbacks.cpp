@@ -1,7 +1,7 @@
 // The sixteen value callbacks: four magnitude syntaxes x plain/fine quantiser
 // x plane/8-bit target, instantiated from one template.
 #include "codec/core/bit_reader.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/progressive/value_coder.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "codec/core/array2d.h"
-#include "codec/progressive/map_coder_state.h"
+#include "codec/session/map_coder_state.h"
 
 struct BitReader;
 struct DecodeSession;

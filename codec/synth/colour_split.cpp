@@ -1,4 +1,4 @@
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/synth/synthesis_kernels.h"
 
 void splitColourValue(int32_t component, int32_t components, int32_t v, int32_t out[3])

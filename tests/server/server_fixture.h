@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "platform/layer_hooks.h"
 #include "server/server_window.h"
 #include "tests/server/plugin_double.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 
 // The pixel block of a decoded frame: RGB for colour, one byte per grey
 // sample up to 8 bits, two (low first) deeper. Empty without a block.

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "codec/core/alloc.h"
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "codec/core/render.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/onepass/one_pass_driver.h"
 #include "tests/codec/onepass/one_pass_stream.h"
 #include "tests/support/decode_to_pixels.h"

@@ -5,9 +5,9 @@
 
 #include "codec/core/alloc.h"
 #include "codec/core/colour_transform.h"
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "codec/core/render.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/entropy/context_model.h"
 #include "codec/onepass/lowest_band.h"
 #include "codec/progressive/level_progressive_driver.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/progressive/map_scans.h"
 
 namespace {

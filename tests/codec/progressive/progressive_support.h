@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "codec/core/geometry.h"
-#include "codec/progressive/map_coder_state.h"
+#include "codec/session/map_coder_state.h"
 #include "tests/support/bit_stream.h"
 #include "tests/support/decode_to_pixels.h"
 #include "tests/support/stream_header.h"

@@ -7,7 +7,7 @@
 #include "codec/core/array2d.h"
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/progressive/value_coder.h"

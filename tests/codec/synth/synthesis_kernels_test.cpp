@@ -1,6 +1,6 @@
 #include "codec/synth/synthesis_kernels.h"
 
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "codec/core/stream_header.h"
+#include "codec/session/stream_header.h"
 
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 
 namespace {
 

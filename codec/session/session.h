@@ -5,8 +5,8 @@
 #include "codec/core/alloc.h"
 #include "codec/core/array2d.h"
 #include "codec/core/bit_reader.h"
-#include "codec/progressive/map_coder_state.h"
-#include "codec/progressive/value_coder_state.h"
+#include "codec/session/map_coder_state.h"
+#include "codec/session/value_coder_state.h"
 
 enum : int32_t {
     ZR_OK = 0,

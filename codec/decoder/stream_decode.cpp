@@ -1,8 +1,8 @@
 #include "codec/core/alloc.h"
 #include "codec/core/array2d.h"
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "codec/core/render.h"
-#include "codec/core/stream_header.h"
+#include "codec/session/stream_header.h"
 #include "codec/onepass/one_pass_driver.h"
 #include "codec/progressive/level_progressive_driver.h"
 

@@ -1,6 +1,6 @@
 // Replays the committed seeds of the decode fuzz targets through the entry
 // points, so that every test run (and the sanitizer build) covers them.
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "tests/support/alloc_limit.h"
 
 #include <gtest/gtest.h>

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "codec/core/alloc.h"
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "codec/core/geometry.h"
-#include "codec/core/session.h"
-#include "codec/core/stream_header.h"
+#include "codec/session/session.h"
+#include "codec/session/stream_header.h"
 #include "codec/encoder/encoder.h"
 #include "tests/tools/tool_streams.h"
 

@@ -1,4 +1,4 @@
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 
 #include <cstring>
 

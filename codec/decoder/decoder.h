@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "codec/core/records.h"
-#include "codec/core/session.h"
+#include "codec/session/session.h"
 
 // Decodes the stream that `source` (or options->byteSource) delivers. Fills
 // `frame` with the sizes and the pixel block (free it with decodeFree), also
