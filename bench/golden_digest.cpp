@@ -9,126 +9,42 @@
 // The corpus: samples/*.zr; encoder streams of every mode x map coder x value
 // coder at several steps, with fine steps, boost, stretch and sharpening
 // variants; truncations of them; and random garbage after valid headers.
+//
+//     golden_digest --write-streams DIR
+//
+// writes the small fixed set of encoder streams that the golden-digest test
+// decodes (tests/golden/streams): every mode x map coder x value coder for
+// three picture kinds, and the variants for a few of them.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bench/bench_streams.h"
 #include "codec/zr.h"
+#include "tests/support/decode_digest.h"
 
 namespace {
 
-constexpr uint64_t kFnvOffset = 0xCBF29CE484222325ull;
-constexpr uint64_t kFnvPrime = 0x100000001B3ull;
+using Request = NamedRequest;
 
-struct Digest {
-    uint64_t h = kFnvOffset;
-    void bytes(const void* data, size_t size)
-    {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < size; i++)
-            h = (h ^ p[i]) * kFnvPrime;
-    }
-    void value(int64_t v) { bytes(&v, sizeof v); }
-};
-
-struct Request {
-    const char* name;
-    ZrRequest request;
-};
-
-Request request(const char* name, uint32_t exactSteps, uint32_t lowMemory, uint32_t sharpen)
-{
-    Request r{name, {}};
-    r.request.exactSteps = exactSteps;
-    r.request.lowMemory = lowMemory;
-    r.request.sharpen = sharpen;
-    return r;
-}
-
-const Request kRequests[] = {
-    request("plain", 0, 0, 0),
-    request("exact", 1, 0, 0),
-    request("half", 0, 1, 0),
-    request("sharpen", 0, 0, 1),
-    request("half+sharpen", 0, 1, 1),
-    request("exact+half+sharpen", 1, 1, 1),
-};
-
-uint64_t pictureDigest(int32_t status, const ZrPicture& picture, Digest d)
-{
-    d.value(status);
-    d.value(picture.height);
-    d.value(picture.width);
-    d.value(picture.channels);
-    d.value(picture.bitsPerSample);
-    if (picture.pixels)
-        d.bytes(picture.pixels, static_cast<size_t>(picture.height) * picture.width * picture.bytesPerPixel);
-    return d.h;
-}
-
-// Memory-mode decode of the whole block.
 void decodeMemory(const std::string& name, const std::vector<uint8_t>& stream, const Request& request)
 {
-    ZrPicture picture{};
-    int32_t status = zrDecode(stream.data(), stream.size(), &request.request, &picture);
-    uint64_t h = pictureDigest(status, picture, Digest());
-    std::printf("%s %s %d %dx%dx%d %016" PRIx64 "\n", name.c_str(), request.name, status, picture.height,
-                picture.width, picture.channels, h);
-    zrFree(&picture);
-}
-
-struct Feed {
-    const std::vector<uint8_t>* stream;
-    size_t offset = 0;
-    int32_t chunk = 1;
-    Digest partials;
-    int32_t partialCount = 0;
-};
-
-int32_t readFeed(void* context, uint8_t* data, int32_t size)
-{
-    Feed* feed = static_cast<Feed*>(context);
-    size_t left = feed->stream->size() - feed->offset;
-    size_t n = std::min<size_t>(left, std::min(size, feed->chunk));
-    std::memcpy(data, feed->stream->data() + feed->offset, n);
-    feed->offset += n;
-    return static_cast<int32_t>(n);
-}
-
-int32_t takePartial(void* context, const ZrPartial* partial)
-{
-    Feed* feed = static_cast<Feed*>(context);
-    feed->partialCount++;
-    feed->partials.value(partial->position);
-    feed->partials.value(partial->partHeight);
-    feed->partials.value(partial->partWidth);
-    feed->partials.bytes(partial->pixels,
-                         static_cast<size_t>(partial->partHeight) * partial->partWidth * partial->bytesPerPixel);
-    return 0;
+    DecodeDigest d = digestMemoryDecode(stream, request.request);
+    std::printf("%s %s %d %dx%dx%d %016" PRIx64 "\n", name.c_str(), request.name, d.status, d.height, d.width,
+                d.channels, d.digest);
 }
 
 // Callback-mode decode in small reads, with partial pictures every `interval` bytes.
 void decodeStreamed(const std::string& name, const std::vector<uint8_t>& stream, const Request& request,
                     int32_t interval, int32_t chunk)
 {
-    Feed feed;
-    feed.stream = &stream;
-    feed.chunk = chunk;
-    ZrStream source{};
-    source.read = readFeed;
-    source.readContext = &feed;
-    source.partialInterval = interval;
-    source.partial = takePartial;
-    source.partialContext = &feed;
-    ZrPicture picture{};
-    int32_t status = zrDecodeStream(&source, &request.request, &picture);
-    uint64_t h = pictureDigest(status, picture, feed.partials);
+    DecodeDigest d = digestStreamedDecode(stream, request.request, interval, chunk);
     std::printf("%s stream/%d %s %d %dx%dx%d partials %d %016" PRIx64 "\n", name.c_str(), interval, request.name,
-                status, picture.height, picture.width, picture.channels, feed.partialCount, h);
-    zrFree(&picture);
+                d.status, d.height, d.width, d.channels, d.partials, d.digest);
 }
 
 struct Random {
@@ -181,9 +97,9 @@ void truncations(const std::string& name, const std::vector<uint8_t>& stream)
     for (size_t cut : cuts) {
         std::vector<uint8_t> part(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
         std::string partName = name + "/cut" + std::to_string(cut);
-        decodeMemory(partName, part, kRequests[0]);
-        decodeMemory(partName, part, kRequests[4]);
-        decodeStreamed(partName, part, kRequests[0], 53, 5);
+        decodeMemory(partName, part, digestRequests()[0]);
+        decodeMemory(partName, part, digestRequests()[4]);
+        decodeStreamed(partName, part, digestRequests()[0], 53, 5);
     }
 }
 
@@ -220,10 +136,10 @@ std::vector<std::vector<uint8_t>> encodedCorpus(bool quick)
                             if (stream.empty())
                                 continue;
                             std::string name = caseName(shape, p, variant.name);
-                            for (const Request& request : kRequests)
+                            for (const Request& request : digestRequests())
                                 decodeMemory(name, stream, request);
                             if (mode == 1)
-                                decodeStreamed(name, stream, kRequests[3], 97, 3);
+                                decodeStreamed(name, stream, digestRequests()[3], 97, 3);
                             if (step == 12 && variant.fineSteps == 0 && variant.contrastStretch == 0)
                                 truncations(name, stream);
                             corpus.push_back(std::move(stream));
@@ -244,22 +160,72 @@ void garbage(const std::vector<std::vector<uint8_t>>& corpus, int32_t count)
         for (size_t k = 0; k < extra; k++)
             stream.push_back(static_cast<uint8_t>(random.next() >> 5));
         std::string name = "garbage" + std::to_string(i);
-        decodeMemory(name, stream, kRequests[i % 6 == 0 ? 5 : 0]);
+        decodeMemory(name, stream, digestRequests()[i % 6 == 0 ? 5 : 0]);
         if (i % 10 == 0)
-            decodeStreamed(name, stream, kRequests[0], 41, 4);
+            decodeStreamed(name, stream, digestRequests()[0], 41, 4);
     }
+}
+
+int writeStreams(const std::filesystem::path& dir)
+{
+    const Shape shapes[] = {{"grey", 29, 37, 1, 8}, {"colour", 24, 31, 3, 8}, {"grey12", 21, 26, 1, 12}};
+    std::filesystem::create_directories(dir);
+    int32_t written = 0;
+    for (const Shape& shape : shapes) {
+        BenchPicture picture = makeBenchPicture(shape.height, shape.width, shape.components, shape.bits, 5u);
+        for (int32_t mode = 0; mode <= 1; mode++)
+            for (int32_t map = 0; map <= 3; map++)
+                for (int32_t value = 0; value <= 3; value++)
+                    for (const Variant& variant : kVariants) {
+                        bool basic = variant.fineSteps + variant.magnitudeBoost + variant.contrastStretch
+                                         + variant.sharpenCompensation
+                                     == 0;
+                        if (!basic && (shape.components != 1 || shape.bits != 8 || map != value))
+                            continue;
+                        EncoderParams p;
+                        p.decodeMode = mode;
+                        p.mapCoder = map;
+                        p.valueCoder = value;
+                        p.quantStep = 10 << (shape.bits - 8);
+                        p.fineSteps = variant.fineSteps;
+                        p.magnitudeBoost = variant.magnitudeBoost;
+                        p.contrastStretch = variant.contrastStretch;
+                        p.sharpenCompensation = variant.sharpenCompensation;
+                        std::vector<uint8_t> stream = encodeBenchStream(picture, p);
+                        if (stream.empty())
+                            continue;
+                        char name[96];
+                        std::snprintf(name, sizeof name, "%s-m%d-map%d-val%d-%s.zr", shape.name, mode, map, value,
+                                      variant.name);
+                        std::ofstream out(dir / name, std::ios::binary);
+                        out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+                        if (!out) {
+                            std::fprintf(stderr, "golden_digest: cannot write %s\n", (dir / name).c_str());
+                            return 1;
+                        }
+                        written++;
+                    }
+    }
+    std::fprintf(stderr, "golden_digest: wrote %d streams to %s\n", written, dir.c_str());
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--write-streams") == 0)
+        return writeStreams(argv[2]);
+    if (argc > 1 && std::strcmp(argv[1], "--quick") != 0) {
+        std::fprintf(stderr, "usage: golden_digest [--quick] | --write-streams DIR\n");
+        return 2;
+    }
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     for (const auto& [name, stream] : loadSampleStreams()) {
-        for (const Request& request : kRequests)
+        for (const Request& request : digestRequests())
             decodeMemory(name, stream, request);
-        decodeStreamed(name, stream, kRequests[0], 2048, 512);
-        decodeStreamed(name, stream, kRequests[3], 301, 7);
+        decodeStreamed(name, stream, digestRequests()[0], 2048, 512);
+        decodeStreamed(name, stream, digestRequests()[3], 301, 7);
         truncations(name, stream);
     }
     std::vector<std::vector<uint8_t>> corpus = encodedCorpus(quick);
