@@ -1,4 +1,3 @@
-#include "codec/session/session.h"
 #include "codec/synth/synthesis_kernels.h"
 
 void splitColourValue(int32_t component, int32_t components, int32_t v, int32_t out[3])
@@ -53,23 +52,12 @@ void addCoefficientColourPixels(PixelRows* pixelPlanes, int32_t component, int32
         addCoefficientRgb8(pixelPlanes[p], parts[p], levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
 }
 
-void addCoefficientColour(DecodeSession* session, int32_t value, int32_t row, int32_t col)
+void addCoefficientColour(const CoefficientTarget& t, int32_t value, int32_t row, int32_t col)
 {
-    const ValueCoderState& s = session->valueCoderState;
-    const bool pixels = s.currentLevel == 0 && session->halfSize != 0;
-    if (s.componentCount == 1) {
-        if (pixels)
-            addCoefficientGray8(s.targetPixels, value, s.levelHeight, s.levelWidth, s.lowHeight,
-                                s.lowWidth, s.currentBand, row, col);
-        else
-            addCoefficientPlane(s.targetPlane, value, s.levelHeight, s.levelWidth, s.lowHeight,
-                                s.lowWidth, s.currentBand, row, col);
-        return;
-    }
-    if (pixels)
-        addCoefficientColourPixels(s.targetPixelPlanes, s.componentIndex, 3, value, s.levelHeight,
-                                   s.levelWidth, s.lowHeight, s.lowWidth, s.currentBand, row, col);
+    if (t.toPixels)
+        addCoefficientColourPixels(t.pixelPlanes, t.component, t.components, value, t.levelHeight, t.levelWidth,
+                                   t.lowHeight, t.lowWidth, t.band, row, col);
     else
-        addCoefficientColourPlanes(s.targetPlanes, s.componentIndex, 3, value, s.levelHeight,
-                                   s.levelWidth, s.lowHeight, s.lowWidth, s.currentBand, row, col);
+        addCoefficientColourPlanes(t.planes, t.component, t.components, value, t.levelHeight, t.levelWidth,
+                                   t.lowHeight, t.lowWidth, t.band, row, col);
 }

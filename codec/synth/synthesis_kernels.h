@@ -6,8 +6,6 @@
 
 #include "codec/core/array2d.h"
 
-struct DecodeSession;
-
 // All kernels take the level geometry (levelHeight x levelWidth, of which the
 // top-left lowHeight x lowWidth is the next coarser level), the band (0, 1;
 // anything else is band 2) and the coefficient's absolute layout position.
@@ -42,9 +40,20 @@ void addCoefficientColourPixels(PixelRows* pixelPlanes, int32_t component, int32
                                 int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row,
                                 int32_t col);
 
-// The colour split driven by session->valueCoderState: componentIndex,
-// componentCount, the geometry fields and currentBand. The target is the
-// 8-bit pixel rows (targetPixels / targetPixelPlanes, addCoefficientGray8 or
-// addCoefficientRgb8) when currentLevel is 0 and session->halfSize is set,
-// else the integer planes (targetPlane / targetPlanes, addCoefficientPlane).
-void addCoefficientColour(DecodeSession* session, int32_t value, int32_t row, int32_t col);
+// Where the values of one band of one component go, and the band's geometry.
+struct CoefficientTarget {
+    Plane* planes;          // the integer planes
+    PixelRows* pixelPlanes; // the 8-bit pixel rows
+    int32_t toPixels;       // nonzero: into pixelPlanes (level 0 of a low-memory decode)
+    int32_t component;
+    int32_t components;
+    int32_t levelHeight;
+    int32_t levelWidth;
+    int32_t lowHeight;
+    int32_t lowWidth;
+    int32_t band;
+};
+
+// The colour split into the target: addCoefficientColourPixels or
+// addCoefficientColourPlanes with the target's fields.
+void addCoefficientColour(const CoefficientTarget& target, int32_t value, int32_t row, int32_t col);

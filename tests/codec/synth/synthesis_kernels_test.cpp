@@ -1,6 +1,5 @@
 #include "codec/synth/synthesis_kernels.h"
 
-#include "codec/session/session.h"
 
 #include <gtest/gtest.h>
 
@@ -361,7 +360,7 @@ TEST(ColourSplit, ContributionsPerComponent)
     EXPECT_EQ(out[0], 10);
 }
 
-TEST(ColourSplit, SessionChoosesPlanesOrPixels)
+TEST(ColourSplit, TargetChoosesPlanesOrPixels)
 {
     const Geometry g = geometryOf(20, 20);
     Canvas<int32_t> p0(20, 20, 1), p1(20, 20, 1), p2(20, 20, 1);
@@ -376,41 +375,27 @@ TEST(ColourSplit, SessionChoosesPlanesOrPixels)
     }
     PixelRows pixels[3] = {c0.table(), r1.data(), r2.data()};
 
-    DecodeSession session{};
-    ValueCoderState& s = session.valueCoderState;
-    s.targetPlane = planes[0];
-    s.targetPlanes = planes;
-    s.targetPixels = pixels[0];
-    s.targetPixelPlanes = pixels;
-    s.levelHeight = g.levelHeight;
-    s.levelWidth = g.levelWidth;
-    s.lowHeight = g.lowHeight;
-    s.lowWidth = g.lowWidth;
-    s.currentBand = 2;
-    s.componentIndex = 1;
-    s.componentCount = 3;
-    s.currentLevel = 0;
-    session.halfSize = 1;
-
-    // Level 0 in low-memory mode: the 8-bit channels (band 2 centre 3r).
-    addCoefficientColour(&session, -40, 14, 14); // parts -80, 20, 80
+    CoefficientTarget t{planes, pixels, 1, 1, 3, g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth, 2};
+    // The 8-bit channels (band 2 centre 3r).
+    addCoefficientColour(t, -40, 14, 14); // parts -80, 20, 80
     EXPECT_EQ(c0.table()[7][3 * 7 + 0], 128 - 90);
     EXPECT_EQ(c0.table()[7][3 * 7 + 1], 128 + 24);
     EXPECT_EQ(c0.table()[7][3 * 7 + 2], 128 + 90);
 
-    // Otherwise the integer planes (band 2 centre 36 v).
+    // The integer planes (band 2 centre 36 v).
     for (Canvas<int32_t>* p : {&p0, &p1, &p2})
         std::fill(p->data.begin(), p->data.end(), 0);
-    session.halfSize = 0;
-    addCoefficientColour(&session, -7, 14, 14);
+    t.toPixels = 0;
+    addCoefficientColour(t, -7, 14, 14);
     EXPECT_EQ(p0.at(7, 7), -14 * 36);
     EXPECT_EQ(p1.at(7, 7), 4 * 36);
     EXPECT_EQ(p2.at(7, 7), 14 * 36);
 
     // One component: plane 0 alone, value unchanged.
-    s.componentCount = 1;
+    t.components = 1;
+    t.component = 0;
     p1.at(7, 7) = 0;
-    addCoefficientColour(&session, 2, 14, 14);
+    addCoefficientColour(t, 2, 14, 14);
     EXPECT_EQ(p0.at(7, 7), -14 * 36 + 72);
     EXPECT_EQ(p1.at(7, 7), 0);
 }
