@@ -5,7 +5,7 @@
 #include "codec/core/geometry.h"
 #include "codec/session/session.h"
 #include "codec/onepass/band_value_decoders.h"
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 #include "codec/onepass/quadtree_map_coder.h"
 #include "codec/onepass/run_map_coders.h"
 #include "codec/recon/last_level_expansion.h"

@@ -9,7 +9,7 @@
 #include "codec/core/geometry.h"
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 #include "codec/progressive/map_scans.h"
 #include "codec/progressive/quadtree_coder.h"
 #include "codec/progressive/value_coder.h"

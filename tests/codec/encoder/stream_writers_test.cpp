@@ -14,7 +14,7 @@
 #include "codec/encoder/quadtree_encoder.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/encoder/significance_planner.h"
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 #include "codec/onepass/quadtree_map_coder.h"
 #include "codec/progressive/map_scans.h"
 #include "tests/support/bit_stream.h"

@@ -4,7 +4,7 @@
 
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 #include "tests/codec/onepass/stream_builder.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "codec/core/render.h"
 #include "codec/session/session.h"
 #include "codec/entropy/context_model.h"
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 #include "codec/progressive/level_progressive_driver.h"
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"

@@ -1,4 +1,4 @@
-#include "codec/onepass/lowest_band.h"
+#include "codec/recon/lowest_band.h"
 
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
