@@ -19,7 +19,7 @@
 
 #include "platform/layer_hooks.h"
 #include "server/frame_delivery.h"
-#include "tests/server/plugin_double.h"
+#include "plugin/plugin_double.h"
 #include "tools/image_io.h"
 
 namespace {

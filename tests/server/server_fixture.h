@@ -9,7 +9,7 @@
 #include "codec/session/session.h"
 #include "platform/layer_hooks.h"
 #include "server/server_window.h"
-#include "tests/server/plugin_double.h"
+#include "plugin/plugin_double.h"
 #include "tests/server/test_streams.h"
 
 inline std::string privateDesktopName()

@@ -1,4 +1,4 @@
-#include "tests/server/plugin_double.h"
+#include "plugin/plugin_double.h"
 
 #include <algorithm>
 #include <atomic>
