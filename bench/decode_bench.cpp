@@ -4,6 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -94,13 +98,29 @@ void registerRequests(const BenchPicture& picture, const char* pictureName)
     }
 }
 
+void registerStream(const std::string& name, std::vector<uint8_t> stream)
+{
+    benchmark::RegisterBenchmark(name.c_str(), [bytes = std::move(stream)](benchmark::State& state) {
+        decodeLoop(state, bytes, ZrRequest{});
+    })->Unit(benchmark::kMillisecond);
+}
+
+// The committed samples, and the files named in ZR_BENCH_FILES (separated by
+// colons) as decode/file/NAME.
 void registerSamples()
 {
-    for (auto& [fileName, stream] : loadSampleStreams()) {
-        std::string name = "decode/sample/" + fileName;
-        benchmark::RegisterBenchmark(name.c_str(), [bytes = stream](benchmark::State& state) {
-            decodeLoop(state, bytes, ZrRequest{});
-        })->Unit(benchmark::kMillisecond);
+    for (auto& [fileName, stream] : loadSampleStreams())
+        registerStream("decode/sample/" + fileName, std::move(stream));
+    const char* files = std::getenv("ZR_BENCH_FILES");
+    std::stringstream list(files ? files : "");
+    for (std::string path; std::getline(list, path, ':');) {
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "decode_bench: cannot read %s\n", path.c_str());
+            continue;
+        }
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        registerStream("decode/file/" + std::filesystem::path(path).filename().string(), std::move(bytes));
     }
 }
 

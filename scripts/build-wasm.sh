@@ -22,9 +22,15 @@ for dir in core entropy synth recon session onepass progressive decoder; do
 done
 sources+=("$root"/codec/*.cpp "$root/tools/stream_info.cpp" "$root/web/wasm/zr_wasm.cpp")
 
-cflags=(-std=c++20 -O3 -fwrapv -fno-exceptions -Wall -Wextra -I"$root" -DNDEBUG)
+cflags=(-std=c++20 -O2 -fwrapv -fno-exceptions -Wall -Wextra -I"$root" -DNDEBUG)
 objdir=$out/obj
 mkdir -p "$objdir"
+# Other flags (or another emscripten) make every object stale.
+stamp="$(em++ --version | head -n 1) ${cflags[*]}"
+if [[ ! -f $objdir/flags || $(cat "$objdir/flags") != "$stamp" ]]; then
+  rm -f "$objdir"/*.o "$objdir"/*.d
+  printf '%s\n' "$stamp" >"$objdir/flags"
+fi
 
 # One object per source, named after its path; rebuilt when the source or a
 # header it includes is newer (emcc writes make-style dependency files).
@@ -54,7 +60,7 @@ if [[ ${#todo[@]} -gt 0 ]]; then
 fi
 
 exports=_zrwCreate,_zrwInput,_zrwAppend,_zrwResult,_zrwHeader,_zrwReason,_zrwFinish,_zrwPixels,_zrwStatusText,_zrwFree
-em++ "${objects[@]}" -O3 -o "$out/zr-wasm.js" \
+em++ "${objects[@]}" -O2 -o "$out/zr-wasm.js" \
   -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createZrModule \
   -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sFILESYSTEM=0 -sASYNCIFY=1 \
   -sEXPORTED_FUNCTIONS="$exports" -sEXPORTED_RUNTIME_METHODS=HEAPU8,HEAP32
