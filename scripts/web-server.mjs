@@ -52,10 +52,14 @@ function sendThrottled(response, data, rate, onLast) {
   }, 1000 / TICKS);
 }
 
-// rate: bytes per second for .zr files (0: unthrottled). Resolves to
-// { server, url, sent, close() } once listening.
-export function startServer({ port = 8017, rate = 0, wasmDir = path.join(root, 'build', 'web'), quiet = true } = {}) {
+// rate: bytes per second for .zr files (0: unthrottled). For tests, `mounts`
+// adds [prefix, folder] pairs and `cut` maps URL paths to a byte count after
+// which the connection is dropped. Resolves to { server, url, sent, close() }
+// once listening.
+export function startServer({ port = 8017, rate = 0, wasmDir = path.join(root, 'build', 'web'), quiet = true,
+  mounts: extra = [], cut = {} } = {}) {
   const mounts = [
+    ...extra.map(([prefix, dir]) => [prefix, path.resolve(dir)]),
     ['/samples/', path.join(root, 'samples')],
     ['/wasm/', path.resolve(wasmDir)],
     ['/', path.join(root, 'web')],
@@ -79,8 +83,13 @@ export function startServer({ port = 8017, rate = 0, wasmDir = path.join(root, '
     const type = TYPES[path.extname(file)] ?? 'application/octet-stream';
     response.writeHead(200, { 'Content-Type': type, 'Content-Length': data.length, 'Cache-Control': 'no-store' });
     if (!quiet) console.log(`200 ${urlPath} (${data.length} bytes)`);
-    if (rate > 0 && file.endsWith('.zr')) sendThrottled(response, data, rate, () => sent.set(urlPath, Date.now()));
-    else response.end(data);
+    if (cut[urlPath] !== undefined) {
+      response.write(data.subarray(0, cut[urlPath]), () => setTimeout(() => response.destroy(), 100));
+    } else if (rate > 0 && file.endsWith('.zr')) {
+      sendThrottled(response, data, rate, () => sent.set(urlPath, Date.now()));
+    } else {
+      response.end(data);
+    }
   });
   return new Promise((done, fail) => {
     server.once('error', fail);

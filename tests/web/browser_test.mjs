@@ -9,7 +9,7 @@
 // Prints SKIPPED and exits with 77 when chromium, the WebAssembly build or
 // playwright-core cannot be had (under CI=true that is a failure).
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -86,7 +86,13 @@ async function waitForState(page, states, timeout = 30000) {
 
 mkdirSync(out, { recursive: true });
 const profile = mkdtempSync(path.join(os.tmpdir(), 'zr-chromium-'));
-const server = await startServer({ port: 0, rate: RATE, wasmDir });
+// Streams the page must explain: a version it cannot read, and a download
+// that breaks off.
+const sample = readFileSync(path.join(root, SAMPLE));
+writeFileSync(path.join(out, 'version-3.zr'), Buffer.from(sample).fill(3, 2, 3));
+writeFileSync(path.join(out, 'cut.zr'), sample);
+const server = await startServer({ port: 0, rate: RATE, wasmDir, mounts: [['/test/', out]],
+  cut: { '/test/cut.zr': 6000 } });
 let context;
 try {
   context = await chromium.launchPersistentContext(profile, {
@@ -137,6 +143,17 @@ try {
   check(await waitForState(page, ['done', 'error']) === 'error', 'a missing file is an error');
   const missing = await page.textContent('#error');
   check(/Network error: .*HTTP 404/.test(missing), `error text: ${missing}`);
+
+  await page.goto(`${server.url}?src=test/version-3.zr`);
+  check(await waitForState(page, ['done', 'error']) === 'error', 'version 3 is refused');
+  const version = await page.textContent('#error');
+  check(/version this viewer cannot read \(unsupported version 3; it reads version 2\)/.test(version),
+    `error text: ${version}`);
+  await page.goto(`${server.url}?src=test/cut.zr`);
+  await page.waitForFunction(() => window.zrViewer?.log.some((e) => e.kind === 'final'), null, { timeout: 30000 });
+  const broken = await page.textContent('#error');
+  check(/Network error while loading cut\.zr after 6,000 bytes: .*Showing the picture decoded from what arrived/
+    .test(broken) && await page.isVisible('#error'), `error text: ${broken}`);
 
   check(pageErrors.length === 0, `no script errors on the page${pageErrors.length ? `: ${pageErrors.join('; ')}` : ''}`);
 } catch (error) {
