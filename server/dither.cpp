@@ -3,12 +3,11 @@
 #include <utility>
 
 #include "codec/core/alloc.h"
+#include "codec/core/records.h"
 #include "server/diffusion_tables.h"
 #include "server/palette.h"
 
 namespace {
-
-constexpr int32_t kNoGlobalMemory = 102;
 
 // Loads one source row as three values per pixel; grey repeats its value.
 void loadRow(int32_t* values, const uint8_t* row, int32_t width, uint32_t isColour, uint32_t bitsPerSample)
@@ -53,7 +52,7 @@ int32_t ditherFrame(const uint8_t* pixels, uint8_t* out, int32_t width, int32_t 
     if (!current || !next) {
         freeChecked(current);
         freeChecked(next);
-        return kNoGlobalMemory;
+        return ZR_NO_GLOBAL_MEMORY;
     }
 
     size_t sourceStride = static_cast<size_t>(width) * (isColour ? 3 : (bitsPerSample > 8 ? 2 : 1));

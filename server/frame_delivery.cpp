@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int32_t kNoGlobalMemory = 102;
-
 uint64_t paddedRow(uint64_t bytes)
 {
     return (bytes + 3) & ~static_cast<uint64_t>(3);
@@ -16,9 +14,9 @@ uint64_t paddedRow(uint64_t bytes)
 // Bytes that a conversion of width x height pixels in `format` occupies.
 uint64_t layoutSize(uint32_t format, uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64_t components)
 {
-    if (format == 1)
+    if (format == FRAME_FORMAT_BITMAP)
         return paddedRow(components * width) * height;
-    if (format == 3)
+    if (format == FRAME_FORMAT_PALETTE)
         return paddedRow(width) * height;
     return width * height * bytesPerPixel;
 }
@@ -88,20 +86,20 @@ int32_t convertFrame(FrameInfo* frame, int32_t width, int32_t height)
     uint64_t written = layoutSize(frame->format, w, h, bytesPerPixel, components);
     uint64_t full = layoutSize(frame->format, fullWidth, fullHeight, bytesPerPixel, components);
     if (!provideMemory(frame, written, full))
-        return kNoGlobalMemory;
+        return ZR_NO_GLOBAL_MEMORY;
     uint8_t* out = static_cast<uint8_t*>(GlobalLock(frame->frameMemory));
     if (!out)
-        return kNoGlobalMemory;
+        return ZR_NO_GLOBAL_MEMORY;
     if (!frame->pixels || written == 0)
         return 0;
 
-    if (frame->format == 1) {
+    if (frame->format == FRAME_FORMAT_BITMAP) {
         writeBitmap(frame->pixels, out, static_cast<size_t>(w), static_cast<size_t>(h), colour, deep,
                     frame->bitsPerPixel);
-    } else if (frame->format == 3) {
+    } else if (frame->format == FRAME_FORMAT_PALETTE) {
         if (ditherFrame(frame->pixels, out, width, height, frame->isColour, deep ? frame->bitsPerPixel : 8) != 0) {
             GlobalUnlock(frame->frameMemory);
-            return kNoGlobalMemory;
+            return ZR_NO_GLOBAL_MEMORY;
         }
     } else {
         std::memcpy(out, frame->pixels, static_cast<size_t>(written));

@@ -61,5 +61,3 @@ enum : uint32_t {
     ABORT_DECODE = 1127, // ends the innermost byte-source wait
 };
 
-// Global memory could not be allocated for a frame.
-enum : int32_t { ZR_NO_GLOBAL_MEMORY = 102 };

@@ -43,7 +43,7 @@ struct Options {
     int32_t chunk = 256;
     int32_t pauseMs = 0;
     int32_t interval = 1024;
-    uint32_t format = 1;
+    uint32_t format = FRAME_FORMAT_BITMAP;
 };
 
 struct Stage {
@@ -89,9 +89,9 @@ int parseArguments(int argc, char** argv, Options* options)
             else if (arg == "--dump")
                 options->dumpDir = value;
             else if (std::strcmp(value, "1") == 0)
-                options->format = 1;
+                options->format = FRAME_FORMAT_BITMAP;
             else if (std::strcmp(value, "3") == 0)
-                options->format = 3;
+                options->format = FRAME_FORMAT_PALETTE;
             else if (std::strcmp(value, "raw") == 0)
                 options->format = 0;
             else
@@ -127,7 +127,7 @@ bool frameToImage(const std::vector<uint8_t>& memory, uint32_t format, bool colo
     image->height = height;
     image->width = width;
     image->maxValue = 255;
-    if (format == 3) {
+    if (format == FRAME_FORMAT_PALETTE) {
         static uint8_t table[1024];
         buildColourTable(table);
         size_t stride = (size_t(width) + 3) & ~size_t(3);
@@ -149,7 +149,7 @@ bool frameToImage(const std::vector<uint8_t>& memory, uint32_t format, bool colo
     }
     image->channels = a;
     image->samples.resize(size_t(width) * height * a);
-    if (format == 1) {
+    if (format == FRAME_FORMAT_BITMAP) {
         size_t stride = (size_t(a) * width + 3) & ~size_t(3);
         if (memory.size() < stride * size_t(height))
             return false;

@@ -27,6 +27,13 @@ struct DecodeOptions {
     void* savedContext;
 };
 
+// FrameInfo.format: the layouts frame delivery converts to; any other value
+// hands over the pixel block as it is.
+enum : uint32_t { FRAME_FORMAT_BITMAP = 1, FRAME_FORMAT_PALETTE = 3 };
+
+// Status of a frame conversion or request that cannot have global memory.
+enum : int32_t { ZR_NO_GLOBAL_MEMORY = 102 };
+
 struct FrameInfo {
     uint8_t* pixels;
     int32_t height;

@@ -37,7 +37,7 @@ struct Tree {
 //   0 (001)                       -> escape = 001, 0 = 11
 //   escape, 2048 (001 1000..0)    -> escape = 000, 1 = 001; 2048 gets no leaf
 //   1 (001), end symbol (100)
-TEST(EntropyAudit, HuffmanCodewordsFollowTheUpdates)
+TEST(HandComputedBits, HuffmanCodewordsFollowTheUpdates)
 {
     const std::string escape5 = "11" "000000000101";
     const std::string escape2048 = "001" "100000000000";
@@ -67,7 +67,7 @@ TEST(EntropyAudit, HuffmanCodewordsFollowTheUpdates)
 // halves the leaves ((w + 1) / 2) and pairs them from the bottom; the new internal
 // node of weight 4 goes above the end leaf of equal weight, which reshapes the
 // lower levels.
-TEST(EntropyAudit, HuffmanRebuildLayout)
+TEST(HandComputedBits, HuffmanRebuildLayout)
 {
     struct Entry {
         HuffmanNode node;
@@ -122,7 +122,7 @@ TEST(EntropyAudit, HuffmanRebuildLayout)
 // [0x5555, 0xAAA9], which straddles the middle (one deferred bit), then [0, 1)
 // settles 0 and the deferred 1. The close adds bit 14 of low (1), one inverse
 // (0), 16 zeros and a 1: 0110 0000 0000 0000 0000 1.
-TEST(EntropyAudit, ArithmeticStepsAndClose)
+TEST(HandComputedBits, ArithmeticStepsAndClose)
 {
     const SymbolRange first = {1, 2, 3};
     const SymbolRange second = {0, 1, 3};
@@ -165,7 +165,7 @@ TEST(EntropyAudit, ArithmeticStepsAndClose)
 // Order 1, symbols 0, 1, 2, end: the order-0 table {0, 1}, {1, 1} marks 0 as
 // excluded, so 2 is [552, 586) of 638 at order -1, and the escape before the end
 // marker (0 and 1 excluded) is [586, 587) of 587.
-TEST(EntropyAudit, ContextSegmentsBitExact)
+TEST(HandComputedBits, ContextSegmentsBitExact)
 {
     struct Segment {
         int32_t maxOrder;

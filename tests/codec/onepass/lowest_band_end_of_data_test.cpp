@@ -13,7 +13,7 @@ namespace {
 // rest of the band, and every later band, as zero fields, as a decode of the
 // same bytes from memory does; a byte source repeats its last byte after the
 // end, which must not leak into the picture.
-TEST(LowestBandAudit, FieldsAfterTheEndReadAsZeroFromAByteSourceToo)
+TEST(LowestBandEndOfData, FieldsAfterTheEndReadAsZeroFromAByteSourceToo)
 {
     // Width 3, base 2, eight samples; the last byte is all ones.
     const uint32_t samples[8] = {5, 0, 2, 1, 3, 7, 7, 7};

@@ -47,7 +47,7 @@ struct QuadtreeInput {
 // The 2-bit fields of the quadtree codes are two single bits, high bit first:
 // when the data end between them, the high bit already read still counts
 // (a 2-bit read would drop it and give 0).
-TEST(ProgressiveAudit, QuadtreeTwoBitFieldsKeepTheirHighBitAtTheEnd)
+TEST(QuadtreeEndOfData, QuadtreeTwoBitFieldsKeepTheirHighBitAtTheEnd)
 {
     // Six filler bits, then "1" (one quadrant) and the high bit 1 of B; the
     // data end before B's low bit, so B = 2: the bottom-left quadrant. Its
