@@ -60,4 +60,3 @@ enum : uint32_t {
     IDLE_MESSAGE = 1126,
     ABORT_DECODE = 1127, // ends the innermost byte-source wait
 };
-
