@@ -31,6 +31,9 @@ DoubleState& state()
     return *s;
 }
 
+#ifndef _WIN32
+// The 16-bit side exists only in the platform layer; on Windows the double
+// plays a client on a system without universal thunks.
 std::vector<uint8_t> copyFrameMemory(HGLOBAL memory)
 {
     std::vector<uint8_t> bytes;
@@ -83,12 +86,15 @@ DWORD WINAPI pluginProc(LPVOID buffer16, DWORD code)
         hook(notice);
     return 0;
 }
+#endif
 
 } // namespace
 
 void installPluginDouble()
 {
+#ifndef _WIN32
     zrRegister16BitModule("NPZR16.DLL", "UT16Init", pluginInit, "UT16Proc", pluginProc);
+#endif
 }
 
 std::vector<PluginNotice> pluginNotices()
