@@ -82,6 +82,11 @@ LPVOID WINAPI GlobalLock(HGLOBAL memory)
     GlobalBlock* block = findBlock(h, memory);
     if (!block)
         return nullptr;
+    // A movable block of no bytes is a discarded one: it has no address.
+    if ((block->flags & GMEM_MOVEABLE) && block->size == 0) {
+        SetLastError(ERROR_DISCARDED);
+        return nullptr;
+    }
     if (block->flags & GMEM_MOVEABLE)
         block->lockCount++;
     return block->data;

@@ -150,6 +150,9 @@ BOOL WINAPI DestroyWindow(HWND window)
             return TRUE;
         w->destroying = true;
         w->visible = false;
+        // Messages already posted to the window are dropped with it.
+        if (ThreadQueue* q = findQueue(s, w->threadId))
+            std::erase_if(q->posted, [window](const MSG& msg) { return msg.hwnd == window; });
     }
     SendMessageA(window, WM_DESTROY, 0, 0);
     SendMessageA(window, WM_NCDESTROY, 0, 0);

@@ -44,6 +44,16 @@ TEST(GlobalMemory, FixedAndZeroedBlocks)
     EXPECT_EQ(GlobalFree(h), nullptr);
 }
 
+TEST(GlobalMemory, EmptyMoveableBlockIsDiscarded)
+{
+    HGLOBAL h = GlobalAlloc(GMEM_DDESHARE | GMEM_MOVEABLE, 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GlobalSize(h), 0u);
+    EXPECT_EQ(GlobalLock(h), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISCARDED));
+    EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
 TEST(GlobalMemory, FailureHookCountsDown)
 {
     zrFailGlobalAllocAfter(1);

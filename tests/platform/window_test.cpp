@@ -84,6 +84,24 @@ TEST(Window, LifecycleFromCreationToClose)
     EXPECT_TRUE(UnregisterClassA("LifeClass", nullptr));
 }
 
+TEST(Window, PostedMessagesDieWithTheWindow)
+{
+    registerClass("DropClass");
+    HWND w = create("DropClass", "Drop");
+    HWND other = create("DropClass", "Kept");
+    ASSERT_TRUE(PostMessageA(w, WM_USER + 1, 0, 0));
+    ASSERT_TRUE(PostMessageA(other, WM_USER + 2, 0, 0));
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + 3, 0, 0));
+    EXPECT_TRUE(DestroyWindow(w));
+    std::vector<UINT> left;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        left.push_back(msg.message);
+    EXPECT_EQ(left, (std::vector<UINT>{WM_USER + 2, WM_USER + 3}));
+    DestroyWindow(other);
+    EXPECT_TRUE(UnregisterClassA("DropClass", nullptr));
+}
+
 TEST(Window, CreationRefusedByProcedure)
 {
     registerClass("RefuseClass");
