@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec/core/decoder.h"
+#include "codec/decoder/decoder.h"
 #include "platform/layer_hooks.h"
 #include "server/server_window.h"
 #include "plugin/plugin_double.h"
