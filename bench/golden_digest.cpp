@@ -82,6 +82,20 @@ const Variant kVariants[] = {
     {"sharpened", 0, 0, 0, 1},
 };
 
+EncoderParams paramsFor(int32_t mode, int32_t map, int32_t value, int32_t step, const Variant& variant)
+{
+    EncoderParams p;
+    p.decodeMode = mode;
+    p.mapCoder = map;
+    p.valueCoder = value;
+    p.quantStep = step;
+    p.fineSteps = variant.fineSteps;
+    p.magnitudeBoost = variant.magnitudeBoost;
+    p.contrastStretch = variant.contrastStretch;
+    p.sharpenCompensation = variant.sharpenCompensation;
+    return p;
+}
+
 std::string caseName(const Shape& shape, const EncoderParams& p, const char* variant)
 {
     char name[160];
@@ -123,15 +137,7 @@ std::vector<std::vector<uint8_t>> encodedCorpus(bool quick)
                                     != 0
                                 && step != 12)
                                 continue;
-                            EncoderParams p;
-                            p.decodeMode = mode;
-                            p.mapCoder = map;
-                            p.valueCoder = value;
-                            p.quantStep = step << (shape.bits - 8);
-                            p.fineSteps = variant.fineSteps;
-                            p.magnitudeBoost = variant.magnitudeBoost;
-                            p.contrastStretch = variant.contrastStretch;
-                            p.sharpenCompensation = variant.sharpenCompensation;
+                            EncoderParams p = paramsFor(mode, map, value, step << (shape.bits - 8), variant);
                             std::vector<uint8_t> stream = encodeBenchStream(picture, p);
                             if (stream.empty())
                                 continue;
@@ -182,15 +188,7 @@ int writeStreams(const std::filesystem::path& dir)
                                      == 0;
                         if (!basic && (shape.components != 1 || shape.bits != 8 || map != value))
                             continue;
-                        EncoderParams p;
-                        p.decodeMode = mode;
-                        p.mapCoder = map;
-                        p.valueCoder = value;
-                        p.quantStep = 10 << (shape.bits - 8);
-                        p.fineSteps = variant.fineSteps;
-                        p.magnitudeBoost = variant.magnitudeBoost;
-                        p.contrastStretch = variant.contrastStretch;
-                        p.sharpenCompensation = variant.sharpenCompensation;
+                        EncoderParams p = paramsFor(mode, map, value, 10 << (shape.bits - 8), variant);
                         std::vector<uint8_t> stream = encodeBenchStream(picture, p);
                         if (stream.empty())
                             continue;
