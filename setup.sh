@@ -11,6 +11,8 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth
   libjpeg-turbo-progs libopenjp2-tools netpbm hyperfine
   emscripten node-acorn chromium
+  python3-pybind11 python3-numpy python3-pil python3-distributed python3-pytest python3-setuptools
+  libgdk-pixbuf-2.0-dev shared-mime-info eog
 )
 
 # Node's packages for the browser test (playwright-core drives the chromium

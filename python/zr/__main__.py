@@ -1,0 +1,5 @@
+import sys
+
+from zr.batch import main
+
+sys.exit(main())
