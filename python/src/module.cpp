@@ -13,6 +13,7 @@
 #include "codec/zr.h"
 #include "python/src/encode_options.h"
 #include "python/src/picture_array.h"
+#include "python/src/stream_decoder.h"
 #include "tools/stream_info.h"
 
 namespace py = pybind11;
@@ -181,4 +182,12 @@ PYBIND11_MODULE(_zr, m)
           "Options as zrenc's, in Python spelling; see zr.ENCODE_OPTIONS.");
     m.attr("ENCODE_OPTIONS") = encodeOptionNames();
     m.def("status_text", &zrStatusText, py::arg("status"), "The decoder's name for a status code.");
+
+    py::class_<StreamDecoder>(m, "_StreamDecoder")
+        .def(py::init<int32_t, bool, bool, bool>(), py::arg("interval"), py::arg("exact"),
+             py::arg("low_memory"), py::arg("sharpen"))
+        .def("feed", &StreamDecoder::feed, py::arg("chunk"))
+        .def("finish", &StreamDecoder::finish)
+        .def("header", &StreamDecoder::header)
+        .def("close", &StreamDecoder::close);
 }
