@@ -132,22 +132,29 @@ def run_local(tasks, to, options, jobs, progress):
     return failures
 
 
-def run_cluster(tasks, to, options, address, progress):
+def convert_batch(pairs, to, options):
+    """Converts a list of (input, output) pairs; returns [(input, reason)]."""
+    return [(source, convert_one(source, target, to, options)) for source, target in pairs]
+
+
+def run_cluster(tasks, to, options, address, progress, batch_size=16):
     from distributed import Client, as_completed
 
     failures = {}
     with Client(address) as client:
-        futures = client.map(convert_one, [s for s, _ in tasks], [t for _, t in tasks],
-                             to=to, options=options, pure=False)
-        sources = {future.key: source for future, (source, _) in zip(futures, tasks)}
-        for future in as_completed(futures):
-            try:
-                reason = future.result()
-            except Exception as error:  # a worker lost, for instance
-                reason = "not converted: %s" % error
-            if reason:
-                failures[sources[future.key]] = reason
-            progress.step(reason)
+        # Small batches keep the scheduler's cost per file low while still
+        # spreading the work over every worker.
+        batches = [tasks[i:i + batch_size] for i in range(0, len(tasks), batch_size)]
+        futures = client.map(convert_batch, batches, to=to, options=options, pure=False)
+        pending = {future.key: batch for future, batch in zip(futures, batches)}
+        for future, results in as_completed(futures, with_results=True, raise_errors=False):
+            if isinstance(results, BaseException) or future.status != "finished":
+                # a worker lost, for instance: every file of the batch failed
+                results = [(source, "not converted: %s" % results) for source, _ in pending[future.key]]
+            for source, reason in results:
+                if reason:
+                    failures[source] = reason
+                progress.step(reason)
             future.release()
     return failures
 
