@@ -20,15 +20,6 @@ namespace py = pybind11;
 
 namespace {
 
-ZrRequest makeRequest(bool exact, bool lowMemory, bool sharpen)
-{
-    ZrRequest request{};
-    request.exactSteps = exact ? 1 : 0;
-    request.halfSize = lowMemory ? 1 : 0;
-    request.sharpen = sharpen ? 1 : 0;
-    return request;
-}
-
 py::bytes toBytes(const std::vector<uint8_t>& v)
 {
     return py::bytes(reinterpret_cast<const char*>(v.data()), v.size());
@@ -39,7 +30,7 @@ py::array decode(py::buffer data, bool exact, bool lowMemory, bool sharpen)
     py::buffer_info in = data.request();
     const uint8_t* bytes = static_cast<const uint8_t*>(in.ptr);
     size_t size = size_t(in.size * in.itemsize);
-    ZrRequest request = makeRequest(exact, lowMemory, sharpen);
+    ZrRequest request = decodeRequest(exact, lowMemory, sharpen);
     ZrPicture picture{};
     int32_t status;
     {

@@ -7,6 +7,15 @@
 
 namespace py = pybind11;
 
+ZrRequest decodeRequest(bool exact, bool lowMemory, bool sharpen)
+{
+    ZrRequest request{};
+    request.exactSteps = exact ? 1 : 0;
+    request.lowMemory = lowMemory ? 1 : 0;
+    request.sharpen = sharpen ? 1 : 0;
+    return request;
+}
+
 void throwRefusal(int32_t status, const uint8_t* data, size_t size)
 {
     StreamInfo header = inspectBytes(data, size);

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "codec/zr.h"
+
+// The decoding options of zr.decode and zr.StreamDecoder.
+ZrRequest decodeRequest(bool exact, bool lowMemory, bool sharpen);
+
 // Raised for a stream the decoder refuses; Python sees zr.ZrError with the
 // reason as its message and the status code as `.status`.
 struct ZrDecodeError : std::runtime_error {

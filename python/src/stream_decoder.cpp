@@ -12,10 +12,7 @@ StreamDecoder::StreamDecoder(int32_t interval, bool exact, bool lowMemory, bool 
 {
     if (interval < 0)
         throw py::value_error("interval takes a number of bytes from 0 up (0: no partial pictures)");
-    ZrRequest request{};
-    request.exactSteps = exact ? 1 : 0;
-    request.halfSize = lowMemory ? 1 : 0;
-    request.sharpen = sharpen ? 1 : 0;
+    ZrRequest request = decodeRequest(exact, lowMemory, sharpen);
     decoder_ = zrIncrementalNew(&request, interval, interval > 0 ? collect : nullptr, this);
     if (!decoder_)
         throw std::bad_alloc();
