@@ -1,6 +1,7 @@
 // Most-significant-bit-first reader over a memory block or a byte source, and
 // the matching bit writer. The end of data is a flag, never an error.
 #pragma once
+#include <bit>
 #include <cstdint>
 
 // Stores the next byte (0..255) in *slot and returns 0, or returns nonzero
@@ -39,6 +40,10 @@ int32_t writeBits(BitReader* writer, int n, uint32_t value);
 void writeBit(BitReader* writer, uint32_t bit);
 void flushBitWriter(BitReader* writer);
 
+// The same as n (0..16) readBit calls, taking the current byte's bits in
+// one step: at the end of data each bit read there is 0, as readBit gives.
+inline uint32_t readBitRun(BitReader* reader, int n);
+
 // Inline: the entropy decoders take most of their input one bit at a time.
 inline uint32_t readBit(BitReader* reader)
 {
@@ -49,4 +54,23 @@ inline uint32_t readBit(BitReader* reader)
     if (reader->mask == 0)
         reader->mask = 128;
     return bit;
+}
+
+inline uint32_t readBitRun(BitReader* reader, int n)
+{
+    uint32_t result = 0;
+    while (n > 0) {
+        if (reader->mask == 128 && !fetchReaderByte(reader)) {
+            result <<= 1;
+            n--;
+            continue;
+        }
+        // mask is the highest bit left: bit_width(mask) bits remain.
+        const int left = std::bit_width(static_cast<unsigned>(reader->mask));
+        const int take = n < left ? n : left;
+        result = (result << take) | ((reader->currentByte >> (left - take)) & ((1u << take) - 1u));
+        n -= take;
+        reader->mask = static_cast<uint8_t>(take == left ? 128 : 1u << (left - take - 1));
+    }
+    return result;
 }

@@ -3,6 +3,8 @@
 #include "codec/core/bit_reader.h"
 #include "codec/entropy/context_model.h"
 
+#include <bit>
+
 namespace {
 
 // Both sides narrow identically, so they shift the same number of times.
@@ -37,18 +39,19 @@ void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* mod
 {
     narrow(range, model);
     uint32_t low = model->low, high = model->high, code = model->code;
-    for (;;) {
-        if ((high & 0x8000u) == (low & 0x8000u)) {
-            // settled top bit
-        } else if ((low & 0x4000u) && !(high & 0x4000u)) {
-            code ^= 0x4000u;
-            low &= 0x3FFFu;
-            high |= 0x4000u;
-        } else {
-            break;
-        }
-        low = (low << 1) & 0xFFFFu;
-        high = ((high << 1) | 1u) & 0xFFFFu;
+    // Settled top bits: as many shifts as low and high have equal leading bits
+    // (16 when they are equal). An underflow shift leaves the top bits
+    // different, so underflow shifts, if any, come after all settled ones.
+    const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
+    if (settled > 0) {
+        low = (low << settled) & 0xFFFFu;
+        high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
+        code = ((code << settled) | readBitRun(reader, settled)) & 0xFFFFu;
+    }
+    while ((low & 0x4000u) && !(high & 0x4000u)) {
+        code ^= 0x4000u;
+        low = (low & 0x3FFFu) << 1;
+        high = ((high | 0x4000u) << 1 | 1u) & 0xFFFFu;
         code = ((code << 1) | readBit(reader)) & 0xFFFFu;
     }
     model->low = static_cast<uint16_t>(low);

@@ -89,3 +89,28 @@ TEST(BitReaderGroups, RandomWidthsReadAsSingleBits)
         releaseBitReader(single);
     }
 }
+
+// readBitRun must be n plain readBit calls, also where a fetch fails.
+TEST(BitReaderGroups, BitRunsReadAsSingleBitsAcrossTheEnd)
+{
+    std::mt19937 random(15);
+    for (int trial = 0; trial < 200; trial++) {
+        std::vector<uint8_t> bytes(random() % 24);
+        for (uint8_t& b : bytes)
+            b = static_cast<uint8_t>(random());
+        const bool callback = trial % 2 == 1;
+        Source sources[2] = {{&bytes}, {&bytes}};
+        BitReader* grouped = callback ? callbackReader(&sources[0]) : memoryReader(bytes);
+        BitReader* single = callback ? callbackReader(&sources[1]) : memoryReader(bytes);
+        for (int read = 0; read < 80; read++) {
+            const int n = static_cast<int>(random() % 17);
+            uint32_t expected = 0;
+            for (int i = 0; i < n; i++)
+                expected = (expected << 1) | readBit(single);
+            ASSERT_EQ(readBitRun(grouped, n), expected) << "trial " << trial << " read " << read;
+            expectSameState(grouped, single);
+        }
+        releaseBitReader(grouped);
+        releaseBitReader(single);
+    }
+}
