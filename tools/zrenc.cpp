@@ -6,10 +6,12 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/effort_search.h"
 #include "codec/encoder/step_search.h"
 #include "tools/image_io.h"
 
@@ -37,7 +39,12 @@ const char usage[] =
     "  --size BYTES       choose the smallest step whose stream fits in BYTES\n"
     "  --bpp X            the same for X bits per pixel\n"
     "  --value-cost X     weight of one coded value against its squared error, in\n"
-    "                     squared steps; larger leaves more small values out (0.3)\n"
+    "                     squared steps; larger leaves more small values out (0.1)\n"
+    "  --effort N         with --size/--bpp: 1 (default) searches the given\n"
+    "                     settings; 2 also tries the other mode and value costs;\n"
+    "                     3 also map coders and boost; options given stay fixed\n"
+    "  -j N               threads for the --effort search (default: all cores);\n"
+    "                     the output is the same for every N\n"
     "  --verify           decode the result and print PSNR and bits per pixel\n"
     "  --verify-half      verify with a low-memory decode\n"
     "  --verify-sharpen   verify with a sharpening decode\n"
@@ -72,6 +79,9 @@ int32_t intOption(const char* name, const char* text, int64_t lo, int64_t hi)
 struct Options {
     EncoderParams params;
     bool fineStepsGiven = false;
+    FixedChoices fixed;
+    int32_t effort = 1;
+    int32_t threads = 0;
     int32_t bits = 0;
     int64_t sizeTarget = 0;
     double bppTarget = 0.0;
@@ -106,10 +116,13 @@ Options parseOptions(int argc, char** argv)
                 o.params.decodeMode = 1;
             else
                 die("--mode is one-pass or progressive, not '" + m + "'");
+            o.fixed.mode = true;
         } else if (a == "--map-coder") {
             o.params.mapCoder = intOption("--map-coder", value(), 0, 3);
+            o.fixed.mapCoder = true;
         } else if (a == "--value-coder") {
             o.params.valueCoder = intOption("--value-coder", value(), 0, 3);
+            o.fixed.valueCoder = true;
         } else if (a == "--step") {
             o.params.quantStep = intOption("--step", value(), 1, 65535);
         } else if (a == "--fine-steps") {
@@ -117,6 +130,7 @@ Options parseOptions(int argc, char** argv)
             o.fineStepsGiven = true;
         } else if (a == "--boost") {
             o.params.magnitudeBoost = intOption("--boost", value(), 0, kMaxMagnitudeBoost);
+            o.fixed.boost = true;
         } else if (a == "--stretch") {
             o.params.contrastStretch = intOption("--stretch", value(), 0, kMaxContrastStretch);
         } else if (a == "--bits") {
@@ -150,6 +164,11 @@ Options parseOptions(int argc, char** argv)
             o.params.valueCost = std::strtod(t, &end);
             if (end == t || *end != 0 || !(o.params.valueCost >= 0.0) || o.params.valueCost > 1000.0)
                 die(std::string("--value-cost takes a number from 0 to 1000, not '") + t + "'");
+            o.fixed.valueCost = true;
+        } else if (a == "--effort") {
+            o.effort = intOption("--effort", value(), 0, kMaxEffort);
+        } else if (a == "-j" || a == "--threads") {
+            o.threads = intOption("-j", value(), 1, 256);
         } else if (a == "--verify") {
             o.verify = true;
         } else if (a == "--verify-half") {
@@ -279,9 +298,18 @@ int main(int argc, char** argv)
         int64_t target = o.sizeTarget;
         if (!target)
             target = static_cast<int64_t>(o.bppTarget * picture.height * picture.width / 8.0);
+        std::vector<EncoderParams> candidates = effortCandidates(o.params, o.effort, o.fixed);
         int32_t step;
-        if (!encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error))
-            die(error);
+        if (candidates.size() == 1) {
+            if (!encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error))
+                die(error);
+        } else {
+            int32_t threads = o.threads ? o.threads : static_cast<int32_t>(std::thread::hardware_concurrency());
+            EncoderParams chosen;
+            if (!encodeBestToSize(picture, prepared, candidates, target, threads, &stream, &chosen, &stats, &error))
+                die(error);
+            step = chosen.quantStep;
+        }
         std::printf("step %d\n", step);
     } else if (!encodePrepared(prepared, o.params, &stream, &stats, &error)) {
         die(error);

@@ -34,7 +34,7 @@ struct EncoderParams {
     int32_t sharpenCompensation = 0;
     // Cost of one coded value against its squared error, in squared steps:
     // larger values leave more small coefficients out.
-    double valueCost = 0.3;
+    double valueCost = 0.1;
 };
 
 // Limits of the unary header fields.

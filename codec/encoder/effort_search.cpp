@@ -1,0 +1,133 @@
+#include "codec/encoder/effort_search.h"
+
+#include <atomic>
+#include <thread>
+
+#include "codec/decoder/decoder.h"
+#include "codec/encoder/step_search.h"
+
+std::vector<EncoderParams> effortCandidates(const EncoderParams& base, int32_t effort, const FixedChoices& fixed)
+{
+    std::vector<EncoderParams> out{base};
+    if (effort < 2)
+        return out;
+    // Sharpening compensation is prepared for one mode.
+    bool otherModes = !fixed.mode && !base.sharpenCompensation;
+    std::vector<int32_t> modes{base.decodeMode};
+    if (otherModes)
+        modes.push_back(1 - base.decodeMode);
+    std::vector<double> costs{base.valueCost};
+    if (!fixed.valueCost)
+        costs.insert(costs.end(), {base.valueCost * 0.5, base.valueCost * 2.0});
+    std::vector<int32_t> boosts{base.magnitudeBoost};
+    if (effort >= 3 && !fixed.boost && base.magnitudeBoost == 0)
+        boosts.push_back(4);
+    for (int32_t mode : modes) {
+        std::vector<int32_t> maps{base.mapCoder};
+        if (effort >= 3 && !fixed.mapCoder)
+            for (int32_t m : mode == 0 ? std::vector<int32_t>{1, 2} : std::vector<int32_t>{0, 1})
+                if (m != base.mapCoder)
+                    maps.push_back(m);
+        for (int32_t map : maps)
+            for (double cost : costs)
+                for (int32_t boost : boosts) {
+                    EncoderParams p = base;
+                    p.decodeMode = mode;
+                    p.mapCoder = map;
+                    p.valueCost = cost;
+                    p.magnitudeBoost = boost;
+                    // Progressive map coder 1 codes everything with value coders 1..3.
+                    if (!fixed.valueCoder && p.valueCoder != 0 && mode == 1 && map == 1)
+                        continue;
+                    bool same = false;
+                    for (const EncoderParams& q : out)
+                        same |= q.decodeMode == p.decodeMode && q.mapCoder == p.mapCoder
+                                && q.valueCost == p.valueCost && q.magnitudeBoost == p.magnitudeBoost;
+                    if (!same)
+                        out.push_back(p);
+                }
+    }
+    return out;
+}
+
+double decodedSquaredError(const std::vector<uint8_t>& stream, const EncoderPicture& picture)
+{
+    StreamSource source{};
+    source.data = stream.data();
+    source.size = static_cast<int32_t>(stream.size());
+    DecodeOptions request{};
+    FrameInfo frame{};
+    if (decodeStart(&source, &request, &frame) != 0 || !frame.pixels) {
+        decodeFree(&frame);
+        return -1.0;
+    }
+    size_t count = static_cast<size_t>(picture.height) * picture.width * picture.components;
+    bool deep = picture.components == 1 && picture.bitsPerSample > 8;
+    double sum = 0.0;
+    for (size_t i = 0; i < count; i++) {
+        int32_t decoded = deep ? frame.pixels[2 * i] | (frame.pixels[2 * i + 1] << 8) : frame.pixels[i];
+        double d = static_cast<double>(picture.samples[i]) - decoded;
+        sum += d * d;
+    }
+    decodeFree(&frame);
+    return sum;
+}
+
+bool encodeBestToSize(const EncoderPicture& picture, const PreparedPicture& prepared,
+                      const std::vector<EncoderParams>& candidates, int64_t maxBytes, int32_t threads,
+                      std::vector<uint8_t>* out, EncoderParams* chosen, EncodeStats* stats, std::string* error)
+{
+    struct Result {
+        bool ok = false;
+        std::vector<uint8_t> stream;
+        EncodeStats stats;
+        int32_t step = 0;
+        double valueCost = 0.0;
+        double squaredError = 0.0;
+        std::string error;
+    };
+    size_t n = candidates.size();
+    std::vector<Result> results(n);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < n; i = next++) {
+            Result& r = results[i];
+            SizeSearchReport report;
+            r.ok = encodeToSize(prepared, candidates[i], maxBytes, &r.stream, &r.step, &r.stats, &r.error, &report);
+            if (!r.ok)
+                continue;
+            r.valueCost = report.valueCost;
+            r.squaredError = decodedSquaredError(r.stream, picture);
+            r.ok = r.squaredError >= 0.0;
+            if (!r.ok)
+                r.error = "the decoder refused a stream of the search";
+        }
+    };
+    size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
+    if (workers > n)
+        workers = n;
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < workers; t++)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool)
+        t.join();
+
+    size_t best = n;
+    for (size_t i = 0; i < n; i++)
+        if (results[i].ok && (best == n || results[i].squaredError < results[best].squaredError))
+            best = i;
+    if (best == n) {
+        if (error)
+            *error = results.empty() ? "no parameters to try" : results[0].error;
+        return false;
+    }
+    Result& r = results[best];
+    out->swap(r.stream);
+    *chosen = candidates[best];
+    chosen->quantStep = r.step;
+    chosen->valueCost = r.valueCost;
+    if (stats)
+        *stats = r.stats;
+    return true;
+}
