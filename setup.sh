@@ -13,7 +13,7 @@ packages=(
   webp libavif-bin libjxl-tools python3-numpy python3-scipy python3-pil python3-matplotlib
   emscripten node-acorn chromium
   python3-pybind11 python3-numpy python3-pil python3-distributed python3-pytest python3-setuptools
-  libgdk-pixbuf-2.0-dev shared-mime-info eog
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog x11-apps
 )
 
 # Node's packages for the browser test (playwright-core drives the chromium

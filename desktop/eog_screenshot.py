@@ -37,7 +37,10 @@ def main(picture, out):
                 image = screenshot()
                 if shows_picture(image):
                     time.sleep(1)  # let it finish drawing
-                    screenshot().save(out, optimize=True)
+                    shot = screenshot()
+                    # The window only, without the empty screen around it, in
+                    # 256 colours to keep the file small.
+                    shot.crop(shot.getbbox()).quantize(256).save(out, optimize=True)
                     print("saved %s" % out)
                     return
             sys.exit("the picture did not show within 90 s")

@@ -9,7 +9,7 @@ void fillPixbuf(GdkPixbuf* pixbuf, const PixelsView& view)
     int stride = gdk_pixbuf_get_rowstride(pixbuf);
     guchar* out = gdk_pixbuf_get_pixels(pixbuf);
     // Source column of every pixbuf column.
-    std::vector<int32_t> column(size_t(width));
+    std::vector<int32_t> column(static_cast<size_t>(width));
     for (int x = 0; x < width; x++)
         column[size_t(x)] = int32_t(int64_t(x) * view.width / width);
     for (int y = 0; y < height; y++) {

@@ -81,8 +81,14 @@ int32_t partialInterval(int32_t height, int32_t width)
 // Once the header is whole: prepares the pixbuf and starts the decoder.
 gboolean start(LoadContext* c, GError** error)
 {
+    // The magic "ZR" and the version byte decide at once; a shorter start
+    // that matches them waits for more.
+    static const uint8_t kMagic[] = {'Z', 'R'};
+    size_t seen = std::min(c->head.size(), sizeof kMagic);
+    if (c->head.size() < 3 && std::equal(c->head.begin(), c->head.begin() + std::ptrdiff_t(seen), kMagic))
+        return TRUE;
     StreamInfo info = inspectBytes(c->head.data(), c->head.size());
-    bool decided = info.status == ZR_STATUS_NOT_ZR || (info.status == ZR_STATUS_BAD_VERSION && c->head.size() >= 3);
+    bool decided = info.status == ZR_STATUS_NOT_ZR || info.status == ZR_STATUS_BAD_VERSION;
     if (info.endsInHeader && !decided)
         return TRUE;  // wait for more
     if (info.status != 0) {

@@ -155,7 +155,9 @@ static GdkPixbuf* load(const guint8* data, gsize size, enum Writes writes, const
         if (pixbuf) {
             g_object_ref(pixbuf);
             GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
-            CHECK(format && strcmp(gdk_pixbuf_format_get_name(format), "zr") == 0, "the format is not zr");
+            gchar* name = format ? gdk_pixbuf_format_get_name(format) : NULL;
+            CHECK(name && strcmp(name, "zr") == 0, "the format is %s, not zr", name ? name : "unknown");
+            g_free(name);
         }
     }
     g_object_unref(loader);
@@ -266,6 +268,11 @@ int main(int argc, char** argv)
     good[2] = 1;
     checkRefused("version 1", good, size, "unsupported version 1");
     good[2] = 2;
+    /* The five bits after height and width hold the sample depth. */
+    guint8 depthByte = good[7];
+    good[7] = (guint8)((20 << 3) | (depthByte & 7));
+    checkRefused("depth 20", good, size, "unsupported sample depth 20");
+    good[7] = depthByte;
     /* A stream that ends inside its body is a picture, less detailed. */
     Seen seen;
     int before;
