@@ -125,24 +125,39 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
     if (L == 0)
         return;
     // markChildren for every position left insignificant, with the case codes
-    // read at the first such position and the row span once per row.
+    // read at the first such position and the row span once per row. Every
+    // column but the last has two children at 2 x col + a fixed offset.
     int32_t rowCase = -1, columnCase = -1;
     for (int32_t row = r0; row < r1; row++) {
         const uint8_t* line = flags[row];
-        ChildSpan rows{0, -1};
-        for (int32_t col = c0; col < c1; col++) {
-            if (line[col] == FLAG_SIGNIFICANT)
-                continue;
-            if (rows.count < 0) {
-                if (rowCase < 0) {
-                    rowCase = state->rowCases[b][L - 1];
-                    columnCase = state->columnCases[b][L - 1];
+        int32_t first = c0;
+        while (first < c1 && line[first] == FLAG_SIGNIFICANT)
+            first++;
+        if (first == c1)
+            continue;
+        if (rowCase < 0) {
+            rowCase = state->rowCases[b][L - 1];
+            columnCase = state->columnCases[b][L - 1];
+        }
+        const ChildSpan rows = childSpan(static_cast<uint8_t>(rowCase), row, row == r1 - 1);
+        const ChildSpan inner = childSpan(static_cast<uint8_t>(columnCase), 0, false);
+        for (int32_t i = 0; i < rows.count; i++) {
+            uint8_t* children = flags[rows.first + i];
+            int32_t col = first;
+            if (inner.count == 2) {
+                for (; col < c1 - 1; col++) {
+                    if (line[col] != FLAG_SIGNIFICANT) {
+                        children[2 * col + inner.first] = FLAG_KNOWN_ZERO;
+                        children[2 * col + inner.first + 1] = FLAG_KNOWN_ZERO;
+                    }
                 }
-                rows = childSpan(static_cast<uint8_t>(rowCase), row, row == r1 - 1);
             }
-            const ChildSpan cols = childSpan(static_cast<uint8_t>(columnCase), col, col == c1 - 1);
-            for (int32_t i = 0; i < rows.count; i++)
-                std::fill_n(flags[rows.first + i] + cols.first, cols.count, FLAG_KNOWN_ZERO);
+            for (; col < c1; col++) {
+                if (line[col] == FLAG_SIGNIFICANT)
+                    continue;
+                const ChildSpan cols = childSpan(static_cast<uint8_t>(columnCase), col, col == c1 - 1);
+                std::fill_n(children + cols.first, cols.count, FLAG_KNOWN_ZERO);
+            }
         }
     }
 }

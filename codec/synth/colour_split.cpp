@@ -30,11 +30,13 @@ void addCoefficientColourPlanes(Plane* planes, int32_t component, int32_t compon
                                 int32_t levelHeight, int32_t levelWidth, int32_t lowHeight,
                                 int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
+    if (components == 1) {
+        addCoefficientPlane(planes[0], v, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
+        return;
+    }
     int32_t parts[3];
     splitColourValue(component, components, v, parts);
-    const int32_t n = components == 1 ? 1 : 3;
-    for (int32_t p = 0; p < n; p++)
-        addCoefficientPlane(planes[p], parts[p], levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
+    addCoefficientPlaneTriple(planes, parts, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
 }
 
 void addCoefficientColourPixels(PixelRows* pixelPlanes, int32_t component, int32_t components,

@@ -248,10 +248,22 @@ struct PlaneTarget {
     Plane rows;
     W weights;
     PlaneTarget(Plane r, int32_t v) : rows(r), weights(v) {}
+    void centreException(bool) {}
     int32_t* row(int32_t y) const { return rows[y]; }
     template <int P>
     void add(int32_t* r, int32_t x) const { r[x] += weights.template get<P>(); }
-    void addValue(int32_t* r, int32_t x, int32_t w) const { r[x] += w; }
+    void addProduct(int32_t* r, int32_t x, int P) const { r[x] += weightOf(weights, P); }
+};
+
+// The three transformed planes of a colour value at once, each with its own
+// part of the value: the tap sets are selected once, then each plane gets
+// its PlaneTarget pattern (see the addPattern overload below).
+template <class W>
+struct PlaneTripleTarget {
+    const Plane* planes;
+    const int32_t* parts;
+    PlaneTripleTarget(const Plane* p, const int32_t* v) : planes(p), parts(v) {}
+    void centreException(bool) {}
 };
 
 template <class W, int Stride>
@@ -259,6 +271,7 @@ struct PixelTarget {
     PixelRows rows;
     W weights;
     PixelTarget(PixelRows r, int32_t v) : rows(r), weights(v) {}
+    void centreException(bool on) { weights.centreException(on); }
     uint8_t* row(int32_t y) const { return rows[y]; }
     void addValue(uint8_t* r, int32_t x, int32_t w) const
     {
@@ -268,6 +281,7 @@ struct PixelTarget {
     }
     template <int P>
     void add(uint8_t* r, int32_t x) const { addValue(r, x, weights.template get<P>()); }
+    void addProduct(uint8_t* r, int32_t x, int P) const { addValue(r, x, weightOf(weights, P)); }
 };
 
 // Clipped pattern for levels shorter than 4 samples in a dimension, where the
@@ -297,10 +311,27 @@ template <class Target>
 void addClipped(Target& target, const RuntimeTaps& vertical, const RuntimeTaps& horizontal)
 {
     for (int a = 0; a < vertical.count; a++) {
-        auto* row = target.row(vertical.position[a]);
+        const auto row = target.row(vertical.position[a]);
         for (int b = 0; b < horizontal.count; b++)
-            target.addValue(row, horizontal.position[b],
-                            weightOf(target.weights, vertical.weight[a] * horizontal.weight[b]));
+            target.addProduct(row, horizontal.position[b], vertical.weight[a] * horizontal.weight[b]);
+    }
+}
+
+template <class V, class H, class W>
+ZR_INLINE void addPattern(PlaneTripleTarget<W>& target, int32_t y, int32_t x)
+{
+    for (int32_t p = 0; p < 3; p++) {
+        PlaneTarget<W> one(target.planes[p], target.parts[p]);
+        addPattern<V, H>(one, y, x);
+    }
+}
+
+template <class W>
+void addClipped(PlaneTripleTarget<W>& target, const RuntimeTaps& vertical, const RuntimeTaps& horizontal)
+{
+    for (int32_t p = 0; p < 3; p++) {
+        PlaneTarget<W> one(target.planes[p], target.parts[p]);
+        addClipped(one, vertical, horizontal);
     }
 }
 
@@ -320,8 +351,8 @@ ZR_INLINE void place(Target& target, int32_t y, int32_t x, int32_t levelHeight, 
 // The common case first: a coefficient with middle tap sets in both
 // directions in a level of at least 4 x 4 samples, whose pattern needs no
 // clipping. False (nothing added) for every other coefficient.
-template <class Target01, class Target2, class Rows>
-ZR_INLINE bool addInteriorPattern(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+template <class Target01, class Target2, class Rows, class Value>
+ZR_INLINE bool addInteriorPattern(Rows rows, Value v, int32_t levelHeight, int32_t levelWidth,
                                   int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
     if (levelHeight < 4 || levelWidth < 4)
@@ -352,8 +383,8 @@ ZR_INLINE bool addInteriorPattern(Rows rows, int32_t v, int32_t levelHeight, int
 // Selects the tap sets of the coefficient and adds its pattern; Target01
 // serves bands 0 and 1, Target2 band 2. Out of line, so that the interior
 // case does not pay for the registers of all the others.
-template <class Target01, class Target2, class Rows>
-ZR_NOINLINE void synthesizeAny(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+template <class Target01, class Target2, class Rows, class Value>
+ZR_NOINLINE void synthesizeAny(Rows rows, Value v, int32_t levelHeight, int32_t levelWidth,
                                int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
     int32_t y, x;
@@ -363,7 +394,7 @@ ZR_NOINLINE void synthesizeAny(Rows rows, int32_t v, int32_t levelHeight, int32_
         const int32_t nh = levelWidth - lowWidth;
         const TapCase vc = lowCase(row, levelHeight, lowHeight, &y);
         const TapCase hc = highCase(j, nh, &x);
-        target.weights.centreException(vc == LAST && (j == 0 || j == nh - 1));
+        target.centreException(vc == LAST && (j == 0 || j == nh - 1));
         withLowSet(vc, [&](auto vs) {
             withHighSet(hc, [&](auto hs) {
                 place<decltype(vs), decltype(hs)>(target, y, x, levelHeight, levelWidth);
@@ -390,8 +421,8 @@ ZR_NOINLINE void synthesizeAny(Rows rows, int32_t v, int32_t levelHeight, int32_
     }
 }
 
-template <class Target01, class Target2, class Rows>
-inline void synthesize(Rows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,
+template <class Target01, class Target2, class Rows, class Value>
+inline void synthesize(Rows rows, Value v, int32_t levelHeight, int32_t levelWidth,
                        int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
     if (!addInteriorPattern<Target01, Target2>(rows, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row,
@@ -420,4 +451,11 @@ void addCoefficientRgb8(PixelRows channelRows, int32_t v, int32_t levelHeight, i
 {
     synthesize<PixelTarget<PixelWeights01, 3>, PixelTarget<PixelWeights2, 3>>(
         channelRows, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
+}
+
+void addCoefficientPlaneTriple(const Plane* planes, const int32_t parts[3], int32_t levelHeight, int32_t levelWidth,
+                               int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
+{
+    synthesize<PlaneTripleTarget<PlaneWeights01>, PlaneTripleTarget<PlaneWeights2>>(
+        planes, parts, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
 }

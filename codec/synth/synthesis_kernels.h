@@ -15,6 +15,11 @@
 void addCoefficientPlane(Plane plane, int32_t v, int32_t levelHeight, int32_t levelWidth,
                          int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
 
+// The same as addCoefficientPlane for planes[p] and parts[p], p = 0, 1, 2,
+// with the tap sets selected once.
+void addCoefficientPlaneTriple(const Plane* planes, const int32_t parts[3], int32_t levelHeight, int32_t levelWidth,
+                               int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+
 // Rounded pattern into one byte per pixel; every touched pixel is clamped to
 // 0..255.
 void addCoefficientGray8(PixelRows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,

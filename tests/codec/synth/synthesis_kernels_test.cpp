@@ -199,6 +199,34 @@ TEST(AddCoefficientPlane, MatchesModelAtEveryPositionOfEveryBand)
     }
 }
 
+TEST(AddCoefficientPlaneTriple, EqualsOnePlaneKernelPerPlaneEverywhere)
+{
+    std::mt19937 rng(3);
+    for (auto [h, w] : levelSizes()) {
+        const Geometry g = geometryOf(h, w);
+        Canvas<int32_t> triple[3] = {{h, w, 1}, {h, w, 1}, {h, w, 1}};
+        Canvas<int32_t> single[3] = {{h, w, 1}, {h, w, 1}, {h, w, 1}};
+        for (int32_t p = 0; p < 3; p++) {
+            for (auto& s : triple[p].data)
+                s = static_cast<int32_t>(rng());
+            single[p].data = triple[p].data;
+        }
+        const Plane planes[3] = {triple[0].table(), triple[1].table(), triple[2].table()};
+        for (int32_t v : kValues) {
+            const int32_t parts[3] = {v, static_cast<int32_t>(rng()), -v};
+            forEachCoefficient(g, [&](int32_t band, int32_t r, int32_t c) {
+                addCoefficientPlaneTriple(planes, parts, g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth,
+                                          band, r, c);
+                for (int32_t p = 0; p < 3; p++)
+                    addCoefficientPlane(single[p].table(), parts[p], g.levelHeight, g.levelWidth, g.lowHeight,
+                                        g.lowWidth, band, r, c);
+            });
+        }
+        for (int32_t p = 0; p < 3; p++)
+            ASSERT_TRUE(triple[p].data == single[p].data) << h << "x" << w << " plane " << p;
+    }
+}
+
 template <int Stride>
 void checkPixelKernel(void (*kernel)(PixelRows, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t))
 {
