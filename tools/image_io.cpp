@@ -4,11 +4,10 @@
 #include <png.h>
 #endif
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -23,13 +22,17 @@ bool fail(std::string* error, const std::string& message)
 
 bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return fail(error, "cannot open " + path);
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return fail(error, "cannot read " + path);
-    return true;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return fail(error, path + ": " + std::strerror(errno));
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    bool failed = std::ferror(file) != 0;
+    std::string reason = failed ? std::strerror(errno) : "";
+    std::fclose(file);
+    return failed ? fail(error, path + ": " + reason) : true;
 }
 
 #ifndef ZR_NO_PNG
@@ -92,11 +95,12 @@ bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8
         || height > static_cast<png_uint_32>(kMaxSide))
         png_error(png, "unsupported picture size");
     png_set_expand(png);  // palettes to RGB, grey below 8 bits to 8 bits, tRNS to alpha
-    png_set_strip_alpha(png);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    int channels = png_get_channels(png, info);
+    int stored = png_get_channels(png, info);
     int depth = png_get_bit_depth(png, info);
+    bool hasAlpha = stored == 2 || stored == 4;
+    int channels = hasAlpha ? stored - 1 : stored;
     if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
         png_error(png, "unsupported PNG sample layout");
     size_t rowSize = png_get_rowbytes(png, info);
@@ -112,19 +116,23 @@ bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8
     image->width = static_cast<int32_t>(width);
     image->channels = channels;
     image->maxValue = depth == 16 ? 65535 : 255;
-    size_t count = static_cast<size_t>(height) * width * channels;
-    image->samples.resize(count);
+    size_t pixels = static_cast<size_t>(height) * width;
+    image->samples.resize(pixels * channels);
+    image->alpha.assign(hasAlpha ? pixels : 0, 0);
     const uint8_t* in = rowBytes->data();
+    size_t bytes = depth == 16 ? 2 : 1;
     for (png_uint_32 y = 0; y < height; y++) {
         const uint8_t* row = in + y * rowSize;
-        uint16_t* out = image->samples.data() + static_cast<size_t>(y) * width * channels;
-        size_t n = static_cast<size_t>(width) * channels;
-        if (depth == 16) {
-            for (size_t i = 0; i < n; i++)
-                out[i] = static_cast<uint16_t>((row[2 * i] << 8) | row[2 * i + 1]);
-        } else {
-            for (size_t i = 0; i < n; i++)
-                out[i] = row[i];
+        for (png_uint_32 x = 0; x < width; x++) {
+            size_t pixel = static_cast<size_t>(y) * width + x;
+            for (int c = 0; c < stored; c++) {
+                const uint8_t* at = row + (static_cast<size_t>(x) * stored + c) * bytes;
+                uint16_t v = static_cast<uint16_t>(bytes == 2 ? (at[0] << 8) | at[1] : at[0]);
+                if (c < channels)
+                    image->samples[pixel * channels + c] = v;
+                else
+                    image->alpha[pixel] = v;
+            }
         }
     }
     return true;
@@ -217,18 +225,21 @@ bool decodePnm(const uint8_t* data, size_t size, Image* image, std::string* erro
 }
 
 // The samples as PNG and PNM store them: one byte each, or two (high
-// first) when maxValue needs more than 8 bits.
-std::vector<uint8_t> sampleBytes(const Image& image)
+// first) when maxValue needs more than 8 bits; with `withAlpha`, each
+// pixel's opacity follows its samples.
+std::vector<uint8_t> sampleBytes(const Image& image, bool withAlpha)
 {
     bool deep = image.maxValue > 255;
-    std::vector<uint8_t> bytes(image.samples.size() * (deep ? 2 : 1));
-    for (size_t i = 0; i < image.samples.size(); i++) {
-        uint16_t v = image.samples[i];
-        if (deep) {
-            bytes[2 * i] = static_cast<uint8_t>(v >> 8);
-            bytes[2 * i + 1] = static_cast<uint8_t>(v);
-        } else {
-            bytes[i] = static_cast<uint8_t>(v);
+    size_t pixels = static_cast<size_t>(image.height) * image.width;
+    size_t stored = image.channels + (withAlpha ? 1 : 0);
+    std::vector<uint8_t> bytes(pixels * stored * (deep ? 2 : 1));
+    size_t k = 0;
+    for (size_t p = 0; p < pixels; p++) {
+        for (size_t c = 0; c < stored; c++) {
+            uint16_t v = c < size_t(image.channels) ? image.samples[p * image.channels + c] : image.alpha[p];
+            if (deep)
+                bytes[k++] = static_cast<uint8_t>(v >> 8);
+            bytes[k++] = static_cast<uint8_t>(v);
         }
     }
     return bytes;
@@ -255,8 +266,8 @@ bool checkImage(const Image& image, std::string* error)
 {
     if ((image.channels != 1 && image.channels != 3) || image.height <= 0 || image.width <= 0
         || image.maxValue <= 0 || image.maxValue > 65535
-        || image.samples.size()
-            != static_cast<size_t>(image.height) * image.width * image.channels)
+        || image.samples.size() != static_cast<size_t>(image.height) * image.width * image.channels
+        || (!image.alpha.empty() && image.alpha.size() != static_cast<size_t>(image.height) * image.width))
         return fail(error, "picture to write is malformed");
     return true;
 }
@@ -303,9 +314,10 @@ bool writePng(const std::string& path, const Image& image, std::string* error)
 {
     if (!checkImage(image, error))
         return false;
-    std::vector<uint8_t> bytes = sampleBytes(image);
-    return writePngRows(path, image.height, image.width, image.channels, image.maxValue > 255 ? 16 : 8,
-                        bytes.data(), PngCompression::Small, error);
+    bool alpha = !image.alpha.empty();
+    std::vector<uint8_t> bytes = sampleBytes(image, alpha);
+    return writePngRows(path, image.height, image.width, image.channels + (alpha ? 1 : 0),
+                        image.maxValue > 255 ? 16 : 8, bytes.data(), PngCompression::Small, error);
 }
 
 bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_t channels, int32_t bitDepth,
@@ -322,7 +334,7 @@ bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_
 
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
-        return fail(error, "cannot create " + path);
+        return fail(error, path + ": " + std::strerror(errno));
     PngFailure failure;
     failure.message[0] = 0;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
@@ -335,8 +347,9 @@ bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_
     if (setjmp(failure.jump)) {
         png_destroy_write_struct(&png, &info);
         std::fclose(file);
-        return fail(error, "cannot write " + path + ": " + failure.message);
+        return fail(error, path + ": " + (errno ? std::strerror(errno) : failure.message));
     }
+    errno = 0;
     png_init_io(png, file);
     if (compression == PngCompression::Fast) {
         // One cheap filter and zlib's fastest level: several times quicker
@@ -344,14 +357,16 @@ bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
         png_set_compression_level(png, 1);
     }
-    png_set_IHDR(png, info, width, height, bitDepth, channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+    static const int colourTypes[4] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                                       PNG_COLOR_TYPE_RGB_ALPHA};
+    png_set_IHDR(png, info, width, height, bitDepth, colourTypes[channels - 1],
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     if (std::fclose(file) != 0)
-        return fail(error, "cannot write " + path);
+        return fail(error, path + ": " + std::strerror(errno));
     return true;
 #endif
 }
@@ -360,16 +375,19 @@ bool writePnm(const std::string& path, const Image& image, std::string* error)
 {
     if (!checkImage(image, error))
         return false;
-    std::ofstream out(path, std::ios::binary);
-    if (!out)
-        return fail(error, "cannot create " + path);
-    out << (image.channels == 3 ? "P6" : "P5") << "\n" << image.width << " " << image.height << "\n"
-        << image.maxValue << "\n";
-    std::vector<uint8_t> bytes = sampleBytes(image);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        return fail(error, "cannot write " + path);
-    return true;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return fail(error, path + ": " + std::strerror(errno));
+    std::vector<uint8_t> bytes = sampleBytes(image, false);
+    bool ok = std::fprintf(file, "%s\n%d %d\n%d\n", image.channels == 3 ? "P6" : "P5", image.width, image.height,
+                           image.maxValue) > 0
+           && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    std::string reason = ok ? "" : std::strerror(errno);
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        reason = std::strerror(errno);
+    }
+    return ok ? true : fail(error, path + ": " + reason);
 }
 
 bool writeImage(const std::string& path, const Image& image, std::string* error)

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tools/cli.h"
+
 namespace {
 
 bool fail(std::string* error, const std::string& message)
@@ -22,25 +24,6 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
 {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
-}
-
-// Writes `header` and then `size` bytes of `data`.
-bool writeBytesAfter(const std::string& path, const std::string& header, const uint8_t* data, size_t size,
-                     std::string* error)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return fail(error, "cannot create " + path);
-    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-    ok = ok && (size == 0 || std::fwrite(data, 1, size, file) == size);
-    if (std::fclose(file) != 0)
-        ok = false;
-    return ok ? true : fail(error, "cannot write " + path);
-}
-
-bool writeBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error)
-{
-    return writeBytesAfter(path, std::string(), data, size, error);
 }
 
 } // namespace
@@ -140,31 +123,74 @@ bool writeBmp(const std::string& path, const Image& image, std::string* error)
         while (out.size() - start < stride)
             out.push_back(0);
     }
-    return writeBytes(path, out.data(), out.size(), error);
+    return writeFileBytes(path, out.data(), out.size(), error);
+}
+
+PictureType pictureTypeOf(const std::string& path)
+{
+    static const char* const extensions[] = {".png", ".pgm", ".ppm", ".pnm", ".bmp", ".raw"};
+    for (int i = 0; i < 6; i++)
+        if (hasExtension(path, extensions[i]))
+            return PictureType(i + 1);
+    return PictureType::Unknown;
+}
+
+PictureType pictureTypeNamed(const std::string& word)
+{
+    return word.find('.') == std::string::npos ? pictureTypeOf("." + word) : PictureType::Unknown;
 }
 
 bool isPictureName(const std::string& path)
 {
-    return hasExtension(path, ".png") || hasExtension(path, ".pgm") || hasExtension(path, ".ppm") || hasExtension(path, ".bmp");
+    PictureType type = pictureTypeOf(path);
+    return type != PictureType::Unknown && type != PictureType::Raw;
 }
 
-bool writePicture(const std::string& path, const PixelBlock& block, std::string* error, PngCompression compression)
+namespace {
+
+// The picture with `channels` channels: grey from colour by its luma, colour
+// from grey by repetition.
+void convertChannels(Image* image, int32_t channels)
 {
-    if (!isPictureName(path))
-        return fail(error, path + ": unknown picture type (use .png, .pgm, .ppm or .bmp)");
-    bool png = hasExtension(path, ".png");
-    bool bmp = hasExtension(path, ".bmp");
-    if (!png && !bmp && hasExtension(path, ".ppm") != (block.channels == 3))
-        return fail(error, path + (block.channels == 3 ? ": a colour picture needs .ppm" : ": a grey picture needs .pgm"));
+    if (image->channels == channels)
+        return;
+    size_t pixels = size_t(image->height) * size_t(image->width);
+    std::vector<uint16_t> out(pixels * size_t(channels));
+    for (size_t i = 0; i < pixels; i++) {
+        if (channels == 1) {
+            const uint16_t* rgb = &image->samples[3 * i];
+            out[i] = uint16_t((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
+        } else {
+            out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = image->samples[i];
+        }
+    }
+    image->samples.swap(out);
+    image->channels = channels;
+}
+
+} // namespace
+
+bool writePicture(const std::string& path, const PixelBlock& block, std::string* error, PictureType type,
+                  PngCompression compression)
+{
+    if (type == PictureType::Unknown)
+        type = pictureTypeOf(path);
+    if (type == PictureType::Unknown)
+        return fail(error, path + ": unknown picture type (use .png, .pgm, .ppm, .pnm, .bmp or .raw)");
+    if (type == PictureType::Raw)
+        return writeRaw(path, block.pixels, pixelBlockSize(block), error);
+    bool png = type == PictureType::Png;
+    bool bmp = type == PictureType::Bmp;
+    bool sameKind = type == PictureType::Pnm || (type == PictureType::Ppm) == (block.channels == 3);
     // 8-bit blocks already hold PNG rows and PGM/PPM bodies.
-    if (!bmp && block.pixels && block.height > 0 && block.width > 0 && block.bitsPerSample == 8
-        && (block.channels == 1 || block.channels == 3)) {
+    if (!bmp && (png || sameKind) && block.pixels && block.height > 0 && block.width > 0
+        && block.bitsPerSample == 8 && (block.channels == 1 || block.channels == 3)) {
         if (png)
             return writePngRows(path, block.height, block.width, block.channels, 8, block.pixels, compression,
                                 error);
         std::string header = (block.channels == 3 ? "P6\n" : "P5\n") + std::to_string(block.width) + " "
                              + std::to_string(block.height) + "\n255\n";
-        return writeBytesAfter(path, header, block.pixels, pixelBlockSize(block), error);
+        return writeFileBytes(path, block.pixels, pixelBlockSize(block), error, header);
     }
     Image image;
     if (!pixelBlockToImage(block, png, &image, error))
@@ -183,10 +209,16 @@ bool writePicture(const std::string& path, const PixelBlock& block, std::string*
         return writePngRows(path, image.height, image.width, image.channels, deep ? 16 : 8, bytes.data(),
                             compression, error);
     }
+    if (type == PictureType::Pgm)
+        convertChannels(&image, 1);
+    else if (type == PictureType::Ppm)
+        convertChannels(&image, 3);
     return writePnm(path, image, error);
 }
 
 bool writeRaw(const std::string& path, const uint8_t* data, size_t size, std::string* error)
 {
-    return writeBytes(path, data, size, error);
+    if (!data && size > 0)
+        return fail(error, "no picture to write");
+    return writeFileBytes(path, data, size, error);
 }

@@ -27,14 +27,22 @@ bool pixelBlockToImage(const PixelBlock& block, bool fullRange, Image* image, st
 // Samples deeper than 8 bits are reduced to 8.
 bool writeBmp(const std::string& path, const Image& image, std::string* error);
 
-// True for the extensions writePicture understands: .png, .pgm, .ppm, .bmp.
+// Picture file types: .png, .pgm, .ppm, .pnm, .bmp, and .raw for the pixel
+// block's bytes as they are.
+enum class PictureType { Unknown, Png, Pgm, Ppm, Pnm, Bmp, Raw };
+PictureType pictureTypeOf(const std::string& path); // by extension, in any case
+PictureType pictureTypeNamed(const std::string& word); // "png", "pgm", ...
+
+// True for the picture extensions (.raw is not one).
 bool isPictureName(const std::string& path);
 
-// Writes by extension: .png (8 bits, or 16-bit grey for deep blocks), .pgm
-// for grey and .ppm for colour (deep grey keeps its maxval), .bmp.
-// PNG output uses zlib's fast setting unless `compression` asks for small files.
+// Writes as `type` (Unknown: by extension): .png (8 bits, or 16-bit grey for
+// deep blocks), .pgm (grey; colour becomes its luma), .ppm (colour; grey is
+// repeated in each channel), .pnm (either, as the block is; deep grey keeps
+// its maxval), .bmp, .raw. PNG output uses zlib's fast setting unless
+// `compression` asks for small files.
 bool writePicture(const std::string& path, const PixelBlock& block, std::string* error,
-                  PngCompression compression = PngCompression::Fast);
+                  PictureType type = PictureType::Unknown, PngCompression compression = PngCompression::Fast);
 
 // Writes `size` bytes as they are.
 bool writeRaw(const std::string& path, const uint8_t* data, size_t size, std::string* error);

@@ -73,6 +73,11 @@ std::string refusalReason(const DecodeSession& h, int32_t status)
     }
 }
 
+bool isSharpenedStream(const DecodeSession& h)
+{
+    return h.extension1 == kSharpenMark[0] && h.extension2 == kSharpenMark[1] && h.extension3 == kSharpenMark[2];
+}
+
 StreamInfo inspectStream(BitReader* bits)
 {
     StreamInfo info;
@@ -94,15 +99,36 @@ StreamInfo inspectStream(BitReader* bits)
     info.headerBits = bitsTaken(bits, fetched);
     info.header.bits = nullptr;
     info.reason = refusalReason(info.header, info.status);
+    if (info.endsInHeader && info.status != ZR_OK && info.status != ZR_BAD_MAGIC)
+        info.reason = "the data ends inside the header (read as: " + info.reason + ")";
     return info;
 }
 
+namespace {
+
+struct MemoryBytes {
+    const uint8_t* data;
+    size_t size;
+    size_t next;
+};
+
+int32_t memoryByte(void* context, uint32_t* slot)
+{
+    MemoryBytes* bytes = static_cast<MemoryBytes*>(context);
+    if (bytes->next >= bytes->size)
+        return 1;
+    *slot = bytes->data[bytes->next++];
+    return 0;
+}
+
+} // namespace
+
 StreamInfo inspectBytes(const uint8_t* data, size_t size)
 {
+    MemoryBytes bytes{data, data ? size : 0, 0};
     BitReader bits{};
-    bits.buffer = const_cast<uint8_t*>(data);
     resetBitReader(&bits);
-    bits.byteCount = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+    attachByteSource(&bits, memoryByte, &bytes);
     return inspectStream(&bits);
 }
 
@@ -130,7 +156,7 @@ void printStreamInfo(FILE* out, const char* name, const StreamInfo& info)
 {
     const DecodeSession& h = info.header;
     if (info.status == ZR_OK)
-        std::fprintf(out, "%s: accepted\n", name);
+        std::fprintf(out, "%s: accepted%s\n", name, info.endsInHeader ? ", but the data ends inside the header" : "");
     else
         std::fprintf(out, "%s: refused, status %d: %s\n", name, info.status, info.reason.c_str());
     if (info.status == ZR_BAD_MAGIC)
@@ -152,6 +178,8 @@ void printStreamInfo(FILE* out, const char* name, const StreamInfo& info)
     std::fprintf(out, "  extension3 %u\n", h.extension3);
     if (info.status != ZR_BAD_VERSION)
         std::fprintf(out, "  levels %d\n", h.levels);
+    if (isSharpenedStream(h))
+        std::fprintf(out, "  written for sharpening decoders (zrenc --sharpen; zrdec sharpens it)\n");
     if (info.endsInHeader)
         std::fprintf(out, "  the data ends inside the header\n");
     else

@@ -15,11 +15,17 @@ struct StreamInfo {
     std::string reason;       // one line, empty when accepted
 };
 
+// zrenc --sharpen marks its streams in the optional trailer, whose fields
+// decoders read and ignore: extension1 'S', extension2 'H', extension3 1.
+constexpr uint32_t kSharpenMark[3] = {0x53, 0x48, 1};
+bool isSharpenedStream(const DecodeSession& header);
+
 // Inspects the stream that `bits` delivers; reads only the header.
 StreamInfo inspectStream(BitReader* bits);
+// Both read the header as a stream arriving (a byte source), as the tools
+// decode it: after the end of the data the last byte repeats. The file
+// reader is false (with `error` set) when the file cannot be read.
 StreamInfo inspectBytes(const uint8_t* data, size_t size);
-// Reads the header from the file as a byte source. False (with `error` set)
-// when the file cannot be opened.
 bool inspectFile(const char* path, StreamInfo* info, std::string* error);
 
 // A one-line reason for a refusal status, from the header that caused it.

@@ -1,210 +1,294 @@
 // zrenc: writes a picture as a ZR version-2 stream.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
-#include "codec/encoder/effort_search.h"
 #include "codec/encoder/step_search.h"
+#include "tools/cli.h"
 #include "tools/image_io.h"
+#include "tools/stream_info.h"
 
 namespace {
 
 const char usage[] =
     "usage: zrenc [options] IN OUT.zr\n"
-    "Writes the picture IN (PNG, grey or colour, 8 or 16 bits, alpha dropped;\n"
-    "or PGM/PPM) as a ZR stream.\n"
+    "       zrenc [options] IN -o OUT.zr\n"
+    "Writes the picture IN (PNG, grey or colour, 8 or 16 bits; or PGM/PPM) as a\n"
+    "ZR stream. IN or OUT may be - for standard input or output. Transparent\n"
+    "pictures are flattened onto --background; colour deeper than 8 bits is\n"
+    "reduced to 8 (the stream carries 8-bit colour). OUT is written under a\n"
+    "temporary name and renamed when complete.\n"
+    "\n"
+    "quality:\n"
+    "  -q, --quality Q      0..100, higher is better and larger (default 75 =\n"
+    "                       step 4); 100 is the closest to lossless: step 1\n"
+    "  --step N             quantisation step 1..65535 instead of -q; smaller is\n"
+    "                       better and larger (at a depth over 8 bits, -q Q\n"
+    "                       scales the step to the depth)\n"
+    "  --size BYTES         choose the smallest step whose stream fits in BYTES\n"
+    "  --bpp X              the same for X bits per pixel\n"
+    "  --value-cost X       weight of one coded value against its squared error, in\n"
+    "                       squared steps; larger leaves more small values out (0.3)\n"
+    "stream layout:\n"
     "  --mode one-pass|progressive  decoding mode (default progressive)\n"
-    "  --map-coder N      significance-map coder 0..3 (default 1; 3 codes no detail)\n"
-    "  --value-coder N    value coder 0..3 (default 0; progressive streams refuse\n"
-    "                     map coder 2 with value coder 0)\n"
-    "  --step N           quantisation step 1..65535 (default 4)\n"
-    "  --fine-steps N     finer sub-steps below the step, 0..255 (default 0; 3 for\n"
-    "                     progressive map coder 1 with value coders 1..3)\n"
-    "  --boost N          magnitudes at the two finest levels reconstruct N/8\n"
-    "                     larger; the encoder compensates (0..64, default 0)\n"
-    "  --stretch N        decoders stretch the tones by N+1 around the mean (0..255)\n"
-    "  --bits B           sample depth 8..16 of a grey stream (default: the input's)\n"
-    "  --trailer A,B,C    write the optional trailer fields (0..255, 0..255, 0..7)\n"
-    "  --sharpen          prepare the stream for decoders asked to sharpen (they\n"
-    "                     restore the picture; others show it softer); one-pass\n"
-    "                     colour streams assume full-size decoding\n"
-    "  --size BYTES       choose the smallest step whose stream fits in BYTES\n"
-    "  --bpp X            the same for X bits per pixel\n"
-    "  --value-cost X     weight of one coded value against its squared error, in\n"
-    "                     squared steps; larger leaves more small values out (0.1)\n"
-    "  --effort N         with --size/--bpp: 1 (default) searches the given\n"
-    "                     settings; 2 also tries the other mode and value costs;\n"
-    "                     3 also map coders and boost; options given stay fixed\n"
-    "  -j N               threads for the --effort search (default: all cores);\n"
-    "                     the output is the same for every N\n"
-    "  --verify           decode the result and print PSNR and bits per pixel\n"
-    "  --verify-half      verify with a low-memory decode\n"
-    "  --verify-sharpen   verify with a sharpening decode\n"
-    "  --help             show this text\n";
+    "  --map-coder N        significance-map coder 0..3 (default 1; 3 codes no\n"
+    "                       detail)\n"
+    "  --value-coder N      value coder 0..3 (default 0; progressive streams refuse\n"
+    "                       map coder 2 with value coder 0)\n"
+    "  --fine-steps N       finer sub-steps below the step, 0..255 (default 0; 3 for\n"
+    "                       progressive map coder 1 with value coders 1..3)\n"
+    "  --boost N            magnitudes at the two finest levels reconstruct N/8\n"
+    "                       larger; the encoder compensates (0..64, default 0)\n"
+    "  --stretch N          decoders stretch the tones by N+1 around the mean\n"
+    "                       (0..255)\n"
+    "  --bits B             sample depth 8..16 of a grey stream (default: the\n"
+    "                       input's)\n"
+    "  --trailer A,B,C      write the optional trailer fields (0..255, 0..255, 0..7)\n"
+    "  --sharpen            write a stream for sharpening decoders: they restore\n"
+    "                       the picture, others show it softer; the stream is\n"
+    "                       marked in its trailer so that zrinfo names it and\n"
+    "                       zrdec sharpens it by itself\n"
+    "input:\n"
+    "  --background COLOUR  colour under transparent parts: white (default),\n"
+    "                       black or #RRGGBB\n"
+    "checking and messages:\n"
+    "  --verify             decode the result and print PSNR (against the input\n"
+    "                       as read) and bits per pixel\n"
+    "  --verify-low-memory  verify with a low-memory decode (alias --verify-half)\n"
+    "  --verify-sharpen     verify with a sharpening decode\n"
+    "  -o, --output OUT     the output file\n"
+    "  --quiet              no notes, warnings or progress; errors only\n"
+    "  -v, --verbose        more detail\n"
+    "  -h, --help           show this text\n"
+    "  --version            show the version\n";
 
-[[noreturn]] void die(const std::string& message)
-{
-    std::fprintf(stderr, "zrenc: %s\n", message.c_str());
-    std::exit(1);
-}
-
-bool parseInt(const char* text, int64_t lo, int64_t hi, int64_t* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != 0 || v < lo || v > hi)
-        return false;
-    *value = v;
-    return true;
-}
-
-int32_t intOption(const char* name, const char* text, int64_t lo, int64_t hi)
-{
-    int64_t v;
-    if (!parseInt(text, lo, hi, &v))
-        die(std::string(name) + " takes a whole number from " + std::to_string(lo) + " to "
-            + std::to_string(hi) + ", not '" + text + "'");
-    return static_cast<int32_t>(v);
-}
+const Messages* messages = nullptr;
 
 struct Options {
     EncoderParams params;
     bool fineStepsGiven = false;
-    FixedChoices fixed;
-    int32_t effort = 1;
-    int32_t threads = 0;
+    bool stepGiven = false;
+    int32_t quality = -1;
     int32_t bits = 0;
     int64_t sizeTarget = 0;
     double bppTarget = 0.0;
     bool verify = false;
     DecodeOptions verifyRequest{};
+    uint16_t background[3] = {255, 255, 255};
     std::string input;
     std::string output;
 };
 
-Options parseOptions(int argc, char** argv)
+bool parseColour(const std::string& text, uint16_t rgb[3])
 {
-    Options o;
-    o.params.decodeMode = 1;
-    o.params.mapCoder = 1;
-    o.params.valueCoder = 0;
+    if (text == "white" || text == "black") {
+        rgb[0] = rgb[1] = rgb[2] = text == "white" ? 255 : 0;
+        return true;
+    }
+    std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    for (int c = 0; c < 3; c++)
+        rgb[c] = uint16_t(std::stoi(hex.substr(2 * c, 2), nullptr, 16));
+    return true;
+}
+
+// 0 to go on, else the exit code (-1: done, exit 0).
+int parseOptions(int argc, char** argv, Options* o, Messages* m)
+{
+    o->params.decodeMode = 1;
+    o->params.mapCoder = 1;
+    o->params.valueCoder = 0;
     std::vector<std::string> files;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc)
-                die(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
+    ArgCursor arg(argc, argv);
+    while (arg.next()) {
+        if (!arg.isOption()) {
+            files.push_back(arg.name());
+            continue;
+        }
+        const std::string& name = arg.name();
+        if (arg.is("--help", "-h")) {
             std::fputs(usage, stdout);
-            std::exit(0);
-        } else if (a == "--mode") {
-            std::string m = value();
-            if (m == "one-pass")
-                o.params.decodeMode = 0;
-            else if (m == "progressive")
-                o.params.decodeMode = 1;
-            else
-                die("--mode is one-pass or progressive, not '" + m + "'");
-            o.fixed.mode = true;
-        } else if (a == "--map-coder") {
-            o.params.mapCoder = intOption("--map-coder", value(), 0, 3);
-            o.fixed.mapCoder = true;
-        } else if (a == "--value-coder") {
-            o.params.valueCoder = intOption("--value-coder", value(), 0, 3);
-            o.fixed.valueCoder = true;
-        } else if (a == "--step") {
-            o.params.quantStep = intOption("--step", value(), 1, 65535);
-        } else if (a == "--fine-steps") {
-            o.params.fineSteps = intOption("--fine-steps", value(), 0, kMaxFineSteps);
-            o.fineStepsGiven = true;
-        } else if (a == "--boost") {
-            o.params.magnitudeBoost = intOption("--boost", value(), 0, kMaxMagnitudeBoost);
-            o.fixed.boost = true;
-        } else if (a == "--stretch") {
-            o.params.contrastStretch = intOption("--stretch", value(), 0, kMaxContrastStretch);
-        } else if (a == "--bits") {
-            o.bits = intOption("--bits", value(), 8, 16);
-        } else if (a == "--trailer") {
-            std::string t = value();
+            std::fputs(kExitStatusHelp, stdout);
+            return -1;
+        }
+        if (arg.is("--version")) {
+            printVersion("zrenc");
+            return -1;
+        }
+        bool flag = arg.is("--verify") || arg.is("--verify-half", "--verify-low-memory") || arg.is("--sharpen")
+                 || arg.is("--verify-sharpen") || arg.is("--quiet") || arg.is("--verbose", "-v");
+        if (flag) {
+            if (arg.hasInlineValue())
+                return m->usage(name + " takes no value");
+            if (arg.is("--verify")) {
+                o->verify = true;
+            } else if (arg.is("--verify-half", "--verify-low-memory")) {
+                o->verify = true;
+                o->verifyRequest.halfSize = 1;
+            } else if (arg.is("--verify-sharpen")) {
+                o->verify = true;
+                o->verifyRequest.sharpen = 1;
+            } else if (arg.is("--sharpen")) {
+                o->params.sharpenCompensation = 1;
+            } else {
+                m->verbosity = arg.is("--quiet") ? 0 : 2;
+            }
+            continue;
+        }
+        static const char* const valued[] = {"--mode", "--map-coder", "--value-coder", "--step", "--fine-steps",
+                                             "--boost", "--stretch", "--bits", "--trailer", "--size", "--bpp",
+                                             "--value-cost", "--quality", "-q", "--background", "--output", "-o"};
+        bool known = false;
+        for (const char* v : valued)
+            known = known || name == v;
+        if (!known)
+            return m->usage("unknown option " + name);
+        std::string text;
+        if (!arg.value(&text))
+            return m->usage(name + " needs a value");
+        int64_t v = 0;
+        auto whole = [&](int64_t lo, int64_t hi) {
+            if (parseWhole(text, lo, hi, &v))
+                return true;
+            m->usage(name + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi)
+                     + ", not '" + text + "'");
+            return false;
+        };
+        if (name == "--mode") {
+            if (text != "one-pass" && text != "progressive")
+                return m->usage("--mode is one-pass or progressive, not '" + text + "'");
+            o->params.decodeMode = text == "progressive" ? 1 : 0;
+        } else if (name == "--map-coder") {
+            if (!whole(0, 3))
+                return kExitUsage;
+            o->params.mapCoder = int32_t(v);
+        } else if (name == "--value-coder") {
+            if (!whole(0, 3))
+                return kExitUsage;
+            o->params.valueCoder = int32_t(v);
+        } else if (name == "--step") {
+            if (!whole(1, 65535))
+                return kExitUsage;
+            o->params.quantStep = int32_t(v);
+            o->stepGiven = true;
+        } else if (name == "--quality" || name == "-q") {
+            if (!whole(0, 100))
+                return kExitUsage;
+            o->quality = int32_t(v);
+        } else if (name == "--fine-steps") {
+            if (!whole(0, kMaxFineSteps))
+                return kExitUsage;
+            o->params.fineSteps = int32_t(v);
+            o->fineStepsGiven = true;
+        } else if (name == "--boost") {
+            if (!whole(0, kMaxMagnitudeBoost))
+                return kExitUsage;
+            o->params.magnitudeBoost = int32_t(v);
+        } else if (name == "--stretch") {
+            if (!whole(0, kMaxContrastStretch))
+                return kExitUsage;
+            o->params.contrastStretch = int32_t(v);
+        } else if (name == "--bits") {
+            if (!whole(8, 16))
+                return kExitUsage;
+            o->bits = int32_t(v);
+        } else if (name == "--trailer") {
             unsigned e1, e2, e3;
             char extra;
-            if (std::sscanf(t.c_str(), "%u,%u,%u%c", &e1, &e2, &e3, &extra) != 3 || e1 > 255 || e2 > 255
+            if (std::sscanf(text.c_str(), "%u,%u,%u%c", &e1, &e2, &e3, &extra) != 3 || e1 > 255 || e2 > 255
                 || e3 > 7)
-                die("--trailer takes three numbers A,B,C with A and B 0..255 and C 0..7, not '" + t + "'");
-            o.params.hasTrailer = 1;
-            o.params.extension1 = e1;
-            o.params.extension2 = e2;
-            o.params.extension3 = e3;
-        } else if (a == "--size") {
-            int64_t v;
-            const char* t = value();
-            if (!parseInt(t, 1, INT32_MAX, &v))
-                die(std::string("--size takes a number of bytes, not '") + t + "'");
-            o.sizeTarget = v;
-        } else if (a == "--bpp") {
-            const char* t = value();
-            char* end = nullptr;
-            o.bppTarget = std::strtod(t, &end);
-            if (end == t || *end != 0 || !(o.bppTarget > 0.0) || o.bppTarget > 64.0)
-                die(std::string("--bpp takes a positive number of bits per pixel, not '") + t + "'");
-        } else if (a == "--value-cost") {
-            const char* t = value();
-            char* end = nullptr;
-            o.params.valueCost = std::strtod(t, &end);
-            if (end == t || *end != 0 || !(o.params.valueCost >= 0.0) || o.params.valueCost > 1000.0)
-                die(std::string("--value-cost takes a number from 0 to 1000, not '") + t + "'");
-            o.fixed.valueCost = true;
-        } else if (a == "--effort") {
-            o.effort = intOption("--effort", value(), 0, kMaxEffort);
-        } else if (a == "-j" || a == "--threads") {
-            o.threads = intOption("-j", value(), 1, 256);
-        } else if (a == "--verify") {
-            o.verify = true;
-        } else if (a == "--verify-half") {
-            o.verify = true;
-            o.verifyRequest.halfSize = 1;
-        } else if (a == "--sharpen") {
-            o.params.sharpenCompensation = 1;
-        } else if (a == "--verify-sharpen") {
-            o.verify = true;
-            o.verifyRequest.sharpen = 1;
-        } else if (a.size() > 1 && a[0] == '-') {
-            die("unknown option " + a + " (see --help)");
+                return m->usage("--trailer takes three numbers A,B,C with A and B 0..255 and C 0..7, not '" + text
+                                + "'");
+            o->params.hasTrailer = 1;
+            o->params.extension1 = e1;
+            o->params.extension2 = e2;
+            o->params.extension3 = e3;
+        } else if (name == "--size") {
+            if (!parseWhole(text, 1, INT32_MAX, &o->sizeTarget))
+                return m->usage("--size takes a number of bytes, not '" + text + "'");
+        } else if (name == "--bpp") {
+            if (!parseDecimal(text, 1e-9, 64.0, &o->bppTarget))
+                return m->usage("--bpp takes a positive number of bits per pixel up to 64, not '" + text + "'");
+        } else if (name == "--value-cost") {
+            if (!parseDecimal(text, 0.0, 1000.0, &o->params.valueCost))
+                return m->usage("--value-cost takes a number from 0 to 1000, not '" + text + "'");
+        } else if (name == "--background") {
+            if (!parseColour(text, o->background))
+                return m->usage("--background takes white, black or #RRGGBB, not '" + text + "'");
         } else {
-            files.push_back(a);
+            o->output = text; // -o, --output
         }
     }
-    if (files.size() != 2) {
-        std::fputs(usage, stderr);
-        std::exit(2);
+    size_t wanted = o->output.empty() ? 2 : 1;
+    if (files.size() != wanted)
+        return m->usage(files.size() < wanted ? "needs an input and an output file" : "too many file names");
+    o->input = files[0];
+    if (o->output.empty())
+        o->output = files[1];
+    if (o->sizeTarget && o->bppTarget > 0.0)
+        return m->usage("give --size or --bpp, not both");
+    if (o->stepGiven && o->quality >= 0)
+        return m->usage("give -q or --step, not both");
+    if (o->params.sharpenCompensation && o->params.hasTrailer)
+        return m->usage("--sharpen marks the stream in the trailer; it cannot be given with --trailer");
+    if (sameFile(o->input, o->output))
+        return m->usage(o->output + " is the input file; choose another output name");
+    if ((o->sizeTarget || o->bppTarget > 0.0) && (o->stepGiven || o->quality >= 0))
+        m->warn(std::string(o->stepGiven ? "--step" : "-q") + " is ignored: --"
+                + (o->sizeTarget ? "size" : "bpp") + " chooses the step");
+    if (o->params.sharpenCompensation) {
+        o->params.hasTrailer = 1;
+        o->params.extension1 = kSharpenMark[0];
+        o->params.extension2 = kSharpenMark[1];
+        o->params.extension3 = kSharpenMark[2];
+        if (o->verify)
+            o->verifyRequest.sharpen = 1;
     }
-    if (o.params.sharpenCompensation && o.verify)
-        o.verifyRequest.sharpen = 1;
-    if (o.sizeTarget && o.bppTarget > 0.0)
-        die("give --size or --bpp, not both");
     // Progressive map coder 1 with value coders 1..3 codes every coefficient
     // that is not known zero, and none can be zero: without fine steps each
     // reconstructs at least half a step away from 0.
-    if (o.params.decodeMode == 1 && o.params.mapCoder == 1 && o.params.valueCoder != 0 && !o.fineStepsGiven) {
-        o.params.fineSteps = 3;
-        std::fprintf(stderr, "zrenc: note: progressive map coder 1 with value coder %d codes every coefficient; "
-                             "using --fine-steps 3 (give --fine-steps to choose)\n",
-                     o.params.valueCoder);
+    if (o->params.decodeMode == 1 && o->params.mapCoder == 1 && o->params.valueCoder != 0 && !o->fineStepsGiven) {
+        o->params.fineSteps = 3;
+        m->note("note: progressive map coder 1 with value coder " + std::to_string(o->params.valueCoder)
+                + " codes every coefficient; using --fine-steps 3 (give --fine-steps to choose)");
     }
-    o.input = files[0];
-    o.output = files[1];
-    return o;
+    return 0;
+}
+
+// The picture as the stream should show it: transparent parts laid onto the
+// background, samples at the input's depth.
+void flatten(Image* image, const uint16_t background[3], const std::string& name)
+{
+    if (image->alpha.empty())
+        return;
+    uint32_t top = uint32_t(image->maxValue);
+    bool seeThrough = false;
+    for (uint16_t a : image->alpha)
+        seeThrough = seeThrough || a != top;
+    if (seeThrough) {
+        char colour[16];
+        std::snprintf(colour, sizeof colour, "#%02x%02x%02x", background[0], background[1], background[2]);
+        messages->warn(name + " has transparent parts; they are laid onto " + colour + " (--background to choose)");
+    }
+    double under[3];
+    for (int c = 0; c < 3; c++)
+        under[c] = background[c] * double(top) / 255.0;
+    if (image->channels == 1)
+        under[0] = 0.299 * under[0] + 0.587 * under[1] + 0.114 * under[2];
+    size_t pixels = image->alpha.size();
+    for (size_t i = 0; i < pixels; i++) {
+        double a = image->alpha[i] / double(top);
+        for (int c = 0; c < image->channels; c++) {
+            uint16_t& v = image->samples[i * image->channels + c];
+            v = uint16_t(std::lround(v * a + under[c] * (1.0 - a)));
+        }
+    }
+    image->alpha.clear();
 }
 
 // The samples at the depth the stream carries: colour at 8 bits, grey at
@@ -215,116 +299,164 @@ struct CodedPicture {
     std::vector<uint16_t> samples;
 };
 
-CodedPicture convertPicture(const Image& image, int32_t bits)
+bool convertPicture(const Image& image, int32_t bits, CodedPicture* p, std::string* error)
 {
-    CodedPicture p;
+    int32_t depth = imageBitDepth(image);
     if (image.channels == 3) {
-        if (bits && bits != 8)
-            die("colour streams carry 8 bits per sample; --bits applies to grey pictures");
-        p.bitsPerSample = 8;
+        if (bits && bits != 8) {
+            *error = "colour streams carry 8 bits per sample; --bits applies to grey pictures";
+            return false;
+        }
+        p->bitsPerSample = 8;
+        if (image.maxValue != 255)
+            messages->warn(std::to_string(depth) + "-bit colour is reduced to 8 bits (colour streams carry 8 bits "
+                                                   "per sample)");
     } else {
-        int32_t depth = imageBitDepth(image);
-        p.bitsPerSample = bits ? bits : (depth < 8 ? 8 : depth);
+        p->bitsPerSample = bits ? bits : (depth < 8 ? 8 : depth);
+        if (p->bitsPerSample < depth)
+            messages->detail(std::to_string(depth) + "-bit grey is reduced to " + std::to_string(p->bitsPerSample)
+                             + " bits as --bits asks");
     }
-    uint32_t top = (1u << p.bitsPerSample) - 1;
-    p.samples.resize(image.samples.size());
+    uint32_t top = (1u << p->bitsPerSample) - 1;
+    p->samples.resize(image.samples.size());
     for (size_t i = 0; i < image.samples.size(); i++) {
         uint32_t v = image.samples[i];
-        if (static_cast<uint32_t>(image.maxValue) != top)
-            v = static_cast<uint32_t>((static_cast<uint64_t>(v) * top * 2 + image.maxValue)
-                                      / (2 * static_cast<uint64_t>(image.maxValue)));
-        p.samples[i] = static_cast<uint16_t>(v);
+        if (uint32_t(image.maxValue) != top)
+            v = uint32_t((uint64_t(v) * top * 2 + uint64_t(image.maxValue)) / (2 * uint64_t(image.maxValue)));
+        p->samples[i] = uint16_t(v);
     }
-    return p;
+    return true;
 }
 
-void verifyStream(const std::vector<uint8_t>& stream, const EncoderPicture& picture, DecodeOptions request)
+// Decodes the stream and compares it with the input picture at the input's
+// own depth, so that reductions of depth count as error.
+bool verifyStream(const std::vector<uint8_t>& stream, const Image& truth, int32_t codedBits, DecodeOptions request,
+                  std::string* error)
 {
     StreamSource source{};
     source.data = stream.data();
-    source.size = static_cast<int32_t>(stream.size());
+    source.size = int32_t(stream.size());
     FrameInfo frame{};
     int32_t status = decodeStart(&source, &request, &frame);
-    if (status != 0 || !frame.pixels)
-        die("verify: the decoder refused the stream with status " + std::to_string(status));
-    size_t count = static_cast<size_t>(picture.height) * picture.width * picture.components;
-    bool deep = picture.components == 1 && picture.bitsPerSample > 8;
+    if (status != 0 || !frame.pixels) {
+        decodeFree(&frame);
+        *error = "verify: the decoder refused the stream with status " + std::to_string(status);
+        return false;
+    }
+    size_t count = truth.samples.size();
+    bool deep = truth.channels == 1 && codedBits > 8;
+    double scale = double(truth.maxValue) / double((1u << codedBits) - 1);
     double sum = 0.0;
     for (size_t i = 0; i < count; i++) {
         int32_t decoded = deep ? frame.pixels[2 * i] | (frame.pixels[2 * i + 1] << 8) : frame.pixels[i];
-        double d = static_cast<double>(picture.samples[i]) - decoded;
+        double d = double(truth.samples[i]) - decoded * scale;
         sum += d * d;
     }
     decodeFree(&frame);
-    double mse = sum / static_cast<double>(count);
-    double top = std::ldexp(1.0, picture.bitsPerSample) - 1.0;
-    double bpp = 8.0 * static_cast<double>(stream.size()) / (static_cast<double>(picture.height) * picture.width);
+    double mse = sum / double(count);
+    double top = truth.maxValue;
+    double bpp = 8.0 * double(stream.size()) / (double(truth.height) * truth.width);
     if (mse == 0.0)
-        std::printf("PSNR inf dB (lossless), %.4f bpp, %zu bytes\n", bpp, stream.size());
+        std::fprintf(stderr, "PSNR inf dB (lossless), %.4f bpp, %zu bytes\n", bpp, stream.size());
     else
-        std::printf("PSNR %.2f dB, %.4f bpp, %zu bytes\n", 10.0 * std::log10(top * top / mse), bpp,
-                    stream.size());
+        std::fprintf(stderr, "PSNR %.2f dB, %.4f bpp, %zu bytes\n", 10.0 * std::log10(top * top / mse), bpp,
+                     stream.size());
+    return true;
+}
+
+// Quality 0..100 to a step: 75 is step 4, every 12.5 down doubles the step,
+// 100 is step 1. Deeper grey scales the step with its range.
+int32_t stepForQuality(int32_t quality, int32_t bitsPerSample)
+{
+    if (quality >= 100)
+        return 1;
+    double step = std::exp2((100 - quality) / 12.5 + (bitsPerSample - 8));
+    return step > 65535 ? 65535 : int32_t(std::lround(step));
+}
+
+void showSearch(void* context, int32_t step, int64_t bytes)
+{
+    static_cast<ProgressLine*>(context)->show("zrenc: searching: step " + std::to_string(step) + " gives "
+                                              + std::to_string(bytes) + " bytes");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    Options o = parseOptions(argc, argv);
-    Image image;
+    Messages m;
+    m.tool = "zrenc";
+    messages = &m;
+    Options o;
+    int parsed = parseOptions(argc, argv, &o, &m);
+    if (parsed != 0)
+        return parsed < 0 ? kExitOk : parsed;
+
+    std::vector<uint8_t> bytes;
     std::string error;
-    if (!readImage(o.input, &image, &error))
-        die(error);
-    CodedPicture coded = convertPicture(image, o.bits);
+    if (!readInput(o.input, &bytes, &error))
+        return m.fail(error);
+    Image image;
+    if (!readImageMemory(bytes.data(), bytes.size(), &image, &error))
+        return m.fail((o.input == "-" ? "standard input" : o.input) + ": " + error);
+    bytes = {};
+    flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
+    CodedPicture coded;
+    if (!convertPicture(image, o.bits, &coded, &error))
+        return m.usage(error);
     EncoderPicture picture;
     picture.height = image.height;
     picture.width = image.width;
     picture.components = image.channels;
     picture.bitsPerSample = coded.bitsPerSample;
     picture.samples = coded.samples.data();
+    if (o.quality >= 0)
+        o.params.quantStep = stepForQuality(o.quality, coded.bitsPerSample);
 
     std::string problem = checkEncoderParams(picture, o.params);
     if (!problem.empty())
-        die(problem);
+        return m.fail(problem);
     if (o.params.mapCoder == 3)
-        std::fprintf(stderr, "zrenc: note: map coder 3 carries no detail; decoders expand the lowest band alone\n");
+        m.note("note: map coder 3 carries no detail; decoders expand the lowest band alone");
 
+    ProgressLine progress(m.verbosity > 0);
+    progress.show("zrenc: preparing " + std::to_string(picture.width) + " x " + std::to_string(picture.height));
     PreparedPicture prepared;
     if (!preparePicture(picture, o.params, &prepared, &error))
-        die(error);
+        return m.fail(error);
     std::vector<uint8_t> stream;
     EncodeStats stats;
     if (o.sizeTarget || o.bppTarget > 0.0) {
         int64_t target = o.sizeTarget;
         if (!target)
-            target = static_cast<int64_t>(o.bppTarget * picture.height * picture.width / 8.0);
-        std::vector<EncoderParams> candidates = effortCandidates(o.params, o.effort, o.fixed);
+            target = int64_t(o.bppTarget * picture.height * picture.width / 8.0);
+        o.params.searchProgress = showSearch;
+        o.params.progressContext = &progress;
         int32_t step;
-        if (candidates.size() == 1) {
-            if (!encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error))
-                die(error);
-        } else {
-            int32_t threads = o.threads ? o.threads : static_cast<int32_t>(std::thread::hardware_concurrency());
-            EncoderParams chosen;
-            if (!encodeBestToSize(picture, prepared, candidates, target, threads, &stream, &chosen, &stats, &error))
-                die(error);
-            step = chosen.quantStep;
-        }
-        std::printf("step %d\n", step);
-    } else if (!encodePrepared(prepared, o.params, &stream, &stats, &error)) {
-        die(error);
+        bool found = encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error);
+        progress.clear();
+        if (!found)
+            return m.fail(error);
+        m.note("step " + std::to_string(step));
+        if (double(stream.size()) < double(target) * (1.0 - kSizeTolerance))
+            m.warn("the target of " + std::to_string(target) + " bytes is not reached: the closest stream takes "
+                   + std::to_string(stream.size()) + " bytes");
+    } else {
+        progress.show("zrenc: encoding at step " + std::to_string(o.params.quantStep));
+        bool done = encodePrepared(prepared, o.params, &stream, &stats, &error);
+        progress.clear();
+        if (!done)
+            return m.fail(error);
+        m.detail("step " + std::to_string(o.params.quantStep));
     }
     if (stats.clampedValues)
-        std::fprintf(stderr, "zrenc: warning: %lld values were cut to the largest magnitude value coder %d "
-                             "carries; a larger step or another value coder keeps them\n",
-                     static_cast<long long>(stats.clampedValues), o.params.valueCoder);
+        m.warn(std::to_string(stats.clampedValues) + " values were cut to the largest magnitude value coder "
+               + std::to_string(o.params.valueCoder) + " carries; a larger step or another value coder keeps them");
 
-    std::ofstream out(o.output, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-    out.close();
-    if (!out)
-        die("cannot write " + o.output);
-    if (o.verify)
-        verifyStream(stream, picture, o.verifyRequest);
-    return 0;
+    if (!writeOutputBytes(o.output, stream.data(), stream.size(), &error))
+        return m.fail(error);
+    m.detail("wrote " + std::to_string(stream.size()) + " bytes");
+    if (o.verify && !verifyStream(stream, image, coded.bitsPerSample, o.verifyRequest, &error))
+        return m.fail(error);
+    return kExitOk;
 }

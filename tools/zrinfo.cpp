@@ -1,64 +1,76 @@
 // zrinfo: prints the header of ZR streams without decoding the pictures.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
+#include "tools/cli.h"
 #include "tools/stream_info.h"
 
 namespace {
 
 const char usage[] =
-    "usage: zrinfo FILE...\n"
+    "usage: zrinfo [options] FILE...\n"
     "Prints each ZR stream's header fields by name and the derived number of\n"
-    "levels, or why a decoder would refuse the stream. Reads only the header.\n"
+    "levels, or why a decoder would refuse the stream; a stream whose data ends\n"
+    "inside the header says so first. Reads only the header. FILE may be - for\n"
+    "standard input.\n"
+    "\n"
+    "options:\n"
+    "  -h, --help  show this text\n"
+    "  --version   show the version\n"
     "Exits with 1 when any file is refused or cannot be read.\n";
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int files = 0;
-    bool onlyFiles = false;
-    for (int i = 1; i < argc; i++) {
-        if (!onlyFiles && (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
+    Messages m;
+    m.tool = "zrinfo";
+    std::vector<std::string> files;
+    ArgCursor arg(argc, argv);
+    while (arg.next()) {
+        if (!arg.isOption()) {
+            files.push_back(arg.name());
+        } else if (arg.is("--help", "-h")) {
             std::fputs(usage, stdout);
-            return 0;
+            std::fputs(kExitStatusHelp, stdout);
+            return kExitOk;
+        } else if (arg.is("--version")) {
+            printVersion("zrinfo");
+            return kExitOk;
+        } else {
+            return m.usage("unknown option " + arg.name());
         }
-        if (!onlyFiles && std::strcmp(argv[i], "--") == 0) {
-            onlyFiles = true;
-            continue;
-        }
-        if (!onlyFiles && argv[i][0] == '-' && argv[i][1] != 0) {
-            std::fprintf(stderr, "zrinfo: unknown option %s\n%s", argv[i], usage);
-            return 2;
-        }
-        files++;
     }
-    if (files == 0) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    if (files.empty())
+        return m.usage("needs at least one file");
 
     int failures = 0;
-    onlyFiles = false;
-    for (int i = 1; i < argc; i++) {
-        if (!onlyFiles && std::strcmp(argv[i], "--") == 0) {
-            onlyFiles = true;
-            continue;
-        }
-        if (!onlyFiles && argv[i][0] == '-' && argv[i][1] != 0)
-            continue;
+    for (const std::string& file : files) {
+        std::string problem = inputProblem(file);
         StreamInfo info;
         std::string error;
-        if (!inspectFile(argv[i], &info, &error)) {
-            std::fprintf(stderr, "zrinfo: %s: cannot read: %s\n", argv[i], error.c_str());
+        bool read = false;
+        if (file == "-") {
+            std::vector<uint8_t> bytes;
+            read = readInput(file, &bytes, &error);
+            info = inspectBytes(bytes.data(), bytes.size());
+        } else if (problem.empty()) {
+            read = inspectFile(file.c_str(), &info, &error);
+            error = file + ": " + error;
+        } else {
+            error = file + ": " + problem;
+        }
+        if (!read) {
+            std::fflush(stdout);
+            m.fail(error);
             failures++;
             continue;
         }
-        printStreamInfo(stdout, argv[i], info);
+        printStreamInfo(stdout, file == "-" ? "standard input" : file.c_str(), info);
         if (info.status != 0)
             failures++;
     }
     std::fflush(stdout);
-    return failures ? 1 : 0;
+    return failures ? kExitFailure : kExitOk;
 }

@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,21 +17,32 @@
 #include "platform/layer_hooks.h"
 #include "server/frame_delivery.h"
 #include "plugin/plugin_double.h"
+#include "tools/cli.h"
 #include "tools/image_io.h"
+#include "tools/stream_info.h"
 
 namespace {
 
 const char usage[] =
-    "usage: zrplay IN.zr OUTDIR [--chunk BYTES] [--pause MS] [--interval BYTES]\n"
-    "              [--format 1|3|raw] [--dump DIR]\n"
+    "usage: zrplay [options] IN.zr OUTDIR\n"
     "Streams IN.zr to an in-process server as the client plug-in would: BYTES\n"
-    "at a time (default 256) with MS milliseconds between chunks (default 0),\n"
-    "asking for a partial frame every --interval bytes (default 1024). Writes\n"
-    "stage-K.png for every partial frame, final.png and contact-sheet.png into\n"
-    "OUTDIR, converted from the frame memory the server delivered in the chosen\n"
-    "layout (1 bitmap rows, 3 dithered palette indices, raw pixel block).\n"
-    "--dump DIR also writes each delivered frame memory as frame-K.bin with an\n"
-    "index.txt line \"K kind position partHeight partWidth\" per frame.\n";
+    "at a time with MS milliseconds between chunks, asking for a partial frame\n"
+    "every --interval bytes. Writes stage-K.png for every partial frame,\n"
+    "final.png and contact-sheet.png into OUTDIR (made if missing), converted\n"
+    "from the frame memory the server delivered in the chosen layout (1 bitmap\n"
+    "rows, 3 dithered palette indices, raw pixel block). Prints one line per\n"
+    "notice, and the reason when the server refuses the stream.\n"
+    "\n"
+    "options:\n"
+    "  --chunk BYTES     bytes per delivery (default 256)\n"
+    "  --pause MS        milliseconds between deliveries (default 0)\n"
+    "  --interval BYTES  partial-frame interval (default 1024)\n"
+    "  --format 1|3|raw  frame layout (default 1)\n"
+    "  --dump DIR        also write each delivered frame memory as frame-K.bin\n"
+    "                    with an index.txt line \"K kind position partHeight\n"
+    "                    partWidth\" per frame\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the version\n";
 
 struct Options {
     std::string input;
@@ -51,67 +59,49 @@ struct Stage {
     Image image;
 };
 
-bool parseNumber(const char* text, int32_t low, int32_t* out)
-{
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (!*text || *end || value < low || value > 0x7FFFFFFF)
-        return false;
-    *out = int32_t(value);
-    return true;
-}
-
-// 0 when the arguments are good, else the exit code.
-int parseArguments(int argc, char** argv, Options* options)
+// 0 when the arguments are good, else the exit code (-1: done, exit 0).
+int parseArguments(int argc, char** argv, Options* options, const Messages& m)
 {
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(usage, stdout);
-            return -1;
-        }
-        bool takesValue = arg == "--chunk" || arg == "--pause" || arg == "--interval" || arg == "--format" ||
-                          arg == "--dump";
-        if (takesValue) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "zrplay: %s needs a value\n", arg.c_str());
-                return 2;
-            }
-            const char* value = argv[++i];
-            bool good = true;
-            if (arg == "--chunk")
-                good = parseNumber(value, 1, &options->chunk);
-            else if (arg == "--pause")
-                good = parseNumber(value, 0, &options->pauseMs);
-            else if (arg == "--interval")
-                good = parseNumber(value, 1, &options->interval);
-            else if (arg == "--dump")
-                options->dumpDir = value;
-            else if (std::strcmp(value, "1") == 0)
-                options->format = FRAME_FORMAT_BITMAP;
-            else if (std::strcmp(value, "3") == 0)
-                options->format = FRAME_FORMAT_PALETTE;
-            else if (std::strcmp(value, "raw") == 0)
-                options->format = 0;
-            else
-                good = false;
-            if (!good) {
-                std::fprintf(stderr, "zrplay: bad value %s for %s\n", value, arg.c_str());
-                return 2;
-            }
+    ArgCursor arg(argc, argv);
+    while (arg.next()) {
+        const std::string& name = arg.name();
+        if (!arg.isOption()) {
+            positional.push_back(name);
             continue;
         }
-        if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "zrplay: unknown option %s\n%s", arg.c_str(), usage);
-            return 2;
+        if (arg.is("--help", "-h")) {
+            std::fputs(usage, stdout);
+            std::fputs(kExitStatusHelp, stdout);
+            return -1;
         }
-        positional.push_back(arg);
+        if (arg.is("--version")) {
+            printVersion("zrplay");
+            return -1;
+        }
+        if (!arg.is("--chunk", "--pause") && !arg.is("--interval", "--format") && !arg.is("--dump"))
+            return m.usage("unknown option " + name);
+        std::string value;
+        if (!arg.value(&value))
+            return m.usage(name + " needs a value");
+        int64_t number = 0;
+        bool good = true;
+        if (name == "--dump") {
+            options->dumpDir = value;
+        } else if (name == "--format") {
+            good = value == "1" || value == "3" || value == "raw";
+            options->format = value == "1" ? FRAME_FORMAT_BITMAP : value == "3" ? FRAME_FORMAT_PALETTE : 0;
+        } else {
+            good = parseWhole(value, name == "--pause" ? 0 : 1, INT32_MAX, &number);
+            int32_t* field = name == "--chunk" ? &options->chunk : name == "--pause" ? &options->pauseMs
+                                                                                      : &options->interval;
+            *field = int32_t(number);
+        }
+        if (!good)
+            return m.usage("bad value " + value + " for " + name);
     }
-    if (positional.size() != 2) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    if (positional.size() != 2)
+        return m.usage(positional.size() < 2 ? "needs a stream and an output folder" : "too many arguments");
     options->input = positional[0];
     options->outDir = positional[1];
     return 0;
@@ -205,37 +195,27 @@ Image contactSheet(const std::vector<Stage>& stages, int32_t width, int32_t heig
     return sheet;
 }
 
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    Messages m;
+    m.tool = "zrplay";
     Options options;
-    int parsed = parseArguments(argc, argv, &options);
+    int parsed = parseArguments(argc, argv, &options, m);
     if (parsed != 0)
-        return parsed < 0 ? 0 : parsed;
+        return parsed < 0 ? kExitOk : parsed;
 
-    std::ifstream in(options.input, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "zrplay: cannot open %s\n", options.input.c_str());
-        return 1;
-    }
-    std::vector<uint8_t> stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (stream.size() > 0x7FFFFFFF) {
-        std::fprintf(stderr, "zrplay: %s is too large\n", options.input.c_str());
-        return 1;
-    }
+    std::vector<uint8_t> stream;
+    std::string readError;
+    if (!readInput(options.input, &stream, &readError))
+        return m.fail(readError);
+    if (stream.size() > 0x7FFFFFFF)
+        return m.fail(options.input + ": too large");
     for (const std::string* dir : {&options.outDir, &options.dumpDir}) {
         std::error_code error;
         if (!dir->empty() && !std::filesystem::create_directories(*dir, error) && error) {
-            std::fprintf(stderr, "zrplay: cannot create %s: %s\n", dir->c_str(), error.message().c_str());
-            return 1;
+            return m.fail("cannot create " + *dir + ": " + error.message());
         }
     }
 
@@ -258,7 +238,11 @@ int main(int argc, char** argv)
         int32_t k = ++deliveries;
         if (index) {
             std::string name = options.dumpDir + "/frame-" + std::to_string(k) + ".bin";
-            writeBytes(name, notice.frame);
+            std::string error;
+            if (!writeFileBytes(name, notice.frame.data(), notice.frame.size(), &error)) {
+                m.fail(error);
+                failed = true;
+            }
             std::fprintf(index, "%d %s %d %d %d\n", k, final ? "final" : "partial", notice.position,
                          notice.partHeight, notice.partWidth);
         }
@@ -310,9 +294,12 @@ int main(int argc, char** argv)
     setNoticeHook(nullptr);
     if (index)
         std::fclose(index);
-    if (!ended) {
-        std::fprintf(stderr, "zrplay: the decode did not end\n");
-        return 1;
+    if (!ended)
+        return m.fail("the decode did not end");
+    if (stages.empty() || !stages.back().final) {
+        StreamInfo info = inspectBytes(stream.data(), stream.size());
+        if (info.status != 0)
+            m.fail(options.input + ": refused: " + info.reason);
     }
     if (exitCode != 0)
         std::fprintf(stderr, "zrplay: the server ended with %d\n", exitCode);

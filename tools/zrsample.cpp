@@ -3,10 +3,12 @@
 // flag is 0), so every later level is pure expansion.
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -57,15 +59,39 @@ int32_t codeOf(double pixels, int32_t levels)
     return static_cast<int32_t>(magnitude) * (pixels < 0 ? -1 : 1);
 }
 
+const char usage[] =
+    "usage: zrsample [options] OUT.zr\n"
+    "Writes the small colour sample stream (48 x 64, level-progressive) to\n"
+    "OUT.zr, or to standard output for -.\n"
+    "\n"
+    "options:\n"
+    "  -h, --help  show this text\n"
+    "  --version   show the version\n";
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fputs("usage: zrsample OUT.zr\nWrites the small colour sample stream (48 x 64, level-progressive).\n",
-                   argc == 2 ? stdout : stderr);
-        return argc == 2 ? 0 : 2;
+    Messages m;
+    m.tool = "zrsample";
+    std::vector<std::string> files;
+    ArgCursor arg(argc, argv);
+    while (arg.next()) {
+        if (!arg.isOption()) {
+            files.push_back(arg.name());
+        } else if (arg.is("--help", "-h")) {
+            std::fputs(usage, stdout);
+            std::fputs(kExitStatusHelp, stdout);
+            return kExitOk;
+        } else if (arg.is("--version")) {
+            printVersion("zrsample");
+            return kExitOk;
+        } else {
+            return m.usage("unknown option " + arg.name());
+        }
     }
+    if (files.size() != 1)
+        return m.usage(files.empty() ? "needs an output file" : "too many file names");
     Sink sink;
     BitReader w{};
     w.mask = 128;
@@ -122,12 +148,11 @@ int main(int argc, char** argv)
         writeBit(&w, 0);
     flushBitWriter(&w);
 
-    FILE* out = std::fopen(argv[1], "wb");
-    if (!out || std::fwrite(sink.bytes.data(), 1, sink.bytes.size(), out) != sink.bytes.size()
-        || std::fclose(out) != 0) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    std::printf("%s: %zu bytes, %d x %d colour, levels %d\n", argv[1], sink.bytes.size(), height, width, levels);
-    return 0;
+    std::string error;
+    if (!writeOutputBytes(files[0], sink.bytes.data(), sink.bytes.size(), &error))
+        return m.fail(error);
+    if (files[0] != "-")
+        std::printf("%s: %zu bytes, %d x %d colour, levels %d\n", files[0].c_str(), sink.bytes.size(), height, width,
+                    levels);
+    return kExitOk;
 }

@@ -35,6 +35,10 @@ struct EncoderParams {
     // Cost of one coded value against its squared error, in squared steps:
     // larger values leave more small coefficients out.
     double valueCost = 0.1;
+    // Optional: told of every trial encode of a size search (the step tried
+    // and the stream's size in bytes), so that callers can show progress.
+    void (*searchProgress)(void* context, int32_t step, int64_t bytes) = nullptr;
+    void* progressContext = nullptr;
 };
 
 // Limits of the unary header fields.

@@ -40,6 +40,8 @@ struct Search {
             return false;
         encodes++;
         *size = static_cast<int64_t>(stream.size());
+        if (trial.searchProgress)
+            trial.searchProgress(trial.progressContext, q, *size);
         if (*size <= target && *size > bestSize) {
             best.swap(stream);
             bestSize = *size;

@@ -142,12 +142,15 @@ TEST(WritePicture, PngAndPnmReadBack)
     EXPECT_EQ(pgm.samples, (std::vector<uint16_t>{0, 1, 2048, 4095, 100, 3000}));
 
     std::string error;
-    EXPECT_FALSE(writePicture(scratch("colour.pgm"), colour, &error));
-    EXPECT_NE(error.find(".ppm"), std::string::npos);
     EXPECT_FALSE(writePicture(scratch("colour.jpg"), colour, &error));
     EXPECT_FALSE(isPictureName("x.jpg"));
+    EXPECT_FALSE(isPictureName("x.raw"));
     EXPECT_TRUE(isPictureName("X.PNG"));
+    EXPECT_EQ(pictureTypeOf("a.Pnm"), PictureType::Pnm);
+    EXPECT_EQ(pictureTypeNamed("raw"), PictureType::Raw);
+    EXPECT_EQ(pictureTypeNamed("x.png"), PictureType::Unknown);
     EXPECT_FALSE(writePicture("/nonexistent-dir/x.bmp", colour, &error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 } // namespace

@@ -82,6 +82,8 @@ TEST(StreamInfo, StreamEndingInsideTheHeader)
     EXPECT_TRUE(info.endsInHeader);
     EXPECT_EQ(info.header.height, 64);
     EXPECT_EQ(info.status, 16); // the sample depth read as 0
+    // The truncation is named first: the refusal follows from it.
+    EXPECT_EQ(info.reason, "the data ends inside the header (read as: unsupported sample depth 0 for grey)");
 }
 
 } // namespace

@@ -3,9 +3,11 @@
 // standard output and error are captured.
 #pragma once
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,7 +47,8 @@ struct ToolCall {
     std::vector<std::string> args;
     std::string stdinPath = "/dev/null";
     std::string workDir; // empty: the current one
-    std::vector<std::string> env; // extra NAME=VALUE entries
+    long fileSizeLimit = -1;      // bytes any file may grow to; -1: no limit
+    bool ignoreFileSizeSignal = false; // writes beyond the limit fail instead of killing
 };
 
 inline ToolRun runTool(const ToolCall& call)
@@ -62,8 +65,12 @@ inline ToolRun runTool(const ToolCall& call)
             _exit(127);
         if (!call.workDir.empty() && chdir(call.workDir.c_str()) != 0)
             _exit(127);
-        for (const std::string& entry : call.env)
-            putenv(const_cast<char*>(entry.c_str()));
+        if (call.fileSizeLimit >= 0) {
+            rlimit limit{rlim_t(call.fileSizeLimit), rlim_t(call.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, call.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
+        }
+        alarm(120); // a tool that hangs ends the test instead of blocking it
         std::vector<char*> argv{const_cast<char*>(call.program.c_str())};
         for (const std::string& arg : call.args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -73,6 +80,8 @@ inline ToolRun runTool(const ToolCall& call)
     }
     ToolRun run;
     int status = 0;
+    if (child < 0)
+        return run;
     if (child > 0 && waitpid(child, &status, 0) == child)
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = slurpFile(outPath);

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "tests/support/stream_header.h"
 #include "tests/tools/tool_run.h"
 #include "tests/tools/tool_streams.h"
 
@@ -62,6 +63,20 @@ TEST(Zrplay, NamesTheReasonWhenTheFolderCannotBeMade)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot create"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Not a directory"), std::string::npos) << run.err;
+}
+
+TEST(Zrplay, GivesTheReasonForARefusal)
+{
+    fs::path scratch = toolScratch("zrplay");
+    HeaderFields h;
+    h.colour = true;
+    h.bitsPerSample = 10;
+    std::vector<uint8_t> bytes = makeHeader(h);
+    writeFile(scratch / "deep.zr", std::string(bytes.begin(), bytes.end()));
+    ToolRun run = runTool(ZRPLAY_PATH, {(scratch / "deep.zr").string(), (scratch / "refused").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("deep.zr: refused: unsupported sample depth 10 for colour"), std::string::npos) << run.err;
+    EXPECT_EQ(runTool(ZRPLAY_PATH, {"--chunk", "0", "a", "b"}).exitCode, 2);
 }
 
 } // namespace

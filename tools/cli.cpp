@@ -1,0 +1,314 @@
+#include "tools/cli.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifndef ZR_TOOLS_VERSION
+#define ZR_TOOLS_VERSION "unknown"
+#endif
+
+const char kExitStatusHelp[] =
+    "Exit status: 0 success, 1 bad input or a failure reading or writing,\n"
+    "2 bad options or arguments.\n";
+
+void printVersion(const char* tool)
+{
+    std::printf("%s (ZR tools) %s\n", tool, ZR_TOOLS_VERSION);
+}
+
+bool ArgCursor::next()
+{
+    if (++index_ >= argc_)
+        return false;
+    std::string arg = argv_[index_];
+    inlineValue_ = false;
+    option_ = !onlyPositional_ && arg.size() > 1 && arg[0] == '-';
+    if (option_ && arg == "--") {
+        onlyPositional_ = true;
+        return next();
+    }
+    name_ = arg;
+    size_t equals = arg.find('=');
+    if (option_ && arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        name_ = arg.substr(0, equals);
+        value_ = arg.substr(equals + 1);
+        inlineValue_ = true;
+    }
+    return true;
+}
+
+bool ArgCursor::is(const char* a, const char* b) const
+{
+    return option_ && (name_ == a || (b && name_ == b));
+}
+
+bool ArgCursor::value(std::string* out)
+{
+    if (inlineValue_) {
+        *out = value_;
+        inlineValue_ = false;
+        return true;
+    }
+    if (index_ + 1 >= argc_)
+        return false;
+    *out = argv_[++index_];
+    return true;
+}
+
+bool parseWhole(const std::string& text, int64_t low, int64_t high, int64_t* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != 0 || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool parseDecimal(const std::string& text, double low, double high, double* value)
+{
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != 0 || !(v >= low && v <= high))
+        return false;
+    *value = v;
+    return true;
+}
+
+int Messages::usage(const std::string& message) const
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, message.c_str(), tool);
+    return kExitUsage;
+}
+
+int Messages::fail(const std::string& message) const
+{
+    std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+    return kExitFailure;
+}
+
+void Messages::warn(const std::string& message) const
+{
+    if (verbosity > 0)
+        std::fprintf(stderr, "%s: warning: %s\n", tool, message.c_str());
+}
+
+void Messages::note(const std::string& message) const
+{
+    if (verbosity > 0)
+        std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+}
+
+void Messages::detail(const std::string& message) const
+{
+    if (verbosity > 1)
+        std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+}
+
+ProgressLine::ProgressLine(bool enabled) : active_(enabled && isatty(STDERR_FILENO)) {}
+
+void ProgressLine::show(const std::string& text)
+{
+    if (!active_)
+        return;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void ProgressLine::clear()
+{
+    if (active_ && shown_) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        shown_ = false;
+    }
+}
+
+std::string systemError()
+{
+    return std::strerror(errno);
+}
+
+std::string inputProblem(const std::string& path)
+{
+    if (path == "-")
+        return "";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return systemError();
+    if (S_ISDIR(st.st_mode))
+        return std::strerror(EISDIR);
+    // Pipes read like standard input; devices and sockets are no files.
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        return "not a regular file";
+    return "";
+}
+
+bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    std::string problem = inputProblem(path);
+    if (!problem.empty()) {
+        *error = path + ": " + problem;
+        return false;
+    }
+    FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = path + ": " + systemError();
+        return false;
+    }
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    bool failed = std::ferror(file) != 0;
+    std::string reason = failed ? systemError() : "";
+    if (file != stdin)
+        std::fclose(file);
+    if (failed)
+        *error = (path == "-" ? std::string("standard input") : path) + ": " + reason;
+    return !failed;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return a != "-" && b != "-" && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+        && sa.st_ino == sb.st_ino;
+}
+
+namespace {
+
+// The temporary file being written, removed if a signal ends the run.
+char pendingName[4096];
+
+void removePending(int signal)
+{
+    if (pendingName[0])
+        unlink(pendingName);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void setPending(const std::string& name)
+{
+    static bool handlersSet = false;
+    if (!handlersSet) {
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ})
+            if (std::signal(s, removePending) == SIG_IGN)
+                std::signal(s, SIG_IGN); // leave signals the caller ignores ignored
+        handlersSet = true;
+    }
+    std::snprintf(pendingName, sizeof pendingName, "%s", name.size() < sizeof pendingName ? name.c_str() : "");
+}
+
+void replaceAll(std::string* text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+        text->replace(at, from.size(), to);
+}
+
+bool copyToStdout(const std::string& name, std::string* error)
+{
+    FILE* in = std::fopen(name.c_str(), "rb");
+    if (!in) {
+        *error = "standard output: " + systemError();
+        return false;
+    }
+    char chunk[65536];
+    size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        ok = std::fwrite(chunk, 1, n, stdout) == n;
+    ok = ok && !std::ferror(in) && std::fflush(stdout) == 0;
+    if (!ok)
+        *error = "standard output: " + systemError();
+    std::fclose(in);
+    return ok;
+}
+
+} // namespace
+
+bool writeOutput(const std::string& path, const FileWriter& write, std::string* error)
+{
+    bool toStdout = path == "-";
+    std::string folder, base;
+    if (toStdout) {
+        const char* tmp = std::getenv("TMPDIR");
+        folder = tmp && *tmp ? tmp : "/tmp";
+        base = "zr-output";
+    } else {
+        size_t slash = path.rfind('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        base = slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+    struct stat existing;
+    bool exists = !toStdout && stat(path.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        *error = path + ": " + std::strerror(EISDIR);
+        return false;
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        // Devices and pipes cannot be replaced; write into them directly.
+        return write(path, error);
+    }
+    std::string pattern = folder + "/." + base + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        *error = (toStdout ? std::string("standard output") : path) + ": cannot create a file in " + folder + ": "
+               + systemError();
+        return false;
+    }
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, exists ? existing.st_mode & 07777 : 0666 & ~mask);
+    close(fd);
+    std::string temporary = name.data();
+    setPending(temporary);
+    bool ok = write(temporary, error);
+    if (!ok)
+        replaceAll(error, temporary, path);
+    if (ok && toStdout)
+        ok = copyToStdout(temporary, error);
+    else if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = path + ": " + systemError();
+        ok = false;
+    }
+    if (!ok || toStdout)
+        unlink(temporary.c_str());
+    pendingName[0] = 0;
+    return ok;
+}
+
+bool writeFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error,
+                    const std::string& header)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    bool ok = file && std::fwrite(header.data(), 1, header.size(), file) == header.size()
+           && (size == 0 || std::fwrite(data, 1, size, file) == size);
+    std::string reason = ok ? "" : systemError();
+    if (file && std::fclose(file) != 0 && ok) {
+        ok = false;
+        reason = systemError();
+    }
+    if (!ok && error)
+        *error = path + ": " + reason;
+    return ok;
+}
+
+bool writeOutputBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    return writeOutput(
+        path, [&](const std::string& name, std::string* reason) { return writeFileBytes(name, data, size, reason); },
+        error);
+}
