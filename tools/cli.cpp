@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #ifndef ZR_TOOLS_VERSION
 #define ZR_TOOLS_VERSION "unknown"
@@ -160,6 +164,10 @@ bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
         *error = path + ": " + problem;
         return false;
     }
+#ifdef _WIN32
+    if (path == "-")
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
     FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (!file) {
         *error = path + ": " + systemError();
@@ -202,7 +210,11 @@ void setPending(const std::string& name)
 {
     static bool handlersSet = false;
     if (!handlersSet) {
+#ifdef _WIN32
+        for (int s : {SIGINT, SIGTERM})
+#else
         for (int s : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ})
+#endif
             if (std::signal(s, removePending) == SIG_IGN)
                 std::signal(s, SIG_IGN); // leave signals the caller ignores ignored
         handlersSet = true;
@@ -216,8 +228,44 @@ void replaceAll(std::string* text, const std::string& from, const std::string& t
         text->replace(at, from.size(), to);
 }
 
+// Creates a new empty file named `prefix` and a unique ending, with the
+// permissions of `like` (or the default ones).
+bool createTemporary(const std::string& prefix, const struct stat* like, std::string* name)
+{
+#ifdef _WIN32
+    (void)like;
+    for (unsigned attempt = 0; attempt < 1000; attempt++) {
+        *name = prefix + "." + std::to_string(_getpid()) + "-" + std::to_string(attempt);
+        int fd = _open(name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            _close(fd);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+#else
+    std::string pattern = prefix + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    int fd = mkstemp(buffer.data());
+    if (fd < 0)
+        return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, like ? like->st_mode & 07777 : 0666 & ~mask);
+    close(fd);
+    *name = buffer.data();
+    return true;
+#endif
+}
+
 bool copyToStdout(const std::string& name, std::string* error)
 {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     FILE* in = std::fopen(name.c_str(), "rb");
     if (!in) {
         *error = "standard output: " + systemError();
@@ -260,29 +308,25 @@ bool writeOutput(const std::string& path, const FileWriter& write, std::string* 
         // Devices and pipes cannot be replaced; write into them directly.
         return write(path, error);
     }
-    std::string pattern = folder + "/." + base + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
+    std::string temporary;
+    if (!createTemporary(folder + "/." + base, exists ? &existing : nullptr, &temporary)) {
         *error = (toStdout ? std::string("standard output") : path) + ": cannot create a file in " + folder + ": "
                + systemError();
         return false;
     }
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, exists ? existing.st_mode & 07777 : 0666 & ~mask);
-    close(fd);
-    std::string temporary = name.data();
     setPending(temporary);
     bool ok = write(temporary, error);
     if (!ok)
         replaceAll(error, temporary, path);
     if (ok && toStdout)
         ok = copyToStdout(temporary, error);
-    else if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = path + ": " + systemError();
-        ok = false;
+    else if (ok) {
+        std::error_code renamed; // replaces an existing file, also on Windows
+        std::filesystem::rename(temporary, path, renamed);
+        if (renamed) {
+            *error = path + ": " + renamed.message();
+            ok = false;
+        }
     }
     if (!ok || toStdout)
         unlink(temporary.c_str());
