@@ -54,11 +54,16 @@ function native(file, bits = 8) {
   const dir = path.join(out, path.basename(file, '.zr'));
   rmSync(dir, { recursive: true, force: true });
   const finalRaw = `${dir}.raw`;
-  execFileSync(zrdec, ['--raw', '--frames-every', String(INTERVAL), dir, file, finalRaw], { stdio: 'ignore' });
+  try {
+    execFileSync(zrdec, ['--raw', '--frames-every', String(INTERVAL), dir, file, finalRaw], { stdio: 'ignore' });
+  } catch {
+    // zrdec refuses --frames-every for one-pass streams, which have no partial pictures.
+    execFileSync(zrdec, ['--raw', file, finalRaw], { stdio: 'ignore' });
+  }
   const index = existsSync(path.join(dir, 'index.txt')) ? readFileSync(path.join(dir, 'index.txt'), 'utf8') : '';
   const partials = index.trim().split('\n').filter(Boolean).map((line) => {
     const [k, position, partHeight, partWidth] = line.split(' ').map(Number);
-    const raw = readFileSync(path.join(dir, `frame-${k}.raw`));
+    const raw = readFileSync(path.join(dir, `frame-${String(k).padStart(4, '0')}.raw`));
     return { position, partWidth, partHeight, data: rgba(raw, partWidth * partHeight, bits) };
   });
   return { partials, final: readFileSync(finalRaw) };
