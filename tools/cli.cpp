@@ -66,6 +66,34 @@ bool ArgCursor::value(std::string* out)
     return true;
 }
 
+bool answerHelpOrVersion(const ArgCursor& arg, const char* tool, const char* usage)
+{
+    if (arg.is("--help", "-h")) {
+        std::fputs(usage, stdout);
+        std::fputs(kExitStatusHelp, stdout);
+        return true;
+    }
+    if (arg.is("--version")) {
+        printVersion(tool);
+        return true;
+    }
+    return false;
+}
+
+int collectPositional(int argc, char** argv, const char* usage, const Messages& m, std::vector<std::string>* files)
+{
+    ArgCursor arg(argc, argv);
+    while (arg.next()) {
+        if (!arg.isOption())
+            files->push_back(arg.name());
+        else if (answerHelpOrVersion(arg, m.tool, usage))
+            return -1;
+        else
+            return m.usage("unknown option " + arg.name());
+    }
+    return 0;
+}
+
 bool parseWhole(const std::string& text, int64_t low, int64_t high, int64_t* value)
 {
     char* end = nullptr;

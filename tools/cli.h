@@ -64,6 +64,14 @@ struct Messages {
     void detail(const std::string& message) const;
 };
 
+// For --help/-h (the usage and the exit-status lines) and --version: prints
+// the answer and returns true; the caller then exits with kExitOk.
+bool answerHelpOrVersion(const ArgCursor& arg, const char* tool, const char* usage);
+
+// Arguments of a tool with no options of its own: collects the positional
+// ones. 0 to go on, -1 after --help or --version, else kExitUsage.
+int collectPositional(int argc, char** argv, const char* usage, const Messages& m, std::vector<std::string>* files);
+
 // One line on a terminal's standard error, rewritten in place; silent when
 // standard error is not a terminal or `enabled` is false.
 class ProgressLine {

@@ -85,12 +85,7 @@ int parseOptions(int argc, char** argv, Options* options, Messages* m)
         }
         const std::string& name = arg.name();
         std::string text;
-        if (arg.is("--help", "-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kExitStatusHelp, stdout);
-            return -1;
-        } else if (arg.is("--version")) {
-            printVersion("zrdec");
+        if (answerHelpOrVersion(arg, "zrdec", usage)) {
             return -1;
         } else if (arg.is("--output", "-o") || arg.is("--type")) {
             if (!arg.value(&text))

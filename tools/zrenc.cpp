@@ -111,15 +111,8 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
             continue;
         }
         const std::string& name = arg.name();
-        if (arg.is("--help", "-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kExitStatusHelp, stdout);
+        if (answerHelpOrVersion(arg, "zrenc", usage))
             return -1;
-        }
-        if (arg.is("--version")) {
-            printVersion("zrenc");
-            return -1;
-        }
         bool flag = arg.is("--verify") || arg.is("--verify-half", "--verify-low-memory") || arg.is("--sharpen")
                  || arg.is("--verify-sharpen") || arg.is("--quiet") || arg.is("--verbose", "-v");
         if (flag) {

@@ -27,21 +27,9 @@ int main(int argc, char** argv)
     Messages m;
     m.tool = "zrinfo";
     std::vector<std::string> files;
-    ArgCursor arg(argc, argv);
-    while (arg.next()) {
-        if (!arg.isOption()) {
-            files.push_back(arg.name());
-        } else if (arg.is("--help", "-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kExitStatusHelp, stdout);
-            return kExitOk;
-        } else if (arg.is("--version")) {
-            printVersion("zrinfo");
-            return kExitOk;
-        } else {
-            return m.usage("unknown option " + arg.name());
-        }
-    }
+    int parsed = collectPositional(argc, argv, usage, m, &files);
+    if (parsed != 0)
+        return parsed < 0 ? kExitOk : parsed;
     if (files.empty())
         return m.usage("needs at least one file");
 

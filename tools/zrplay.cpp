@@ -70,15 +70,8 @@ int parseArguments(int argc, char** argv, Options* options, const Messages& m)
             positional.push_back(name);
             continue;
         }
-        if (arg.is("--help", "-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kExitStatusHelp, stdout);
+        if (answerHelpOrVersion(arg, "zrplay", usage))
             return -1;
-        }
-        if (arg.is("--version")) {
-            printVersion("zrplay");
-            return -1;
-        }
         if (!arg.is("--chunk", "--pause") && !arg.is("--interval", "--format") && !arg.is("--dump"))
             return m.usage("unknown option " + name);
         std::string value;

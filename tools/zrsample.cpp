@@ -75,21 +75,9 @@ int main(int argc, char** argv)
     Messages m;
     m.tool = "zrsample";
     std::vector<std::string> files;
-    ArgCursor arg(argc, argv);
-    while (arg.next()) {
-        if (!arg.isOption()) {
-            files.push_back(arg.name());
-        } else if (arg.is("--help", "-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kExitStatusHelp, stdout);
-            return kExitOk;
-        } else if (arg.is("--version")) {
-            printVersion("zrsample");
-            return kExitOk;
-        } else {
-            return m.usage("unknown option " + arg.name());
-        }
-    }
+    int parsed = collectPositional(argc, argv, usage, m, &files);
+    if (parsed != 0)
+        return parsed < 0 ? kExitOk : parsed;
     if (files.size() != 1)
         return m.usage(files.empty() ? "needs an output file" : "too many file names");
     Sink sink;
