@@ -38,7 +38,8 @@ std::vector<uint8_t> bytesOf(const std::string& text)
 std::vector<uint8_t> decodeFile(const fs::path& path, uint32_t sharpen = 0)
 {
     std::vector<uint8_t> stream = bytesOf(slurpFile(path));
-    ZrRequest request{0, 0, sharpen};
+    ZrRequest request{};
+    request.sharpen = sharpen;
     ZrPicture picture;
     EXPECT_EQ(zrDecode(stream.data(), stream.size(), &request, &picture), 0) << path;
     std::vector<uint8_t> pixels(picture.pixels,
