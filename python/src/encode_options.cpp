@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "tools/stream_info.h"
+
 namespace {
 
 bool asInteger(const OptionValue& value, int64_t* out)
@@ -176,9 +178,19 @@ bool finishEncodeRequest(EncodeRequest* request, std::string* error)
         *error = "give size or bpp, not both";
         return false;
     }
+    EncoderParams& p = request->params;
+    if (p.sharpenCompensation) {
+        if (p.hasTrailer) {
+            *error = "sharpen marks the stream in the trailer; it cannot be given with trailer";
+            return false;
+        }
+        p.hasTrailer = 1;
+        p.extension1 = kSharpenMark[0];
+        p.extension2 = kSharpenMark[1];
+        p.extension3 = kSharpenMark[2];
+    }
     // Progressive map coder 1 with value coders 1..3 codes every coefficient
     // that is not known zero; without fine steps none can be small.
-    EncoderParams& p = request->params;
     if (p.decodeMode == 1 && p.mapCoder == 1 && p.valueCoder != 0 && !request->fineStepsGiven)
         p.fineSteps = 3;
     return true;
