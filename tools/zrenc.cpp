@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/decoder/decoder.h"
+#include "codec/encoder/effort_search.h"
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/step_search.h"
 #include "tools/cli.h"
@@ -32,7 +34,12 @@ const char usage[] =
     "  --size BYTES         choose the smallest step whose stream fits in BYTES\n"
     "  --bpp X              the same for X bits per pixel\n"
     "  --value-cost X       weight of one coded value against its squared error, in\n"
-    "                       squared steps; larger leaves more small values out (0.3)\n"
+    "                       squared steps; larger leaves more small values out (0.1)\n"
+    "  --effort N           with --size/--bpp: 1 (default) searches the given\n"
+    "                       settings; 2 also tries the other mode and value costs;\n"
+    "                       3 also map coders and boost; options given stay fixed\n"
+    "  -j, --threads N      threads for the --effort search (default: all cores);\n"
+    "                       the output is the same for every N\n"
     "stream layout:\n"
     "  --mode one-pass|progressive  decoding mode (default progressive)\n"
     "  --map-coder N        significance-map coder 0..3 (default 1; 3 codes no\n"
@@ -72,6 +79,9 @@ struct Options {
     EncoderParams params;
     bool fineStepsGiven = false;
     bool stepGiven = false;
+    FixedChoices fixed;
+    int32_t effort = 1;
+    int32_t threads = 0;
     int32_t quality = -1;
     int32_t bits = 0;
     int64_t sizeTarget = 0;
@@ -135,7 +145,8 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
         }
         static const char* const valued[] = {"--mode", "--map-coder", "--value-coder", "--step", "--fine-steps",
                                              "--boost", "--stretch", "--bits", "--trailer", "--size", "--bpp",
-                                             "--value-cost", "--quality", "-q", "--background", "--output", "-o"};
+                                             "--value-cost", "--quality", "-q", "--background", "--output", "-o",
+                                             "--effort", "--threads", "-j"};
         bool known = false;
         for (const char* v : valued)
             known = known || name == v;
@@ -156,14 +167,17 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
             if (text != "one-pass" && text != "progressive")
                 return m->usage("--mode is one-pass or progressive, not '" + text + "'");
             o->params.decodeMode = text == "progressive" ? 1 : 0;
+            o->fixed.mode = true;
         } else if (name == "--map-coder") {
             if (!whole(0, 3))
                 return kExitUsage;
             o->params.mapCoder = int32_t(v);
+            o->fixed.mapCoder = true;
         } else if (name == "--value-coder") {
             if (!whole(0, 3))
                 return kExitUsage;
             o->params.valueCoder = int32_t(v);
+            o->fixed.valueCoder = true;
         } else if (name == "--step") {
             if (!whole(1, 65535))
                 return kExitUsage;
@@ -182,6 +196,7 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
             if (!whole(0, kMaxMagnitudeBoost))
                 return kExitUsage;
             o->params.magnitudeBoost = int32_t(v);
+            o->fixed.boost = true;
         } else if (name == "--stretch") {
             if (!whole(0, kMaxContrastStretch))
                 return kExitUsage;
@@ -210,6 +225,15 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
         } else if (name == "--value-cost") {
             if (!parseDecimal(text, 0.0, 1000.0, &o->params.valueCost))
                 return m->usage("--value-cost takes a number from 0 to 1000, not '" + text + "'");
+            o->fixed.valueCost = true;
+        } else if (name == "--effort") {
+            if (!whole(0, kMaxEffort))
+                return kExitUsage;
+            o->effort = int32_t(v);
+        } else if (name == "--threads" || name == "-j") {
+            if (!whole(1, 256))
+                return kExitUsage;
+            o->threads = int32_t(v);
         } else if (name == "--background") {
             if (!parseColour(text, o->background))
                 return m->usage("--background takes white, black or #RRGGBB, not '" + text + "'");
@@ -423,10 +447,21 @@ int main(int argc, char** argv)
         int64_t target = o.sizeTarget;
         if (!target)
             target = int64_t(o.bppTarget * picture.height * picture.width / 8.0);
-        o.params.searchProgress = showSearch;
-        o.params.progressContext = &progress;
+        std::vector<EncoderParams> candidates = effortCandidates(o.params, o.effort, o.fixed);
         int32_t step;
-        bool found = encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error);
+        bool found;
+        if (candidates.size() == 1) {
+            o.params.searchProgress = showSearch;
+            o.params.progressContext = &progress;
+            found = encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error);
+        } else {
+            progress.show("zrenc: trying " + std::to_string(candidates.size()) + " settings at " + std::to_string(target)
+                          + " bytes");
+            int32_t threads = o.threads ? o.threads : int32_t(std::thread::hardware_concurrency());
+            EncoderParams chosen;
+            found = encodeBestToSize(picture, prepared, candidates, target, threads, &stream, &chosen, &stats, &error);
+            step = chosen.quantStep;
+        }
         progress.clear();
         if (!found)
             return m.fail(error);

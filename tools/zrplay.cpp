@@ -83,7 +83,7 @@ int parseArguments(int argc, char** argv, Options* options, const Messages& m)
             options->dumpDir = value;
         } else if (name == "--format") {
             good = value == "1" || value == "3" || value == "raw";
-            options->format = value == "1" ? FRAME_FORMAT_BITMAP : value == "3" ? FRAME_FORMAT_PALETTE : 0;
+            options->format = value == "1" ? uint32_t(FRAME_FORMAT_BITMAP) : value == "3" ? uint32_t(FRAME_FORMAT_PALETTE) : 0;
         } else {
             good = parseWhole(value, name == "--pause" ? 0 : 1, INT32_MAX, &number);
             int32_t* field = name == "--chunk" ? &options->chunk : name == "--pause" ? &options->pauseMs

@@ -376,7 +376,8 @@ TEST(Zrdec, LowMemoryIsTheOldHalf)
     ASSERT_EQ(zrdec("--low-memory " + in + " " + (dir / "low.raw").string()).exitCode, 0);
     ASSERT_EQ(zrdec("--half " + in + " " + (dir / "half.raw").string()).exitCode, 0);
     EXPECT_EQ(slurp(dir / "low.raw"), slurp(dir / "half.raw"));
-    ZrRequest low{0, 1, 0};
+    ZrRequest low{};
+    low.lowMemory = 1;
     std::vector<uint8_t> pixels = decoded(makeToolStream(ToolStream{}), &low);
     EXPECT_EQ(slurp(dir / "low.raw"), std::string(pixels.begin(), pixels.end()));
 }

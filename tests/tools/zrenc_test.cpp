@@ -266,6 +266,15 @@ TEST(Zrenc, SizeTargetsSayWhatTheyCannotDo)
     EXPECT_EQ(tooSmall.exitCode, 1);
     EXPECT_NE(tooSmall.err.find("cannot reach 5 bytes"), std::string::npos) << tooSmall.err;
     EXPECT_FALSE(fs::exists(dir / "c.zr"));
+
+    // The wider search fits the target too and gives the same stream on any
+    // number of threads.
+    ToolRun one = zrenc({"--effort", "2", "-j", "1", "--size", "400", png, (dir / "e1.zr").string()});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    ASSERT_EQ(zrenc({"--effort", "2", "--threads", "2", "--size", "400", png, (dir / "e2.zr").string()}).exitCode, 0);
+    EXPECT_LE(fs::file_size(dir / "e1.zr"), 400u);
+    EXPECT_EQ(slurpFile(dir / "e1.zr"), slurpFile(dir / "e2.zr"));
+    EXPECT_EQ(zrenc({"--effort", "4", "--size", "400", png, (dir / "e3.zr").string()}).exitCode, 2);
 }
 
 TEST(Zrenc, SharpeningStreamsAreMarkedWithoutChangingWhatDecodersDo)
