@@ -33,6 +33,8 @@ static guint8* readFile(const char* path, gsize* size)
     return (guint8*)data;
 }
 
+/* Runs a tool; returns what it printed on standard error (its status line
+ * and messages). */
 static gchar* run(const char* const* argv)
 {
     gchar* out = NULL;
@@ -44,8 +46,8 @@ static gchar* run(const char* const* argv)
         fprintf(stderr, "%s failed: %s\n", argv[0], error ? error->message : err);
         exit(2);
     }
-    g_free(err);
-    return out;
+    g_free(out);
+    return err;
 }
 
 /* zrdec's picture of a stream as 8-bit RGB rows, as the loader shows it:
