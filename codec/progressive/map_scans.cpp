@@ -6,6 +6,7 @@
 #include "codec/progressive/serpentine_walk.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -98,17 +99,91 @@ void scanRuns(BitReader* bits, DecodeSession* session, MapCoderState* state, uin
 
 namespace {
 
-// Tests an untested position through the value callback.
+// The walk's order of small rectangles, recorded once per shape and type as
+// row x kSerpentineSmallSide + column offsets.
+struct SmallOrders {
+    static constexpr int32_t kShapes = 32;
+    struct Order {
+        int32_t type, height, width;
+        uint8_t at[kSerpentineSmallSide * kSerpentineSmallSide];
+    };
+    Order orders[kShapes];
+    int32_t count = 0;
+
+    // Null when the table is full (the caller then walks as usual).
+    const Order* find(int32_t type, int32_t height, int32_t width)
+    {
+        for (int32_t i = 0; i < count; i++) {
+            const Order& o = orders[i];
+            if (o.type == type && o.height == height && o.width == width)
+                return &o;
+        }
+        if (count == kShapes)
+            return nullptr;
+        Order& o = orders[count++];
+        o.type = type, o.height = height, o.width = width;
+        int32_t next = 0;
+        auto record = [&](int32_t row, int32_t col) {
+            o.at[next++] = static_cast<uint8_t>(row * kSerpentineSmallSide + col);
+        };
+        SerpentineWalk<decltype(record), true> walker{record};
+        walker.walk(type, 0, height, 0, width);
+        return &o;
+    }
+};
+
+// True when some position of the rectangle is untested (FLAG_UNTESTED is the
+// only flag with bit 0 set).
+bool anyUntested(uint8_t* const* flags, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+{
+    static_assert(FLAG_UNTESTED == 1 && (FLAG_SIGNIFICANT & 1) == 0 && (FLAG_KNOWN_ZERO & 1) == 0);
+    constexpr uint64_t kBit0 = 0x0101010101010101ull;
+    for (int32_t row = r0; row < r1; row++) {
+        const uint8_t* p = flags[row] + c0;
+        int32_t n = c1 - c0;
+        for (; n >= 8; n -= 8, p += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, p, 8);
+            if (eight & kBit0)
+                return true;
+        }
+        for (; n > 0; n--, p++) {
+            if (*p & 1)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Tests an untested position through the value callback. Small rectangles
+// without an untested position are passed over whole; the others are
+// visited from their recorded order.
 struct SerpentineVisit {
     BitReader* bits;
     DecodeSession* session;
     MapCoderState* state;
     uint8_t** flags;
+    SmallOrders* small;
 
     void operator()(int32_t row, int32_t col)
     {
         if (flags[row][col] == FLAG_UNTESTED && state->valueCallback(bits, session, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
+    }
+
+    bool coverSmall(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+    {
+        if (!anyUntested(flags, r0, r1, c0, c1))
+            return true;
+        const SmallOrders::Order* order = small->find(type, r1 - r0, c1 - c0);
+        if (!order)
+            return false;
+        const int32_t n = (r1 - r0) * (c1 - c0);
+        for (int32_t i = 0; i < n; i++) {
+            const int32_t at = order->at[i];
+            (*this)(r0 + at / kSerpentineSmallSide, c0 + at % kSerpentineSmallSide);
+        }
+        return true;
     }
 };
 
@@ -119,7 +194,8 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
 {
     int32_t r0, r1, c0, c1;
     startBandPass(state, height, width, L, b, &r0, &r1, &c0, &c1);
-    SerpentineVisit visit{bits, session, state, flags};
+    SmallOrders small;
+    SerpentineVisit visit{bits, session, state, flags, &small};
     SerpentineWalk<SerpentineVisit, true> walker{visit};
     walker.walk(0, r0, r1, c0, c1);
     if (L == 0)

@@ -11,6 +11,8 @@
 template <bool Enabled>
 struct BlockOrders;
 
+constexpr int32_t kSerpentineSmallSide = 16;
+
 template <class Visit, bool UseBlockOrders>
 struct SerpentineWalk {
     Visit& visit; // visit(row, col)
@@ -72,6 +74,13 @@ struct SerpentineWalk {
 
     constexpr void walk(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
     {
+        // A visitor may take over whole small rectangles (at most
+        // kSerpentineSmallSide a side), visiting them in this walk's order.
+        if constexpr (requires { visit.coverSmall(type, r0, r1, c0, c1); }) {
+            if (r1 - r0 <= kSerpentineSmallSide && c1 - c0 <= kSerpentineSmallSide
+                && visit.coverSmall(type, r0, r1, c0, c1))
+                return;
+        }
         if (c1 - c0 <= 2 || r1 - r0 <= 2) {
             serpentine(type, r0, r1, c0, c1);
             return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/progressive/map_scans.h"
+#include "codec/progressive/serpentine_walk.h"
 #include "progressive_support.h"
 
 namespace {
@@ -161,6 +163,51 @@ TEST_F(MapScans, SerpentineVisitsEveryPositionOnce)
                     EXPECT_EQ(order.size(), area(rect)) << h << "x" << w << " L" << L << " b" << b;
                     EXPECT_EQ(seen.size(), area(rect));
                 }
+            }
+        }
+    }
+}
+
+TEST_F(MapScans, SerpentineTestsTheUntestedPositionsInWalkOrderOverAnyFlagMap)
+{
+    // Flag maps with known-zero and significant blocks of several sizes and
+    // scattered untested positions, so that small rectangles are passed
+    // over or visited from their recorded order; the calls must be the plain
+    // walk's order of the untested ones.
+    std::mt19937 rng(5);
+    for (int32_t h : {9, 33, 70, 131}) {
+        for (int32_t w : {11, 32, 97, 260}) {
+            const int32_t L = 0;
+            for (int32_t b = 0; b < 3; b++) {
+                const BandRect rect = bandRect(h, w, L, b);
+                FlagMap flags(h, w);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                    for (int32_t c = rect.colStart; c < rect.colEnd; c++) {
+                        // Half of the 6 x 6 tiles hold no untested position.
+                        const bool quiet = (r / 6 * 5 + c / 6 * 3) % 2 == 0;
+                        const uint32_t cell = static_cast<uint32_t>(rng() % 9);
+                        flags.rows[r][c] = cell < 5 ? FLAG_KNOWN_ZERO
+                                           : cell < 7 || quiet ? FLAG_SIGNIFICANT
+                                                               : FLAG_UNTESTED;
+                    }
+                const size_t significantBefore = flags.count(rect, FLAG_SIGNIFICANT);
+                std::vector<Position> expected;
+                auto keep = [&](int32_t row, int32_t col) {
+                    if (flags.rows[row][col] == FLAG_UNTESTED)
+                        expected.push_back({row, col});
+                };
+                SerpentineWalk<decltype(keep), true> walker{keep};
+                walker.walk(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd);
+                significantSet.clear();
+                for (size_t i = 0; i < expected.size(); i += 2)
+                    significantSet.insert({expected[i].row, expected[i].col});
+                calls.clear();
+                CaseTables tables(h, w);
+                tables.state.valueCallback = recordCall;
+                scanSerpentine(nullptr, nullptr, &tables.state, flags.map(), h, w, L, b);
+                ASSERT_EQ(calls, expected) << h << "x" << w << " band " << b;
+                EXPECT_EQ(flags.count(rect, FLAG_SIGNIFICANT), significantBefore + significantSet.size());
+                EXPECT_TRUE(flags.guardIntact());
             }
         }
     }
