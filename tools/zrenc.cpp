@@ -453,7 +453,7 @@ int main(int argc, char** argv)
         if (candidates.size() == 1) {
             o.params.searchProgress = showSearch;
             o.params.progressContext = &progress;
-            found = encodeToSize(prepared, o.params, target, &stream, &step, &stats, &error);
+            found = encodePictureToSize(picture, prepared, o.params, target, &stream, &step, &stats, &error);
         } else {
             progress.show("zrenc: trying " + std::to_string(candidates.size()) + " settings at " + std::to_string(target)
                           + " bytes");

@@ -92,12 +92,12 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
     const uint16_t* s = picture.samples;
     for (size_t i = 0; i < count; i++) {
         if (n == 1) {
-            prepared->planes[0].samples[i] = s[i] + offset;
+            prepared->planes[0].samples[i] = static_cast<float>(s[i] + offset);
         } else {
             double yuv[3];
             forwardColour(s[3 * i], s[3 * i + 1], s[3 * i + 2], yuv);
             for (int32_t c = 0; c < 3; c++)
-                prepared->planes[c].samples[i] = yuv[c];
+                prepared->planes[c].samples[i] = static_cast<float>(yuv[c]);
         }
     }
     bool sharpen = params.sharpenCompensation && prepared->levels > 0;

@@ -54,14 +54,22 @@ void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
 {
     int32_t R = levelSize(plane->height, L);
     int32_t C = levelSize(plane->width, L);
-    std::vector<double> scratch(static_cast<size_t>(R > C ? R : C));
+    size_t longest = static_cast<size_t>(R > C ? R : C);
+    std::vector<double> line(longest), scratch(longest);
+    auto liftLine = [&](float* x, int32_t n, size_t stride) {
+        for (int32_t i = 0; i < n; i++)
+            line[i] = x[i * stride];
+        lift(line.data(), n, 1, scratch.data());
+        for (int32_t i = 0; i < n; i++)
+            x[i * stride] = static_cast<float>(line[i]);
+    };
     auto rows = [&] {
         for (int32_t r = 0; r < R; r++)
-            lift(plane->row(r), C, 1, scratch.data());
+            liftLine(plane->row(r), C, 1);
     };
     auto cols = [&] {
         for (int32_t c = 0; c < C; c++)
-            lift(plane->row(0) + c, R, plane->width, scratch.data());
+            liftLine(plane->row(0) + c, R, static_cast<size_t>(plane->width));
     };
     if (rowsFirst) {
         rows();

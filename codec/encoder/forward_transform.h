@@ -5,16 +5,18 @@
 #include <cstdint>
 #include <vector>
 
-// One picture component as doubles, row-major, `width` samples per row. After
+// One picture component, row-major, `width` samples per row. After
 // forwardTransform it holds the compacted layout the decoder reads: the
 // lowest band in the top-left corner, the detail bands of each level around it.
+// Single precision halves the memory of large pictures; the lifting itself
+// runs in double precision on one row or column at a time.
 struct CoefficientPlane {
     int32_t height = 0;
     int32_t width = 0;
-    std::vector<double> samples;
+    std::vector<float> samples;
 
-    double* row(int32_t r) { return samples.data() + static_cast<size_t>(r) * width; }
-    const double* row(int32_t r) const { return samples.data() + static_cast<size_t>(r) * width; }
+    float* row(int32_t r) { return samples.data() + static_cast<size_t>(r) * width; }
+    const float* row(int32_t r) const { return samples.data() + static_cast<size_t>(r) * width; }
 };
 
 // One dimension of n samples (stride apart) into (n + 2) / 2 low values

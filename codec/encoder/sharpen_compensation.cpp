@@ -27,7 +27,7 @@ void unsharpenGrid(CoefficientPlane* plane, int32_t rows, int32_t cols)
     }
     for (int32_t r = 0; r < rows; r++)
         for (int32_t c = 0; c < cols; c++)
-            plane->row(r)[c] = y[static_cast<size_t>(r) * cols + c];
+            plane->row(r)[c] = static_cast<float>(y[static_cast<size_t>(r) * cols + c]);
 }
 
 void compensateSharpening(CoefficientPlane* planes, int32_t components, int32_t decodeMode)
@@ -47,7 +47,7 @@ void compensateSharpening(CoefficientPlane* planes, int32_t components, int32_t 
     red.samples.resize(static_cast<size_t>(rows) * cols);
     for (int32_t r = 0; r < rows; r++)
         for (int32_t c = 0; c < cols; c++)
-            red.row(r)[c] = planes[0].row(r)[c] + planes[1].row(r)[c] + 0.625 * planes[2].row(r)[c];
+            red.row(r)[c] = static_cast<float>(planes[0].row(r)[c] + planes[1].row(r)[c] + 0.625 * planes[2].row(r)[c]);
     CoefficientPlane target = red;
     unsharpenGrid(&target, rows, cols);
     for (int32_t r = 0; r < rows; r++) {
@@ -56,7 +56,7 @@ void compensateSharpening(CoefficientPlane* planes, int32_t components, int32_t 
             double yuv[3];
             forwardColour(delta, 0.0, 0.0, yuv);
             for (int32_t k = 0; k < 3; k++)
-                planes[k].row(r)[c] += yuv[k];
+                planes[k].row(r)[c] += static_cast<float>(yuv[k]);
         }
     }
 }

@@ -54,10 +54,16 @@ struct Planner {
                                   kAlways);
     }
 
+    // Factor from a plane value to the detail value the decoder's kernels take.
+    static double valueScale(int32_t c, int32_t L, int32_t b)
+    {
+        double v = detailScale(L, b);
+        return c > 0 ? 0.5 * v : v;
+    }
+
     double value(int32_t c, int32_t L, int32_t b, int32_t r, int32_t col) const
     {
-        double v = planes[c].row(r)[col] * detailScale(L, b);
-        return c > 0 ? 0.5 * v : v;
+        return planes[c].row(r)[col] * valueScale(c, L, b);
     }
 
     double weight(int32_t c, int32_t L, int32_t b) const
@@ -165,39 +171,49 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
 // position that is not known zero.
 void Planner::planProgressive(PicturePlan* plan)
 {
+    enum : uint8_t { WORTH = 1, KNOWN = 2 };
     size_t n = static_cast<size_t>(height) * width;
     bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
-    std::vector<std::vector<float>> best(components, std::vector<float>(n, 0.0f));
-    std::vector<std::vector<uint8_t>> known(components, std::vector<uint8_t>(n, 0));
+    // Per component and position: whether its tree gains (WORTH) and whether
+    // it is known zero (KNOWN). The trees of each component are weighed on
+    // their own, so one buffer of tree gains serves all components in turn.
+    std::vector<std::vector<uint8_t>> marks(components, std::vector<uint8_t>(n, 0));
     std::vector<double> levelGain(levels, 0.0);
+    std::vector<float> best(n, 0.0f);
 
-    for (int32_t L = 0; L < levels; L++) {
-        Dequantiser d = dequantiser(L);
-        for (int32_t c = 0; c < components; c++) {
-            std::vector<float>& bestOf = best[c];
+    for (int32_t c = 0; c < components; c++) {
+        uint8_t* mark = marks[c].data();
+        for (int32_t L = 0; L < levels; L++) {
+            Dequantiser d = dequantiser(L);
+            double gainSum = 0.0;
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
                 double w = weight(c, L, b);
+                double scale = valueScale(c, L, b);
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
                     int32_t rowFirst = 0, rowCount = 0;
                     if (L > 0)
                         childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
+                    const float* source = planes[c].row(r);
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         int32_t J;
-                        double g = gain(d, value(c, L, b, r, col), w, 0, &J);
-                        levelGain[L] += g;
+                        double g = gain(d, source[col] * scale, w, 0, &J);
+                        gainSum += g;
                         if (L > 0) {
                             int32_t colFirst, colCount;
                             childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst,
                                       &colCount);
                             for (int32_t i = 0; i < rowCount; i++)
                                 for (int32_t j = 0; j < colCount; j++)
-                                    g += bestOf[static_cast<size_t>(rowFirst + i) * width + colFirst + j];
+                                    g += best[static_cast<size_t>(rowFirst + i) * width + colFirst + j];
                         }
-                        bestOf[static_cast<size_t>(r) * width + col] = g > 0.0 ? static_cast<float>(g) : 0.0f;
+                        size_t p = static_cast<size_t>(r) * width + col;
+                        best[p] = g > 0.0 ? static_cast<float>(g) : 0.0f;
+                        mark[p] = g > 0.0 ? WORTH : 0;
                     }
                 }
             }
+            levelGain[L] += gainSum;
         }
     }
 
@@ -205,15 +221,18 @@ void Planner::planProgressive(PicturePlan* plan)
         Dequantiser d = dequantiser(L);
         bool any = false;
         for (int32_t c = 0; c < components; c++) {
+            const uint8_t* mark = marks[c].data();
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
+                double scale = valueScale(c, L, b);
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    const float* source = planes[c].row(r);
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         size_t p = static_cast<size_t>(r) * width + col;
-                        bool coded = codeAll ? levelGain[L] > 0.0 : !known[c][p] && best[c][p] > 0.0f;
+                        bool coded = codeAll ? levelGain[L] > 0.0 : mark[p] == WORTH;
                         if (!coded)
                             continue;
-                        double v = value(c, L, b, r, col);
+                        double v = source[col] * scale;
                         int32_t J;
                         gain(d, v, 0.0, 0, &J);
                         record(&plan->component[c], p, d, v, J);
@@ -228,6 +247,7 @@ void Planner::planProgressive(PicturePlan* plan)
         // Children of every position left out at a level with detail are known zero.
         for (int32_t c = 0; c < components; c++) {
             const std::vector<int32_t>& index = plan->component[c].index;
+            uint8_t* mark = marks[c].data();
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
@@ -240,7 +260,7 @@ void Planner::planProgressive(PicturePlan* plan)
                         childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
                         for (int32_t i = 0; i < rowCount; i++)
                             for (int32_t j = 0; j < colCount; j++)
-                                known[c][static_cast<size_t>(rowFirst + i) * width + colFirst + j] = 1;
+                                mark[static_cast<size_t>(rowFirst + i) * width + colFirst + j] |= KNOWN;
                     }
                 }
             }
@@ -275,7 +295,10 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
                     = quantiseLowest(scale * planes[c].row(r)[col], settings.quantStep, c);
         cp.index.assign(n, -1);
         cp.negative.assign(n, 0);
-        cp.mapCode.assign(n, 1);
+        if (settings.decodeMode == 0)
+            cp.mapCode.assign(n, 1);
+        else
+            cp.mapCode.clear();
         cp.mapLevel = levels;
     }
     if (levels <= 0 || settings.mapCoder == 3)

@@ -1,6 +1,7 @@
 #include "codec/encoder/step_search.h"
 
 #include <cmath>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -23,6 +24,8 @@ struct Search {
     EncoderParams bestParams;
     EncodeStats bestStats;
     int32_t encodes = 0;
+    double lastX = NAN;   // knob position of the trial in progress, if any
+    double bestX = NAN;
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message)
         : prepared(picture), trial(params), target(maxBytes),
@@ -47,6 +50,7 @@ struct Search {
             bestSize = *size;
             bestParams = trial;
             bestStats = stats;
+            bestX = lastX;
         }
         return true;
     }
@@ -188,6 +192,227 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
         report->step = s.bestParams.quantStep;
         report->valueCost = s.bestParams.valueCost;
         report->encodes = s.encodes;
+    }
+    out->swap(s.best);
+    return true;
+}
+
+namespace {
+
+// One continuous knob for the rate: the step is the nearest whole number to
+// e^x and the value cost absorbs the rounding, cost0 e^(beta (x - log step)),
+// so that sizes fall smoothly as x grows instead of in steps.
+struct Knob {
+    double cost0;
+    double beta;
+
+    int32_t step(double x) const
+    {
+        double q = std::exp(x);
+        return q < 1.0 ? 1 : (q > 65535.0 ? 65535 : static_cast<int32_t>(std::lround(q)));
+    }
+    double cost(double x) const
+    {
+        double c = cost0 * std::exp(beta * (x - std::log(static_cast<double>(step(x)))));
+        return c < kMinValueCost ? kMinValueCost : (c > kMaxValueCost ? kMaxValueCost : c);
+    }
+};
+
+// Searches the knob from x0 within `budget` trials; *slope holds the slope of
+// log size against x to start from and receives the one measured last.
+bool searchKnob(Search* s, const Knob& knob, double x0, double* slope, int32_t budget)
+{
+    auto sizeAt = [&](double x, int64_t* size) {
+        s->lastX = x;
+        return s->run(knob.step(x), knob.cost(x), size);
+    };
+    int64_t size;
+    if (!sizeAt(x0, &size))
+        return false;
+    Point low, high;
+    auto same = [](double x) { return x; };
+    auto apart = [](double a, double b) { return b - a > 1e-4; };
+    auto nudge = [](double x, int direction) { return x + 1e-3 * direction; };
+    if (!s->falling(sizeAt, same, apart, nudge, {x0, size}, 0.0, std::log(65535.0), *slope, budget - 1, &low,
+                    &high))
+        return false;
+    if (!std::isnan(low.x) && !std::isnan(high.x) && high.x > low.x && high.size > 0) {
+        double k = (std::log(static_cast<double>(high.size)) - std::log(static_cast<double>(low.size)))
+                   / (high.x - low.x);
+        if (k < -0.05 && k > -20.0)
+            *slope = k;
+    }
+    return true;
+}
+
+// A picture of about 1/16 (1/8 below 4 million samples) of the original's
+// area made of 128 x 128 tiles taken evenly over it; empty when the picture
+// is too small for sampling to pay.
+struct PictureSample {
+    EncoderPicture picture;
+    std::vector<uint16_t> samples;
+    double share = 1.0;
+};
+
+constexpr int32_t kTile = 128;
+constexpr int64_t kSampleFrom = int64_t(1) << 20;
+
+bool takeSample(const EncoderPicture& picture, PictureSample* sample)
+{
+    int64_t area = static_cast<int64_t>(picture.height) * picture.width;
+    if (area < kSampleFrom)
+        return false;
+    int32_t groupRows = 2, groupCols = 4;
+    if (area >= 4 * kSampleFrom)
+        groupRows = 4;
+    int32_t tileRows = picture.height / kTile / groupRows;
+    int32_t tileCols = picture.width / kTile / groupCols;
+    if (tileRows < 2 || tileCols < 2)
+        return false;
+    int32_t n = picture.components;
+    EncoderPicture& p = sample->picture;
+    p.height = tileRows * kTile;
+    p.width = tileCols * kTile;
+    p.components = n;
+    p.bitsPerSample = picture.bitsPerSample;
+    sample->samples.resize(static_cast<size_t>(p.height) * p.width * n);
+    // Tile (a, b) of the sample is one tile of each groupRows x groupCols
+    // block, at a place that moves from block to block.
+    for (int32_t a = 0; a < tileRows; a++) {
+        for (int32_t b = 0; b < tileCols; b++) {
+            int32_t sourceRow = (a * groupRows + b % groupRows) * kTile;
+            int32_t sourceCol = (b * groupCols + a % groupCols) * kTile;
+            for (int32_t r = 0; r < kTile; r++) {
+                const uint16_t* from = picture.samples
+                                       + (static_cast<size_t>(sourceRow + r) * picture.width + sourceCol) * n;
+                uint16_t* to = sample->samples.data()
+                               + (static_cast<size_t>(a * kTile + r) * p.width + b * kTile) * n;
+                std::copy(from, from + static_cast<size_t>(kTile) * n, to);
+            }
+        }
+    }
+    p.samples = sample->samples.data();
+    sample->share = static_cast<double>(p.height) * p.width / static_cast<double>(area);
+    return true;
+}
+
+} // namespace
+
+bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
+                         int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
+                         std::string* error, SizeSearchReport* report)
+{
+    PictureSample sample;
+    bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
+    if (params.mapCoder == 3 || codesEveryCoefficient || !takeSample(picture, &sample))
+        return encodeToSize(prepared, params, maxBytes, out, step, stats, error, report);
+    PreparedPicture small;
+    if (!preparePicture(sample.picture, params, &small, error))
+        return false;
+
+    // The knob on the sample: where it meets the target scaled by area, and
+    // how fast the size falls there.
+    double cost = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
+    Knob knob{cost, 4.5};
+    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
+    double slope = -1.0;
+    int64_t sampleTarget = static_cast<int64_t>(static_cast<double>(maxBytes) * sample.share);
+    EncoderParams quiet = params;
+    quiet.searchProgress = nullptr;   // the sample's sizes mean nothing to the caller
+    Search trial(small, quiet, sampleTarget, error);
+    if (!searchKnob(&trial, knob, std::log(static_cast<double>(first)), &slope, 12))
+        return false;
+    double x = std::isnan(trial.bestX) ? std::log(static_cast<double>(first)) : trial.bestX;
+
+    // How fast the size falls with the value cost at that step.
+    EncoderParams at = params;
+    at.quantStep = knob.step(x);
+    double cost0 = knob.cost(x);
+    double costSlope = -0.2;
+    int64_t sizeHere, sizeThere;
+    if (!trial.run(at.quantStep, cost0, &sizeHere) || !trial.run(at.quantStep, cost0 * 1.25, &sizeThere))
+        return false;
+    if (sizeHere > 0 && sizeThere > 0 && sizeThere < sizeHere)
+        costSlope = std::log(static_cast<double>(sizeThere) / static_cast<double>(sizeHere)) / std::log(1.25);
+
+    // The whole picture: the sample's answer first; then the sample's slopes
+    // move the step (the value cost taking up its rounding) for a large miss
+    // and the value cost alone for a small one; then the value cost by secant.
+    Search s(prepared, params, maxBytes, error);
+    double aim = std::log(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance / 2));
+    int32_t q = at.quantStep;
+    double c = cost0;
+    int64_t size;
+    if (!s.run(q, c, &size))
+        return false;
+    double lastCost = NAN;
+    int64_t lastSize = 0;
+    for (int32_t t = 0; t < 4 && !s.done() && size > 0; t++) {
+        double miss = aim - std::log(static_cast<double>(size));
+        double k = costSlope;
+        if (!std::isnan(lastCost) && lastCost != c && lastSize != size && lastSize > 0) {
+            double measured = std::log(static_cast<double>(size) / static_cast<double>(lastSize)) / std::log(c / lastCost);
+            if (measured < -0.01 && measured > -5.0)
+                k = measured;
+        }
+        double nextCost = c * std::exp(miss / k);
+        int32_t nextStep = q;
+        if (t == 0 && (nextCost < 0.5 * c || nextCost > 2.0 * c)) {
+            double move = miss / slope;
+            double qx = static_cast<double>(q) * std::exp(move);
+            nextStep = qx < 1.0 ? 1 : (qx > 65535.0 ? 65535 : static_cast<int32_t>(std::lround(qx)));
+            double rest = miss - slope * std::log(static_cast<double>(nextStep) / q);
+            nextCost = c * std::exp(rest / costSlope);
+        }
+        nextCost = nextCost < kMinValueCost ? kMinValueCost : (nextCost > kMaxValueCost ? kMaxValueCost : nextCost);
+        if (nextStep == q && std::fabs(nextCost - c) < 1e-6 * c)
+            break;
+        if (nextStep == q) {
+            lastCost = c;
+            lastSize = size;
+        } else {
+            lastCost = NAN;
+        }
+        q = nextStep;
+        c = nextCost;
+        if (!s.run(q, c, &size))
+            return false;
+    }
+    at.quantStep = q;
+    if (!s.done()) {
+        // Where the knob stalls (gaps in what the format can say), the exact search.
+        EncoderParams start = params;
+        start.quantStep = at.quantStep;
+        SizeSearchReport exact;
+        std::vector<uint8_t> stream;
+        int32_t exactStep;
+        EncodeStats exactStats;
+        bool found = encodeToSize(prepared, start, maxBytes, &stream, &exactStep, &exactStats, error, &exact);
+        if (!found && s.bestSize < 0)
+            return false;
+        s.encodes += exact.encodes;
+        if (found && static_cast<int64_t>(stream.size()) > s.bestSize) {
+            s.best.swap(stream);
+            s.bestSize = static_cast<int64_t>(s.best.size());
+            s.bestParams = start;
+            s.bestParams.quantStep = exact.step;
+            s.bestParams.valueCost = exact.valueCost;
+            s.bestStats = exactStats;
+        }
+    }
+    if (s.bestSize < 0) {
+        if (error)
+            *error = "cannot reach " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    *step = s.bestParams.quantStep;
+    if (stats)
+        *stats = s.bestStats;
+    if (report) {
+        report->step = s.bestParams.quantStep;
+        report->valueCost = s.bestParams.valueCost;
+        report->encodes = s.encodes;
+        report->sampleEncodes = trial.encodes;
     }
     out->swap(s.best);
     return true;

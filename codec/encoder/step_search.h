@@ -10,7 +10,8 @@
 struct SizeSearchReport {
     int32_t step = 0;
     double valueCost = 0.0;   // the value cost of the chosen stream
-    int32_t encodes = 0;      // trial encodes spent
+    int32_t encodes = 0;      // trial encodes spent on the whole picture
+    int32_t sampleEncodes = 0; // trial encodes of a sample of it
 };
 
 // Streams within this share below the target count as on target.
@@ -22,3 +23,9 @@ constexpr double kSizeTolerance = 0.01;
 bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
                   std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
                   SizeSearchReport* report = nullptr);
+// The same, faster on large pictures: the search runs on a sample of the
+// picture's tiles first and then needs about two encodes of the whole
+// picture. `prepared` is `picture` prepared for params.
+bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
+                         int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
+                         std::string* error, SizeSearchReport* report = nullptr);

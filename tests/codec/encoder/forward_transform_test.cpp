@@ -103,7 +103,7 @@ TEST(ForwardTransform, InvertsTheDecodersSynthesis)
                 CoefficientPlane plane;
                 plane.height = H;
                 plane.width = W;
-                plane.samples = picture;
+                plane.samples.assign(picture.begin(), picture.end());
                 forwardTransform(&plane, levels);
                 double expected = band < 0 ? value / (32.0 * std::ldexp(1.0, levels))
                                            : value / detailScale(level, band);
