@@ -14,7 +14,7 @@ scripts/make-corpus.sh). Peer results are cached (bench results folder,
 peers.json) as they do not change between zrenc builds.
 
 usage: bench/rd.py [--zrenc PATH] [--zrdec PATH] [--variant NAME=ARGS ...]
-                   [--peers LIST] [--bpp LIST] [--pictures LIST] [--out DIR]
+                   [--peers LIST] [--bpp LIST] [--pictures LIST] [--photos] [--out DIR]
 
   --variant NAME=ARGS  a zrenc run with extra options (repeatable), e.g.
                        --variant "one-pass=--mode one-pass"; the default
@@ -41,7 +41,7 @@ from PIL import Image
 from scipy import ndimage
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CORPUS = ["camera", "moon", "astronaut", "coffee", "chelsea"]
+CORPUS = ["camera", "moon", "coins", "astronaut", "coffee", "chelsea", "rocket"]
 PEERS = ["j2k-97", "j2k-53", "jpeg", "webp", "avif", "jxl"]
 
 
@@ -141,21 +141,32 @@ def ssim(a, b):
     return float(np.mean(values))
 
 
-def bd_rate(ref, test):
-    """Bjontegaard delta rate (%) of test against ref: lists of (bpp, quality)."""
-    if len(ref) < 4 or len(test) < 4:
+def bd_rate(ref, test, low=0.25, high=2.0):
+    """Bjontegaard delta rate (%) of test against ref: lists of (bpp, quality).
+
+    Log rate against quality through monotone piecewise-cubic (PCHIP)
+    interpolation of the points between `low` and `high` bits per pixel (with
+    a little slack for size matching), averaged over the common quality range:
+    unlike one cubic through all points it stays well conditioned when points
+    crowd together and never swings between them."""
+    from scipy.interpolate import PchipInterpolator
+
+    def curve(points):
+        pts = sorted((q, math.log(r)) for r, q in points if low * 0.9 <= r <= high * 1.02 and math.isfinite(q))
+        qs, rs = [], []
+        for q, r in pts:   # keep a curve whose rate rises with quality
+            if not qs or (q > qs[-1] + 1e-9 and r > rs[-1]):
+                qs.append(q)
+                rs.append(r)
+        return (PchipInterpolator(qs, rs), qs[0], qs[-1]) if len(qs) >= 3 else None
+    cr, ct = curve(ref), curve(test)
+    if cr is None or ct is None:
         return None
-    def fit(points):
-        q = np.array([p[1] for p in points])
-        r = np.log(np.array([p[0] for p in points]))
-        return np.polyfit(q, r, 3), q.min(), q.max()
-    pr, lo_r, hi_r = fit(ref)
-    pt, lo_t, hi_t = fit(test)
-    lo, hi = max(lo_r, lo_t), min(hi_r, hi_t)
-    if hi <= lo:
+    lo, hi = max(cr[1], ct[1]), min(cr[2], ct[2])
+    if hi - lo < 1e-6:
         return None
-    ir, it = np.polyint(pr), np.polyint(pt)
-    avg = ((np.polyval(it, hi) - np.polyval(it, lo)) - (np.polyval(ir, hi) - np.polyval(ir, lo))) / (hi - lo)
+    grid = np.linspace(lo, hi, 201)
+    avg = float(np.mean(ct[0](grid) - cr[0](grid)))
     return (math.exp(avg) - 1) * 100
 
 
@@ -280,6 +291,7 @@ def main():
     ap.add_argument("--pictures", default="", help="comma-separated names (generated or corpus)")
     ap.add_argument("--out", default=os.path.join(ROOT, "build/rd"))
     ap.add_argument("--no-plot", action="store_true")
+    ap.add_argument("--photos", action="store_true", help="only the corpus-local photographs")
     args = ap.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
@@ -287,7 +299,7 @@ def main():
     peers = [p for p in args.peers.split(",") if p]
     rates = [float(b) for b in args.bpp.split(",")]
 
-    pictures = generated_pictures()
+    pictures = {} if args.photos else generated_pictures()
     for name in CORPUS:
         path = os.path.join(ROOT, "corpus-local/pictures", name + ".png")
         if os.path.exists(path):
