@@ -57,6 +57,20 @@ struct Search {
 
     bool done() const { return bestSize >= floorBytes; }
 
+    // Gives the caller the best stream that fits and how it was found.
+    void handOver(std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, SizeSearchReport* report)
+    {
+        *step = bestParams.quantStep;
+        if (stats)
+            *stats = bestStats;
+        if (report) {
+            report->step = bestParams.quantStep;
+            report->valueCost = bestParams.valueCost;
+            report->encodes = encodes;
+        }
+        out->swap(best);
+    }
+
     // Searches x in [xMin, xMax] for a size in [floorBytes, target], sizes
     // falling as x grows. Guesses interpolate log size linearly in x between
     // the nearest trials on either side (the slope given stands in until both
@@ -185,15 +199,7 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
             return false;
     }
 
-    *step = s.bestParams.quantStep;
-    if (stats)
-        *stats = s.bestStats;
-    if (report) {
-        report->step = s.bestParams.quantStep;
-        report->valueCost = s.bestParams.valueCost;
-        report->encodes = s.encodes;
-    }
-    out->swap(s.best);
+    s.handOver(out, step, stats, report);
     return true;
 }
 
@@ -405,15 +411,8 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
             *error = "cannot reach " + std::to_string(maxBytes) + " bytes";
         return false;
     }
-    *step = s.bestParams.quantStep;
-    if (stats)
-        *stats = s.bestStats;
-    if (report) {
-        report->step = s.bestParams.quantStep;
-        report->valueCost = s.bestParams.valueCost;
-        report->encodes = s.encodes;
+    s.handOver(out, step, stats, report);
+    if (report)
         report->sampleEncodes = trial.encodes;
-    }
-    out->swap(s.best);
     return true;
 }
