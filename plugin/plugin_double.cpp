@@ -172,6 +172,10 @@ bool ServerThread::start(int timeoutMs)
         exitCode = serverMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
     });
     window = waitForServerWindow(timeoutMs);
+    // The window can be found before CreateWindowExA has returned on the
+    // server thread; a sent message returns only once its loop runs.
+    if (window)
+        SendMessageA(window, WM_NULL, 0, 0);
     threadId = id;
     return window != nullptr;
 }
