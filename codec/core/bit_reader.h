@@ -44,6 +44,11 @@ void flushBitWriter(BitReader* writer);
 // one step: at the end of data each bit read there is 0, as readBit gives.
 inline uint32_t readBitRun(BitReader* reader, int n);
 
+// Number of 1 bits before the first 0 bit, saturating at INT32_MAX. No bit is
+// read once the data has ended: a byte source repeats its last byte after the
+// end, and a last byte of ones would otherwise count forever.
+inline int32_t readUnary(BitReader* reader);
+
 // Inline: the entropy decoders take most of their input one bit at a time.
 inline uint32_t readBit(BitReader* reader)
 {
@@ -73,4 +78,23 @@ inline uint32_t readBitRun(BitReader* reader, int n)
         reader->mask = static_cast<uint8_t>(take == left ? 128 : 1u << (left - take - 1));
     }
     return result;
+}
+
+inline int32_t readUnary(BitReader* reader)
+{
+    if (reader->endOfData & 1)
+        return 0;
+    // Within the loop only a failed fetch ends the data, and it ends the count.
+    // A 64-bit count cannot wrap within any stream that can be delivered.
+    uint64_t count = 0;
+    for (;;) {
+        if (reader->mask == 128 && !fetchReaderByte(reader))
+            break;
+        const uint32_t bit = reader->currentByte & reader->mask;
+        reader->mask = reader->mask == 1 ? 128 : static_cast<uint8_t>(reader->mask >> 1);
+        if (!bit)
+            break;
+        count++;
+    }
+    return count < INT32_MAX ? static_cast<int32_t>(count) : INT32_MAX;
 }

@@ -111,11 +111,7 @@ inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
         if (code == 1)
             return false;
         *negative = readBit(bits) != 0;
-        uint32_t j = code == 2;
-        // After the end a repeating last byte of all ones must not loop forever.
-        while (!(bits->endOfData & 1) && readBit(bits))
-            j++;
-        *J = static_cast<int32_t>(j);
+        *J = static_cast<int32_t>(static_cast<uint32_t>(readUnary(bits)) + (code == 2 ? 1u : 0u));
         return true;
     } else {
         if (code == 1)

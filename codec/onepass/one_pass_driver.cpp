@@ -26,18 +26,6 @@ int32_t decodeSignificanceMap(BitReader* bits, uint8_t** map, int32_t rows, int3
     }
 }
 
-// Number of 1 bits before the first 0 bit; no bit is read after the end of
-// data (a repeating last byte of ones would never end), and the count
-// saturates.
-static int32_t readUnary(BitReader* bits)
-{
-    int32_t n = 0;
-    while (!(bits->endOfData & 1) && readBit(bits))
-        if (n < INT32_MAX)
-            n++;
-    return n;
-}
-
 // Replaces plane 0 by its sharpened level-1 grid. Without memory for the new
 // plane the picture stays unsharpened.
 static void sharpenComponent0(DecodeSession* s)

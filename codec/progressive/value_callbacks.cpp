@@ -27,12 +27,7 @@ inline bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* nega
         if constexpr (S == HUFFMAN) {
             *J = decodeHuffmanSymbol(&state->valueTree, bits, state->escapeWidth);
         } else if constexpr (S == UNARY) {
-            // No further bit once the data ended: a source that repeats its
-            // last byte 0xFF would otherwise count forever.
-            uint32_t count = 0;
-            while ((bits->endOfData & 1) == 0 && readBit(bits))
-                count++;
-            *J = static_cast<int32_t>(count);
+            *J = readUnary(bits);
         } else {
             *J = static_cast<int32_t>(readBits(bits, state->escapeWidth));
         }

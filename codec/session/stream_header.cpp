@@ -4,23 +4,6 @@
 #include "codec/core/geometry.h"
 #include "codec/session/session.h"
 
-namespace {
-
-// Number of 1 bits before the first 0 bit. Once the data has ended no further
-// bit is read: a byte source repeats its last byte after the end, which would
-// otherwise count forever.
-int32_t readUnary(BitReader* bits)
-{
-    int32_t count = 0;
-    while ((bits->endOfData & 1) == 0 && readBit(bits) != 0) {
-        if (count < INT32_MAX)
-            count++;
-    }
-    return count;
-}
-
-} // namespace
-
 int32_t readStreamHeader(DecodeSession* session)
 {
     BitReader* bits = session->bits;

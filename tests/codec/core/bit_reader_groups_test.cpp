@@ -1,10 +1,13 @@
-// readBits takes whole groups of bits from the current byte: it must read as
-// the bit-by-bit loop does, in both modes and across the end of the data.
+// readBits, readBitRun and readUnary take whole groups of bits from the
+// current byte: each must read as the bit-by-bit loop does, in both modes and
+// across the end of the data.
 #include "codec/core/bit_reader.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,33 +26,10 @@ uint32_t bitByBit(BitReader* reader, int n)
     return result;
 }
 
-struct Source {
-    const std::vector<uint8_t>* bytes;
-    size_t next = 0;
-};
-
-int32_t nextByte(void* context, uint32_t* slot)
-{
-    Source* source = static_cast<Source*>(context);
-    if (source->next >= source->bytes->size())
-        return 1;
-    *slot = (*source->bytes)[source->next++];
-    return 0;
-}
-
-BitReader* memoryReader(const std::vector<uint8_t>& bytes)
+BitReader* callbackReader(ByteFeed* feed)
 {
     BitReader* reader = createBitReader(0);
-    reader->buffer = const_cast<uint8_t*>(bytes.data());
-    resetBitReader(reader);
-    reader->byteCount = static_cast<int32_t>(bytes.size());
-    return reader;
-}
-
-BitReader* callbackReader(Source* source)
-{
-    BitReader* reader = createBitReader(0);
-    attachByteSource(reader, nextByte, source);
+    attachByteSource(reader, ByteFeed::fetch, feed);
     resetBitReader(reader);
     return reader;
 }
@@ -62,55 +42,80 @@ void expectSameState(const BitReader* a, const BitReader* b)
     ASSERT_EQ(a->endOfData, b->endOfData);
 }
 
+// 200 trials over random data of up to maxBytes bytes, memory and callback
+// mode in turn: `reads` times, read(grouped, single, random) returns what the
+// grouped read and its single-bit equivalent gave; both readers must then
+// agree in value and state. Past the end memory readers keep failing, and
+// callback readers repeat their last byte after the one failed fetch.
+template <typename Read>
+void expectSameAsSingleBits(uint32_t seed, uint32_t maxBytes, uint32_t oneBias, int reads, Read read)
+{
+    std::mt19937 random(seed);
+    for (int trial = 0; trial < 200; trial++) {
+        std::vector<uint8_t> bytes(random() % maxBytes);
+        for (uint8_t& b : bytes) {
+            uint32_t value = random();
+            for (uint32_t i = 0; i < oneBias; i++)
+                value |= random();
+            b = static_cast<uint8_t>(value);
+        }
+        const bool callback = trial % 2 == 1;
+        ByteFeed feeds[2] = {{&bytes}, {&bytes}};
+        BitReader* grouped = callback ? callbackReader(&feeds[0]) : createMemoryReader(bytes);
+        BitReader* single = callback ? callbackReader(&feeds[1]) : createMemoryReader(bytes);
+        for (int step = 0; step < reads && !testing::Test::HasFatalFailure(); step++) {
+            const std::pair<uint32_t, uint32_t> got = read(grouped, single, random);
+            ASSERT_EQ(got.first, got.second) << "trial " << trial << " read " << step;
+            expectSameState(grouped, single);
+        }
+        releaseBitReader(grouped);
+        releaseBitReader(single);
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
 } // namespace
 
 TEST(BitReaderGroups, RandomWidthsReadAsSingleBits)
 {
-    std::mt19937 random(8);
-    for (int trial = 0; trial < 200; trial++) {
-        std::vector<uint8_t> bytes(random() % 40);
-        for (uint8_t& b : bytes)
-            b = static_cast<uint8_t>(random());
-        const bool callback = trial % 2 == 1;
-        Source sources[2] = {{&bytes}, {&bytes}};
-        BitReader* grouped = callback ? callbackReader(&sources[0]) : memoryReader(bytes);
-        BitReader* single = callback ? callbackReader(&sources[1]) : memoryReader(bytes);
-        // Past the end: memory readers keep failing, callback readers repeat
-        // their last byte after the one failed fetch.
-        for (int read = 0; read < 120; read++) {
-            const int n = static_cast<int>(random() % 32);
-            ASSERT_EQ(readBits(grouped, n), bitByBit(single, n)) << "trial " << trial << " read " << read;
-            expectSameState(grouped, single);
-            if (read % 5 == 0) {
-                ASSERT_EQ(readBit(grouped), readBit(single));
-            }
-        }
-        releaseBitReader(grouped);
-        releaseBitReader(single);
-    }
+    int step = 0;
+    expectSameAsSingleBits(8, 40, 0, 120, [&](BitReader* grouped, BitReader* single, std::mt19937& random) {
+        // Every fifth read is one bit, mixing single reads into the groups.
+        if (step++ % 5 == 4)
+            return std::make_pair(readBit(grouped), readBit(single));
+        const int n = static_cast<int>(random() % 32);
+        return std::make_pair(readBits(grouped, n), bitByBit(single, n));
+    });
 }
 
 // readBitRun must be n plain readBit calls, also where a fetch fails.
 TEST(BitReaderGroups, BitRunsReadAsSingleBitsAcrossTheEnd)
 {
-    std::mt19937 random(15);
-    for (int trial = 0; trial < 200; trial++) {
-        std::vector<uint8_t> bytes(random() % 24);
-        for (uint8_t& b : bytes)
-            b = static_cast<uint8_t>(random());
-        const bool callback = trial % 2 == 1;
-        Source sources[2] = {{&bytes}, {&bytes}};
-        BitReader* grouped = callback ? callbackReader(&sources[0]) : memoryReader(bytes);
-        BitReader* single = callback ? callbackReader(&sources[1]) : memoryReader(bytes);
-        for (int read = 0; read < 80; read++) {
-            const int n = static_cast<int>(random() % 17);
-            uint32_t expected = 0;
-            for (int i = 0; i < n; i++)
-                expected = (expected << 1) | readBit(single);
-            ASSERT_EQ(readBitRun(grouped, n), expected) << "trial " << trial << " read " << read;
-            expectSameState(grouped, single);
-        }
-        releaseBitReader(grouped);
-        releaseBitReader(single);
-    }
+    expectSameAsSingleBits(15, 24, 0, 80, [](BitReader* grouped, BitReader* single, std::mt19937& random) {
+        const int n = static_cast<int>(random() % 17);
+        uint32_t expected = 0;
+        for (int i = 0; i < n; i++)
+            expected = (expected << 1) | readBit(single);
+        return std::make_pair(readBitRun(grouped, n), expected);
+    });
+}
+
+// readUnary counts ones as the plain loop does, which stops at the end of data:
+// a callback source's repeated last byte of ones must not be counted forever.
+TEST(BitReaderGroups, UnaryCountsReadAsSingleBitsAndStopAtTheEnd)
+{
+    expectSameAsSingleBits(23, 24, 2, 60, [](BitReader* grouped, BitReader* single, std::mt19937&) {
+        uint32_t expected = 0;
+        while ((single->endOfData & 1) == 0 && readBit(single))
+            expected++;
+        return std::make_pair(static_cast<uint32_t>(readUnary(grouped)), expected);
+    });
+    std::vector<uint8_t> ones(5, 0xFF);
+    ByteFeed feed{&ones};
+    BitReader* reader = callbackReader(&feed);
+    EXPECT_EQ(readUnary(reader), 40);
+    EXPECT_EQ(reader->endOfData, 1u);
+    EXPECT_EQ(readUnary(reader), 0);
+    releaseBitReader(reader);
 }
