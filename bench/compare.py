@@ -21,58 +21,12 @@ opj_decompress (libopenjp2-tools) and the netpbm tools.
 
 import argparse
 import json
-import math
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def run(args, **kwargs):
-    return subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-
-
-def read_pnm(path):
-    """Reads a binary PGM/PPM: (width, height, channels, maxval, samples)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    fields = []
-    pos = 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            while data[pos:pos + 1] not in (b"\n", b""):
-                pos += 1
-            continue
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    pos += 1
-    magic, width, height, maxval = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
-    channels = {b"P5": 1, b"P6": 3}[magic]
-    count = width * height * channels
-    if maxval < 256:
-        samples = data[pos:pos + count]
-    else:
-        raw = data[pos:pos + 2 * count]
-        samples = [raw[2 * i] << 8 | raw[2 * i + 1] for i in range(count)]
-    return width, height, channels, maxval, samples
-
-
-def psnr(reference, decoded):
-    w, h, c, maxval, a = reference
-    w2, h2, c2, _, b = decoded
-    if (w, h, c) != (w2, h2, c2):
-        raise SystemExit("compare: decoded picture has another shape")
-    total = sum((x - y) * (x - y) for x, y in zip(a, b))
-    if total == 0:
-        return float("inf")
-    return 10 * math.log10(maxval * maxval * len(a) / total)
+from pictures import ROOT, jp2_within, jpeg_within, png_to_pnm, psnr, read_pnm, run
 
 
 def to_pnm(picture, work):
@@ -81,7 +35,7 @@ def to_pnm(picture, work):
     if picture.lower().endswith(".png"):
         out = os.path.join(work, name + ".pnm")
         with open(out, "wb") as f:
-            subprocess.run(["pngtopnm", picture], check=True, stdout=f, stderr=subprocess.DEVNULL)
+            f.write(png_to_pnm(picture))
     else:
         out = picture
     w, h, c, _, _ = read_pnm(out)
@@ -90,21 +44,6 @@ def to_pnm(picture, work):
     if out != typed:
         shutil.copyfile(out, typed)
     return typed
-
-
-def search(make, target, low, high):
-    """Largest setting in [low, high] whose file is at most `target` bytes
-    (sizes grow with the setting); the smallest setting when none fits."""
-    best = low
-    while low <= high:
-        mid = (low + high) // 2
-        if make(mid) <= target:
-            best = mid
-            low = mid + 1
-        else:
-            high = mid - 1
-    make(best)
-    return best
 
 
 def make_files(picture_pnm, args, work):
@@ -122,27 +61,15 @@ def make_files(picture_pnm, args, work):
         files.append(("ZR %s" % mode, zr, [zrdec, zr, os.path.join(work, "out-zr" + ext)],
                       os.path.join(work, "out-zr" + ext)))
 
-    for label, extra in (("JPEG baseline", []), ("JPEG progressive", ["-progressive"])):
-        jpg = os.path.join(work, "%s%s.jpg" % (base, "-prog" if extra else ""))
-
-        def make_jpeg(quality, jpg=jpg, extra=extra):
-            run(["cjpeg", "-quality", str(quality), "-optimize"] + extra + ["-outfile", jpg, picture_pnm])
-            return os.path.getsize(jpg)
-
-        search(make_jpeg, target, 1, 100)
+    for label, progressive in (("JPEG baseline", False), ("JPEG progressive", True)):
+        jpg = os.path.join(work, "%s%s.jpg" % (base, "-prog" if progressive else ""))
+        jpeg_within(picture_pnm, target, jpg, progressive)
         out = os.path.join(work, "out-jpeg" + ext)
         files.append((label, jpg, ["djpeg", "-outfile", out, jpg], out))
 
     jp2 = os.path.join(work, base + ".jp2")
     raw_bytes = w * h * c
-
-    def make_jp2(step):
-        # Ratios from 400:1 down to 1.01:1 on a fine logarithmic scale.
-        ratio = 400.0 ** (1 - step / 1000.0) + 0.01
-        run(["opj_compress", "-i", picture_pnm, "-o", jp2, "-r", "%.3f" % ratio])
-        return os.path.getsize(jp2)
-
-    search(make_jp2, target, 0, 1000)
+    jp2_within(picture_pnm, target, jp2)
     out = os.path.join(work, "out-jp2" + ext)
     files.append(("JPEG 2000", jp2, ["opj_decompress", "-i", jp2, "-o", out], out))
     return (w, h, c), raw_bytes, files

@@ -26,7 +26,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare import ROOT, psnr, read_pnm, run, search  # noqa: E402
+from pictures import ROOT, jp2_within, jpeg_within, psnr, read_picture, read_pnm, run  # noqa: E402
 
 TILE = 256
 FAST_ARGS = "--mode one-pass --map-coder 0 --value-coder 3"
@@ -42,13 +42,7 @@ def tiled_picture(channels, width, height, out):
     for name in sorted(os.listdir(folder)):
         if not name.endswith(".png"):
             continue
-        pnm = subprocess.run(["pngtopnm", os.path.join(folder, name)], check=True,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
-        path = out + ".src"
-        with open(path, "wb") as f:
-            f.write(pnm)
-        w, h, c, maxval, samples = read_pnm(path)
-        os.remove(path)
+        w, h, c, maxval, samples = read_picture(os.path.join(folder, name))
         if c != channels or maxval != 255:
             continue
         for ty in range(h // TILE):
@@ -167,23 +161,12 @@ def main():
             zr_rows("fast one-pass", fast)
 
             jp2 = os.path.join(work, "picture.jp2")
-
-            def make_jp2(step):
-                ratio = 400.0 ** (1 - step / 1000.0) + 0.01
-                run(["opj_compress", "-i", picture, "-o", jp2, "-r", "%.3f" % ratio])
-                return os.path.getsize(jp2)
-
-            search(make_jp2, target, 0, 1000)
+            jp2_within(picture, target, jp2)
             out = os.path.join(work, "out-jp2" + ext)
             rows.append(("opj_decompress -threads 1", jp2, ["opj_decompress", "-threads", "1", "-i", jp2, "-o", out],
                          out))
             jpg = os.path.join(work, "picture.jpg")
-
-            def make_jpeg(quality):
-                run(["cjpeg", "-quality", str(quality), "-progressive", "-optimize", "-outfile", jpg, picture])
-                return os.path.getsize(jpg)
-
-            search(make_jpeg, target, 1, 100)
+            jpeg_within(picture, target, jpg, progressive=True)
             out = os.path.join(work, "out-jpeg" + ext)
             rows.append(("djpeg progressive", jpg, ["djpeg", "-outfile", out, jpg], out))
 
