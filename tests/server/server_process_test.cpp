@@ -1,17 +1,15 @@
 // Start-up and ending of the server: the single-instance rule (also across
 // processes), the hidden window, and the exit code.
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include <limits.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "server/server_window.h"
 #include "tests/server/server_fixture.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -28,22 +26,17 @@ std::string serverProgram()
 
 struct ProgramRun {
     int exitCode = -1;
-    std::string output;
+    std::string output; // standard output, then standard error
 };
 
 ProgramRun runServerProgram(const std::string& desktop)
 {
-    std::string command = "ZR_DESKTOP='" + desktop + "' timeout 20 '" + serverProgram() + "' 2>&1";
-    ProgramRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe))
-        run.output += buffer;
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    ToolCall call;
+    call.program = serverProgram();
+    call.environment = {{"ZR_DESKTOP", desktop}};
+    call.timeoutSeconds = 20;
+    ToolRun run = runTool(call);
+    return {run.exitCode, run.out + run.err};
 }
 
 TEST_F(ServerTest, WindowIsHiddenAndFoundByClassAndTitle)

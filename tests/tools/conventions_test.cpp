@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "tests/tools/tool_run.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "codec/zr.h"
 #include "tests/tools/tool_pictures.h"
-#include "tests/tools/tool_run.h"
+#include "tests/support/tool_run.h"
 #include "tools/stream_info.h"
 
 #if defined(ZRENC_PATH) && defined(ZRDEC_PATH) && defined(ZRINFO_PATH)

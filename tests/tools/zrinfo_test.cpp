@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/support/stream_header.h"
-#include "tests/tools/tool_run.h"
+#include "tests/support/tool_run.h"
 
 #ifdef ZRINFO_PATH
 

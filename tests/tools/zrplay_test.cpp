@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/support/stream_header.h"
-#include "tests/tools/tool_run.h"
+#include "tests/support/tool_run.h"
 #include "tests/tools/tool_streams.h"
 
 #ifdef ZRPLAY_PATH

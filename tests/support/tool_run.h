@@ -1,5 +1,5 @@
-// Runs a built tool as its own process, without a shell: the arguments reach
-// it exactly as given. Standard input comes from a file (or /dev/null);
+// Runs a built program as its own process, without a shell: the arguments
+// reach it exactly as given. Standard input comes from a file (or /dev/null);
 // standard output and error are captured.
 #pragma once
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ToolRun {
@@ -49,6 +50,8 @@ struct ToolCall {
     std::string workDir; // empty: the current one
     long fileSizeLimit = -1;      // bytes any file may grow to; -1: no limit
     bool ignoreFileSizeSignal = false; // writes beyond the limit fail instead of killing
+    std::vector<std::pair<std::string, std::string>> environment; // variables set for the program
+    unsigned timeoutSeconds = 120; // a program that hangs is ended instead of blocking the test
 };
 
 inline ToolRun runTool(const ToolCall& call)
@@ -70,7 +73,9 @@ inline ToolRun runTool(const ToolCall& call)
             setrlimit(RLIMIT_FSIZE, &limit);
             std::signal(SIGXFSZ, call.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
         }
-        alarm(120); // a tool that hangs ends the test instead of blocking it
+        for (const auto& [name, value] : call.environment)
+            setenv(name.c_str(), value.c_str(), 1);
+        alarm(call.timeoutSeconds);
         std::vector<char*> argv{const_cast<char*>(call.program.c_str())};
         for (const std::string& arg : call.args)
             argv.push_back(const_cast<char*>(arg.c_str()));
