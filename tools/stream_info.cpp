@@ -73,11 +73,6 @@ std::string refusalReason(const DecodeSession& h, int32_t status)
     }
 }
 
-bool isSharpenedStream(const DecodeSession& h)
-{
-    return h.extension1 == kSharpenMark[0] && h.extension2 == kSharpenMark[1] && h.extension3 == kSharpenMark[2];
-}
-
 StreamInfo inspectStream(BitReader* bits)
 {
     StreamInfo info;

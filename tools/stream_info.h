@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codec/session/session.h"
+#include "codec/session/sharpen_mark.h"
 
 struct StreamInfo {
     DecodeSession header{};   // header fields and levels; nothing allocated
@@ -14,11 +15,6 @@ struct StreamInfo {
     int64_t headerBits = 0;   // bits the magic and header took
     std::string reason;       // one line, empty when accepted
 };
-
-// zrenc --sharpen marks its streams in the optional trailer, whose fields
-// decoders read and ignore: extension1 'S', extension2 'H', extension3 1.
-constexpr uint32_t kSharpenMark[3] = {0x53, 0x48, 1};
-bool isSharpenedStream(const DecodeSession& header);
 
 // Inspects the stream that `bits` delivers; reads only the header.
 StreamInfo inspectStream(BitReader* bits);

@@ -3,12 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "codec/decoder/decoder.h"
-#include "codec/encoder/effort_search.h"
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encode_settings.h"
 #include "codec/encoder/step_search.h"
 #include "tools/cli.h"
 #include "tools/image_io.h"
@@ -76,16 +74,7 @@ const char usage[] =
 const Messages* messages = nullptr;
 
 struct Options {
-    EncoderParams params;
-    bool fineStepsGiven = false;
-    bool stepGiven = false;
-    FixedChoices fixed;
-    int32_t effort = 1;
-    int32_t threads = 0;
-    int32_t quality = -1;
-    int32_t bits = 0;
-    int64_t sizeTarget = 0;
-    double bppTarget = 0.0;
+    EncodeSettings settings;
     bool verify = false;
     DecodeOptions verifyRequest{};
     uint16_t background[3] = {255, 255, 255};
@@ -107,12 +96,47 @@ bool parseColour(const std::string& text, uint16_t rgb[3])
     return true;
 }
 
+std::string optionSpelling(const std::string& name)
+{
+    return "--" + name;
+}
+
+// An option of the encoder's table from its text; 0 or the exit code.
+int applySetting(const EncodeSetting& setting, ArgCursor* arg, EncodeSettings* settings, const Messages& m)
+{
+    const std::string& name = arg->name();
+    SettingValue v;
+    std::string text;
+    if (setting.kind == SettingKind::Switch) {
+        if (arg->hasInlineValue())
+            return m.usage(name + " takes no value");
+        v.whole = 1;
+    } else if (!arg->value(&text)) {
+        return m.usage(name + " needs a value");
+    }
+    bool good = true;
+    if (setting.kind == SettingKind::Whole) {
+        good = parseWhole(text, int64_t(setting.lo), int64_t(setting.hi), &v.whole);
+    } else if (setting.kind == SettingKind::Number) {
+        good = parseDecimal(text, setting.lo, setting.hi, &v.number);
+    } else if (setting.kind == SettingKind::Word) {
+        v.word = text;
+    } else if (setting.kind == SettingKind::Triple) {
+        long long t[3];
+        char extra;
+        good = std::sscanf(text.c_str(), "%lld,%lld,%lld%c", &t[0], &t[1], &t[2], &extra) == 3;
+        for (int i = 0; i < 3; i++)
+            v.triple[i] = t[i];
+    }
+    if (!good || !applyEncodeSetting(setting, v, settings))
+        return m.usage(name + " takes " + setting.takes + (setting.kind == SettingKind::Triple ? " (A,B,C)" : "")
+                       + ", not '" + text + "'");
+    return 0;
+}
+
 // 0 to go on, else the exit code (-1: done, exit 0).
 int parseOptions(int argc, char** argv, Options* o, Messages* m)
 {
-    o->params.decodeMode = 1;
-    o->params.mapCoder = 1;
-    o->params.valueCoder = 0;
     std::vector<std::string> files;
     ArgCursor arg(argc, argv);
     while (arg.next()) {
@@ -123,122 +147,41 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
         const std::string& name = arg.name();
         if (answerHelpOrVersion(arg, "zrenc", usage))
             return -1;
-        bool flag = arg.is("--verify") || arg.is("--verify-half", "--verify-low-memory") || arg.is("--sharpen")
+        std::string longName = name == "-q" ? "--quality" : name == "-j" ? "--threads" : name;
+        const EncodeSetting* setting =
+            longName.rfind("--", 0) == 0 ? findEncodeSetting(longName.substr(2)) : nullptr;
+        if (setting) {
+            int status = applySetting(*setting, &arg, &o->settings, *m);
+            if (status != 0)
+                return status;
+            continue;
+        }
+        bool flag = arg.is("--verify") || arg.is("--verify-half", "--verify-low-memory")
                  || arg.is("--verify-sharpen") || arg.is("--quiet") || arg.is("--verbose", "-v");
         if (flag) {
             if (arg.hasInlineValue())
                 return m->usage(name + " takes no value");
-            if (arg.is("--verify")) {
-                o->verify = true;
-            } else if (arg.is("--verify-half", "--verify-low-memory")) {
-                o->verify = true;
-                o->verifyRequest.halfSize = 1;
-            } else if (arg.is("--verify-sharpen")) {
-                o->verify = true;
-                o->verifyRequest.sharpen = 1;
-            } else if (arg.is("--sharpen")) {
-                o->params.sharpenCompensation = 1;
-            } else {
+            if (arg.is("--quiet") || arg.is("--verbose", "-v")) {
                 m->verbosity = arg.is("--quiet") ? 0 : 2;
+                continue;
             }
+            o->verify = true;
+            if (arg.is("--verify-half", "--verify-low-memory"))
+                o->verifyRequest.halfSize = 1;
+            if (arg.is("--verify-sharpen"))
+                o->verifyRequest.sharpen = 1;
             continue;
         }
-        static const char* const valued[] = {"--mode", "--map-coder", "--value-coder", "--step", "--fine-steps",
-                                             "--boost", "--stretch", "--bits", "--trailer", "--size", "--bpp",
-                                             "--value-cost", "--quality", "-q", "--background", "--output", "-o",
-                                             "--effort", "--threads", "-j"};
-        bool known = false;
-        for (const char* v : valued)
-            known = known || name == v;
-        if (!known)
+        if (!arg.is("--background") && !arg.is("--output", "-o"))
             return m->usage("unknown option " + name);
         std::string text;
         if (!arg.value(&text))
             return m->usage(name + " needs a value");
-        int64_t v = 0;
-        auto whole = [&](int64_t lo, int64_t hi) {
-            if (parseWhole(text, lo, hi, &v))
-                return true;
-            m->usage(name + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi)
-                     + ", not '" + text + "'");
-            return false;
-        };
-        if (name == "--mode") {
-            if (text != "one-pass" && text != "progressive")
-                return m->usage("--mode is one-pass or progressive, not '" + text + "'");
-            o->params.decodeMode = text == "progressive" ? 1 : 0;
-            o->fixed.mode = true;
-        } else if (name == "--map-coder") {
-            if (!whole(0, 3))
-                return kExitUsage;
-            o->params.mapCoder = int32_t(v);
-            o->fixed.mapCoder = true;
-        } else if (name == "--value-coder") {
-            if (!whole(0, 3))
-                return kExitUsage;
-            o->params.valueCoder = int32_t(v);
-            o->fixed.valueCoder = true;
-        } else if (name == "--step") {
-            if (!whole(1, 65535))
-                return kExitUsage;
-            o->params.quantStep = int32_t(v);
-            o->stepGiven = true;
-        } else if (name == "--quality" || name == "-q") {
-            if (!whole(0, 100))
-                return kExitUsage;
-            o->quality = int32_t(v);
-        } else if (name == "--fine-steps") {
-            if (!whole(0, kMaxFineSteps))
-                return kExitUsage;
-            o->params.fineSteps = int32_t(v);
-            o->fineStepsGiven = true;
-        } else if (name == "--boost") {
-            if (!whole(0, kMaxMagnitudeBoost))
-                return kExitUsage;
-            o->params.magnitudeBoost = int32_t(v);
-            o->fixed.boost = true;
-        } else if (name == "--stretch") {
-            if (!whole(0, kMaxContrastStretch))
-                return kExitUsage;
-            o->params.contrastStretch = int32_t(v);
-        } else if (name == "--bits") {
-            if (!whole(8, 16))
-                return kExitUsage;
-            o->bits = int32_t(v);
-        } else if (name == "--trailer") {
-            unsigned e1, e2, e3;
-            char extra;
-            if (std::sscanf(text.c_str(), "%u,%u,%u%c", &e1, &e2, &e3, &extra) != 3 || e1 > 255 || e2 > 255
-                || e3 > 7)
-                return m->usage("--trailer takes three numbers A,B,C with A and B 0..255 and C 0..7, not '" + text
-                                + "'");
-            o->params.hasTrailer = 1;
-            o->params.extension1 = e1;
-            o->params.extension2 = e2;
-            o->params.extension3 = e3;
-        } else if (name == "--size") {
-            if (!parseWhole(text, 1, INT32_MAX, &o->sizeTarget))
-                return m->usage("--size takes a number of bytes, not '" + text + "'");
-        } else if (name == "--bpp") {
-            if (!parseDecimal(text, 1e-9, 64.0, &o->bppTarget))
-                return m->usage("--bpp takes a positive number of bits per pixel up to 64, not '" + text + "'");
-        } else if (name == "--value-cost") {
-            if (!parseDecimal(text, 0.0, 1000.0, &o->params.valueCost))
-                return m->usage("--value-cost takes a number from 0 to 1000, not '" + text + "'");
-            o->fixed.valueCost = true;
-        } else if (name == "--effort") {
-            if (!whole(0, kMaxEffort))
-                return kExitUsage;
-            o->effort = int32_t(v);
-        } else if (name == "--threads" || name == "-j") {
-            if (!whole(1, 256))
-                return kExitUsage;
-            o->threads = int32_t(v);
-        } else if (name == "--background") {
+        if (arg.is("--background")) {
             if (!parseColour(text, o->background))
                 return m->usage("--background takes white, black or #RRGGBB, not '" + text + "'");
         } else {
-            o->output = text; // -o, --output
+            o->output = text;
         }
     }
     size_t wanted = o->output.empty() ? 2 : 1;
@@ -247,33 +190,18 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
     o->input = files[0];
     if (o->output.empty())
         o->output = files[1];
-    if (o->sizeTarget && o->bppTarget > 0.0)
-        return m->usage("give --size or --bpp, not both");
-    if (o->stepGiven && o->quality >= 0)
-        return m->usage("give -q or --step, not both");
-    if (o->params.sharpenCompensation && o->params.hasTrailer)
-        return m->usage("--sharpen marks the stream in the trailer; it cannot be given with --trailer");
     if (sameFile(o->input, o->output))
         return m->usage(o->output + " is the input file; choose another output name");
-    if ((o->sizeTarget || o->bppTarget > 0.0) && (o->stepGiven || o->quality >= 0))
-        m->warn(std::string(o->stepGiven ? "--step" : "-q") + " is ignored: --"
-                + (o->sizeTarget ? "size" : "bpp") + " chooses the step");
-    if (o->params.sharpenCompensation) {
-        o->params.hasTrailer = 1;
-        o->params.extension1 = kSharpenMark[0];
-        o->params.extension2 = kSharpenMark[1];
-        o->params.extension3 = kSharpenMark[2];
-        if (o->verify)
-            o->verifyRequest.sharpen = 1;
-    }
-    // Progressive map coder 1 with value coders 1..3 codes every coefficient
-    // that is not known zero, and none can be zero: without fine steps each
-    // reconstructs at least half a step away from 0.
-    if (o->params.decodeMode == 1 && o->params.mapCoder == 1 && o->params.valueCoder != 0 && !o->fineStepsGiven) {
-        o->params.fineSteps = 3;
-        m->note("note: progressive map coder 1 with value coder " + std::to_string(o->params.valueCoder)
-                + " codes every coefficient; using --fine-steps 3 (give --fine-steps to choose)");
-    }
+    SettleMessages said;
+    std::string error;
+    if (!settleEncodeSettings(&o->settings, optionSpelling, &said, &error))
+        return m->usage(error);
+    for (const std::string& w : said.warnings)
+        m->warn(w);
+    for (const std::string& n : said.notes)
+        m->note("note: " + n);
+    if (o->settings.params.sharpenCompensation && o->verify)
+        o->verifyRequest.sharpen = 1;
     return 0;
 }
 
@@ -381,16 +309,6 @@ bool verifyStream(const std::vector<uint8_t>& stream, const Image& truth, int32_
     return true;
 }
 
-// Quality 0..100 to a step: 75 is step 4, every 12.5 down doubles the step,
-// 100 is step 1. Deeper grey scales the step with its range.
-int32_t stepForQuality(int32_t quality, int32_t bitsPerSample)
-{
-    if (quality >= 100)
-        return 1;
-    double step = std::exp2((100 - quality) / 12.5 + (bitsPerSample - 8));
-    return step > 65535 ? 65535 : int32_t(std::lround(step));
-}
-
 void showSearch(void* context, int32_t step, int64_t bytes)
 {
     static_cast<ProgressLine*>(context)->show("zrenc: searching: step " + std::to_string(step) + " gives "
@@ -419,7 +337,7 @@ int main(int argc, char** argv)
     bytes = {};
     flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
     CodedPicture coded;
-    if (!convertPicture(image, o.bits, &coded, &error))
+    if (!convertPicture(image, o.settings.bits, &coded, &error))
         return m.usage(error);
     EncoderPicture picture;
     picture.height = image.height;
@@ -427,59 +345,35 @@ int main(int argc, char** argv)
     picture.components = image.channels;
     picture.bitsPerSample = coded.bitsPerSample;
     picture.samples = coded.samples.data();
-    if (o.quality >= 0)
-        o.params.quantStep = stepForQuality(o.quality, coded.bitsPerSample);
-
-    std::string problem = checkEncoderParams(picture, o.params);
-    if (!problem.empty())
-        return m.fail(problem);
-    if (o.params.mapCoder == 3)
+    EncoderParams& params = o.settings.params;
+    if (params.mapCoder == 3)
         m.note("note: map coder 3 carries no detail; decoders expand the lowest band alone");
 
     ProgressLine progress(m.verbosity > 0);
-    progress.show("zrenc: preparing " + std::to_string(picture.width) + " x " + std::to_string(picture.height));
-    PreparedPicture prepared;
-    if (!preparePicture(picture, o.params, &prepared, &error))
-        return m.fail(error);
+    progress.show("zrenc: encoding " + std::to_string(picture.width) + " x " + std::to_string(picture.height));
+    params.searchProgress = showSearch;
+    params.progressContext = &progress;
     std::vector<uint8_t> stream;
     EncodeStats stats;
-    if (o.sizeTarget || o.bppTarget > 0.0) {
-        int64_t target = o.sizeTarget;
+    int32_t step = 0;
+    bool done = encodeWithSettings(picture, o.settings, &stream, &step, &stats, &error);
+    progress.clear();
+    if (!done)
+        return m.fail(error);
+    if (o.settings.sizeTarget || o.settings.bppTarget > 0.0) {
+        int64_t target = o.settings.sizeTarget;
         if (!target)
-            target = int64_t(o.bppTarget * picture.height * picture.width / 8.0);
-        std::vector<EncoderParams> candidates = effortCandidates(o.params, o.effort, o.fixed);
-        int32_t step;
-        bool found;
-        if (candidates.size() == 1) {
-            o.params.searchProgress = showSearch;
-            o.params.progressContext = &progress;
-            found = encodePictureToSize(picture, prepared, o.params, target, &stream, &step, &stats, &error);
-        } else {
-            progress.show("zrenc: trying " + std::to_string(candidates.size()) + " settings at " + std::to_string(target)
-                          + " bytes");
-            int32_t threads = o.threads ? o.threads : int32_t(std::thread::hardware_concurrency());
-            EncoderParams chosen;
-            found = encodeBestToSize(picture, prepared, candidates, target, threads, &stream, &chosen, &stats, &error);
-            step = chosen.quantStep;
-        }
-        progress.clear();
-        if (!found)
-            return m.fail(error);
+            target = int64_t(o.settings.bppTarget * picture.height * picture.width / 8.0);
         m.note("step " + std::to_string(step));
         if (double(stream.size()) < double(target) * (1.0 - kSizeTolerance))
             m.warn("the target of " + std::to_string(target) + " bytes is not reached: the closest stream takes "
                    + std::to_string(stream.size()) + " bytes");
     } else {
-        progress.show("zrenc: encoding at step " + std::to_string(o.params.quantStep));
-        bool done = encodePrepared(prepared, o.params, &stream, &stats, &error);
-        progress.clear();
-        if (!done)
-            return m.fail(error);
-        m.detail("step " + std::to_string(o.params.quantStep));
+        m.detail("step " + std::to_string(step));
     }
     if (stats.clampedValues)
         m.warn(std::to_string(stats.clampedValues) + " values were cut to the largest magnitude value coder "
-               + std::to_string(o.params.valueCoder) + " carries; a larger step or another value coder keeps them");
+               + std::to_string(params.valueCoder) + " carries; a larger step or another value coder keeps them");
 
     if (!writeOutputBytes(o.output, stream.data(), stream.size(), &error))
         return m.fail(error);

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/encoder/encoder.h"
-#include "codec/encoder/step_search.h"
+#include "codec/encoder/encode_settings.h"
 #include "codec/zr.h"
 #include "python/src/encode_options.h"
 #include "python/src/picture_array.h"
@@ -98,20 +97,20 @@ OptionValue optionValue(const std::string& name, py::handle value)
 
 py::bytes encode(py::array array, py::kwargs options)
 {
-    EncodeRequest request = defaultEncodeRequest();
+    EncodeSettings settings;
     std::string error;
     for (auto item : options) {
         std::string name = item.first.cast<std::string>();
         if (item.second.is_none())
             continue;
-        if (!applyEncodeOption(name, optionValue(name, item.second), &request, &error))
+        if (!applyEncodeOption(name, optionValue(name, item.second), &settings, &error))
             throw py::value_error(error);
     }
-    if (!finishEncodeRequest(&request, &error))
+    if (!finishEncodeOptions(&settings, &error))
         throw py::value_error(error);
 
     EncoderSamples samples;
-    if (!arraySamples(array, request.bits, &samples, &error))
+    if (!arraySamples(array, settings.bits, &samples, &error))
         throw py::value_error(error);
     EncoderPicture picture;
     picture.height = samples.height;
@@ -119,26 +118,14 @@ py::bytes encode(py::array array, py::kwargs options)
     picture.components = samples.components;
     picture.bitsPerSample = samples.bitsPerSample;
     picture.samples = samples.values.data();
-    std::string problem = checkEncoderParams(picture, request.params);
-    if (!problem.empty())
-        throw py::value_error(problem);
 
     std::vector<uint8_t> stream;
     bool ok;
     {
         py::gil_scoped_release unlocked;
-        PreparedPicture prepared;
         EncodeStats stats;
-        ok = preparePicture(picture, request.params, &prepared, &error);
-        if (ok && (request.sizeTarget || request.bppTarget > 0.0)) {
-            int64_t target = request.sizeTarget;
-            if (!target)
-                target = int64_t(request.bppTarget * picture.height * picture.width / 8.0);
-            int32_t step;
-            ok = encodeToSize(prepared, request.params, target, &stream, &step, &stats, &error);
-        } else if (ok) {
-            ok = encodePrepared(prepared, request.params, &stream, &stats, &error);
-        }
+        int32_t step;
+        ok = encodeWithSettings(picture, settings, &stream, &step, &stats, &error);
     }
     if (!ok)
         throw py::value_error(error);

@@ -38,6 +38,8 @@ ENCODINGS = [
      ["--fine-steps", "2", "--boost", "8", "--stretch", "1", "--trailer", "1,2,3"]),
     ({"sharpen": True, "value_cost": 1.5}, ["--sharpen", "--value-cost", "1.5"]),
     ({"size": 1500}, ["--size", "1500"]),
+    ({"quality": 90}, ["-q", "90"]),  # the step scales with a deeper grey's range
+    ({"size": 1500, "effort": 2, "threads": 1}, ["--size", "1500", "--effort", "2", "-j", "1"]),
     ({"bpp": 0.5, "mode": "one-pass"}, ["--bpp", "0.5", "--mode", "one-pass"]),
 ]
 
@@ -105,6 +107,9 @@ def test_truncated_body_is_a_picture():
     (numpy.zeros((16, 16), numpy.uint8), {"mode": "fast"}, "mode"),
     (numpy.zeros((16, 16), numpy.uint8), {"trailer": (1, 2)}, "trailer"),
     (numpy.zeros((16, 16), numpy.uint8), {"size": 100, "bpp": 1.0}, "not both"),
+    (numpy.zeros((16, 16), numpy.uint8), {"quality": 80, "step": 3}, "quality or step"),
+    (numpy.zeros((16, 16), numpy.uint8), {"quality": 101}, "quality takes a whole number from 0 to 100"),
+    (numpy.zeros((16, 16), numpy.uint8), {"sharpen": True, "trailer": (1, 2, 3)}, "trailer"),
     (numpy.zeros((16, 16), numpy.uint8), {"map_coder": 2, "value_coder": 0}, ""),
     (numpy.zeros((3, 16), numpy.uint8), {}, ""),
 ])

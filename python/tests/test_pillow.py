@@ -2,7 +2,7 @@ import io
 
 import numpy
 import pytest
-from conftest import SAMPLES, sample, test_picture
+from conftest import SAMPLES, sample, test_picture, tool
 from PIL import Image
 
 import zr
@@ -43,6 +43,22 @@ def test_save_equals_encode(options, mode, tmp_path):
     assert (tmp_path / "out.zr").read_bytes() == zr.encode(pixels, **options)
     with Image.open(tmp_path / "out.zr") as back:
         assert back.mode == expected and back.size == (48, 32)
+
+
+def test_save_quality_as_zrenc(tmp_path):
+    image = Image.fromarray(test_picture(32, 48, 3))
+    sizes = []
+    for quality in (20, 75, 100):
+        image.save(tmp_path / "q.zr", quality=quality)
+        saved = (tmp_path / "q.zr").read_bytes()
+        image.save(tmp_path / "in.png")
+        done = tool("zrenc", "-q", quality, tmp_path / "in.png", tmp_path / "zrenc.zr")
+        assert done.returncode == 0, done.stderr
+        assert saved == (tmp_path / "zrenc.zr").read_bytes()
+        sizes.append(len(saved))
+    assert sizes == sorted(sizes) and sizes[0] < sizes[-1]  # higher is larger (and better)
+    image.save(tmp_path / "q75.zr", quality=75)
+    assert (tmp_path / "q75.zr").read_bytes() == zr.encode(numpy.asarray(image), step=4)  # 75 is step 4
 
 
 def test_save_refuses_bad_options(tmp_path):

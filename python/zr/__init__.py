@@ -3,8 +3,8 @@
     zr.decode(data, exact=False, low_memory=False, sharpen=False) -> array
     zr.info(data) -> dict of the header's fields
     zr.encode(array, **options) -> bytes (options as zrenc's: mode, map_coder,
-        value_coder, step, fine_steps, boost, stretch, bits, trailer, sharpen,
-        size, bpp, value_cost; see zr.ENCODE_OPTIONS)
+        value_coder, step, quality, fine_steps, boost, stretch, bits, trailer,
+        sharpen, size, bpp, value_cost, effort, threads; see zr.ENCODE_OPTIONS)
     zr.StreamDecoder(interval) takes a stream in chunks and hands out the
         partial pictures on the way; zr.decode_stream(chunks) yields them.
 

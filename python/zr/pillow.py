@@ -1,4 +1,5 @@
-"""Pillow plug-in: Image.open("x.zr") and image.save("x.zr", step=..., size=...)."""
+"""Pillow plug-in: Image.open("x.zr") and image.save("x.zr", quality=..., size=...)
+with any of zr.encode's options (quality as zrenc -q: 0..100, higher is better)."""
 import numpy
 from PIL import Image, ImageFile
 
