@@ -70,9 +70,9 @@ def generated_pictures(size=(288, 384)):
         inside = d2 < 1
         nz = np.sqrt(np.clip(1 - d2, 0, 1))
         light = np.clip((-0.5 * dx / r - 0.6 * dy / r + 0.62 * nz), 0, 1)
-        spec = light ** 30
+        highlight = light ** 30
         for c in range(3):
-            img[..., c] = np.where(inside, colour[c] * (0.15 + 0.85 * light) + 0.8 * spec, img[..., c])
+            img[..., c] = np.where(inside, colour[c] * (0.15 + 0.85 * light) + 0.8 * highlight, img[..., c])
     pictures["render"] = img
     pictures["render-grey"] = img @ np.array([0.299, 0.587, 0.114])
 
