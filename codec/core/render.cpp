@@ -3,6 +3,10 @@
 #include "codec/core/alloc.h"
 #include "codec/core/geometry.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 inline int32_t wrapAdd(int32_t a, int32_t b)
@@ -43,6 +47,69 @@ struct ToneIdentity {
         return static_cast<uint8_t>(v > 255 ? 255 : v);
     }
 };
+
+#if defined(__SSE2__)
+// ToneIdentity on 16 samples: the signed saturation to 16 bits keeps each
+// value's side of 0..255, the unsigned one to 8 bits then clamps.
+inline __m128i identity16(const int32_t* row)
+{
+    const __m128i round = _mm_set1_epi32(16);
+    __m128i v[4];
+    for (int k = 0; k < 4; k++) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * k));
+        v[k] = _mm_srai_epi32(_mm_add_epi32(s, round), 5);
+    }
+    return _mm_packus_epi16(_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3]));
+}
+#endif
+
+// Grey rows by the identity rule; the SSE2 path gives the scalar bytes.
+void renderIdentityGray8(const Plane plane, uint8_t* out, int32_t height, int32_t width)
+{
+    const ToneIdentity tone;
+    for (int32_t i = 0; i < height; i++) {
+        const int32_t* row = plane[i];
+        int32_t j = 0;
+#if defined(__SSE2__)
+        for (; j + 16 <= width; j += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), identity16(row + j));
+#endif
+        for (; j < width; j++)
+            out[j] = tone(row[j]);
+        out += width;
+    }
+}
+
+// Colour rows by the identity rule: 16 samples of each plane at a time, then
+// interleaved.
+void renderIdentityColour(const Plane* planes, uint8_t* out, int32_t height, int32_t width)
+{
+    const ToneIdentity tone;
+    for (int32_t i = 0; i < height; i++) {
+        const int32_t* r0 = planes[0][i];
+        const int32_t* r1 = planes[1][i];
+        const int32_t* r2 = planes[2][i];
+        int32_t j = 0;
+#if defined(__SSE2__)
+        alignas(16) uint8_t bytes[3][16];
+        for (; j + 16 <= width; j += 16) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[0]), identity16(r0 + j));
+            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[1]), identity16(r1 + j));
+            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[2]), identity16(r2 + j));
+            for (int32_t k = 0; k < 16; k++, out += 3) {
+                out[0] = bytes[0][k];
+                out[1] = bytes[1][k];
+                out[2] = bytes[2][k];
+            }
+        }
+#endif
+        for (; j < width; j++, out += 3) {
+            out[0] = tone(r0[j]);
+            out[1] = tone(r1[j]);
+            out[2] = tone(r2[j]);
+        }
+    }
+}
 
 template <typename Tone>
 void renderFinalGray8(const Plane plane, uint8_t* out, int32_t height, int32_t width, Tone tone)
@@ -137,11 +204,11 @@ uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width
     if (components == 1 && bitsPerSample > 8)
         renderFinalGrayDeep(planes[0], out, height, width, bitsPerSample, table);
     else if (components == 1 && identity)
-        renderFinalGray8(planes[0], out, height, width, ToneIdentity{});
+        renderIdentityGray8(planes[0], out, height, width);
     else if (components == 1)
         renderFinalGray8(planes[0], out, height, width, ToneLookup{table});
     else if (identity)
-        renderFinalColour(planes, out, height, width, ToneIdentity{});
+        renderIdentityColour(planes, out, height, width);
     else
         renderFinalColour(planes, out, height, width, ToneLookup{table});
     freeChecked(table);

@@ -99,30 +99,36 @@ TEST(RenderPlanes, DeepGreyTruncatesAndWritesLowByteFirst)
 
 TEST(RenderPlanes, IdentityToneMatchesTheTableRuleOnRandomSamples)
 {
-    // Without a stretch the table lookup is skipped; bytes must be the rule's.
-    const int32_t rows = 7, cols = 33;
-    PlaneSet planes(rows, cols, 3);
-    uint32_t seed = 12345;
-    for (int c = 0; c < 3; c++)
+    // Without a stretch the table lookup is skipped (and rows go 16 samples
+    // at a time where the processor allows); bytes must be the rule's.
+    for (const int32_t cols : {1, 15, 16, 17, 33, 50}) {
+        const int32_t rows = 7;
+        PlaneSet planes(rows, cols, 3);
+        uint32_t seed = 12345;
+        for (int c = 0; c < 3; c++)
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < cols; j++) {
+                    seed = seed * 1664525u + 1013904223u;
+                    int32_t wide = static_cast<int32_t>(seed);
+                    planes.p[c][i][j] = (j % 3 == 0) ? wide : (wide >> 18) + 4096; // near and far from 0..8191
+                }
+        // The rounding wraps at the top of the range.
+        planes.p[0][0][0] = INT32_MAX - 3;
+        planes.p[1][rows - 1][cols - 1] = INT32_MIN;
+        auto rule = [](int32_t v) {
+            int32_t s = static_cast<int32_t>(static_cast<uint32_t>(v) + 16u);
+            return s >= 8192 ? 255 : s < 0 ? 0 : s >> 5;
+        };
+        std::vector<uint8_t> grey(rows * cols), colour(rows * cols * 3);
+        ASSERT_EQ(renderPlanes(planes.p, grey.data(), rows, cols, 8, 1, 0, 0), grey.data());
+        ASSERT_EQ(renderPlanes(planes.p, colour.data(), rows, cols, 8, 3, 0, 0), colour.data());
         for (int i = 0; i < rows; i++)
             for (int j = 0; j < cols; j++) {
-                seed = seed * 1664525u + 1013904223u;
-                int32_t wide = static_cast<int32_t>(seed);
-                planes.p[c][i][j] = (j % 3 == 0) ? wide : (wide >> 18) + 4096; // near and far from 0..8191
+                EXPECT_EQ(grey[i * cols + j], rule(planes.p[0][i][j]));
+                for (int c = 0; c < 3; c++)
+                    EXPECT_EQ(colour[(i * cols + j) * 3 + c], rule(planes.p[c][i][j]));
             }
-    auto rule = [](int32_t v) {
-        int32_t s = static_cast<int32_t>(static_cast<uint32_t>(v) + 16u);
-        return s >= 8192 ? 255 : s < 0 ? 0 : s >> 5;
-    };
-    std::vector<uint8_t> grey(rows * cols), colour(rows * cols * 3);
-    ASSERT_EQ(renderPlanes(planes.p, grey.data(), rows, cols, 8, 1, 0, 0), grey.data());
-    ASSERT_EQ(renderPlanes(planes.p, colour.data(), rows, cols, 8, 3, 0, 0), colour.data());
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < cols; j++) {
-            EXPECT_EQ(grey[i * cols + j], rule(planes.p[0][i][j]));
-            for (int c = 0; c < 3; c++)
-                EXPECT_EQ(colour[(i * cols + j) * 3 + c], rule(planes.p[c][i][j]));
-        }
+    }
 }
 
 TEST(RenderPlanes, ColourIsInterleavedInPlaneOrder)
