@@ -11,7 +11,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth
   libjpeg-turbo-progs libopenjp2-tools netpbm hyperfine
   webp libavif-bin libjxl-tools python3-numpy python3-scipy python3-pil python3-matplotlib
-  emscripten node-acorn chromium
+  emscripten node-acorn nodejs chromium
   python3-pybind11 python3-numpy python3-pil python3-distributed python3-pytest python3-setuptools
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info eog x11-apps
 )

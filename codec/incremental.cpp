@@ -9,13 +9,19 @@
 // never reaches the decoder, and one that ends inside its header is decoded
 // from those bytes as zrDecode decodes them.
 //
-// WebAssembly (emscripten, no threads): compile codec/incremental.cpp,
-// codec/fiber.cpp, codec/zr.cpp and codec/{core,entropy,synth,recon,onepass,
-// progressive}/*.cpp with
-//     -std=c++20 -fwrapv -O2 -I<repository root> -sASYNCIFY
-// and link with -sASYNCIFY -sALLOW_MEMORY_GROWTH=1; fiber.cpp uses
-// emscripten's fibers, which need Asyncify. tests/web/emcc_smoke.sh builds
-// and runs an example.
+// WebAssembly (emscripten, no threads): fiber.cpp switches with emscripten's
+// fibers, which need Asyncify. Sources: every .cpp under codec/ except
+// codec/encoder/ (zr.cpp, incremental.cpp, fiber.cpp and the decoder's
+// folders). Flags:
+//     compile: -std=c++20 -fwrapv -O2 -I<repository root>
+//     link:    -sASYNCIFY -sALLOW_MEMORY_GROWTH=1 --post-js codec/fiber_returns.js
+//              -sEXPORTED_FUNCTIONS=_zrIncrementalNew,_zrIncrementalAppend,... ,_malloc,_free
+//              -sALLOW_TABLE_GROWTH=1 and addFunction for a JavaScript hook
+// fiber_returns.js is required: without it JavaScript receives wrong statuses
+// from calls that ran the decoder. No --closure (it renames what that file
+// patches). Under node add -sWASM_ASYNC_COMPILATION=0 or -sSINGLE_FILE=1 (this
+// emscripten fetches the .wasm by a path node's fetch refuses).
+// tests/codec/wasm/emcc_smoke.sh builds and runs an example.
 #include <cstring>
 
 #include "codec/core/alloc.h"
