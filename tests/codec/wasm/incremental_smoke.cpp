@@ -59,7 +59,8 @@ int32_t readMemory(void* context, uint8_t* data, int32_t size)
     Memory* m = static_cast<Memory*>(context);
     size_t n = m->bytes->size() - m->offset;
     n = n < size_t(size) ? n : size_t(size);
-    std::memcpy(data, m->bytes->data() + m->offset, n);
+    if (n > 0)
+        std::memcpy(data, m->bytes->data() + m->offset, n);
     m->offset += n;
     return int32_t(n);
 }
