@@ -17,9 +17,10 @@
 //     link:    -sASYNCIFY -sALLOW_MEMORY_GROWTH=1 --post-js codec/fiber_returns.js
 //              -sEXPORTED_FUNCTIONS=_zrIncrementalNew,_zrIncrementalAppend,... ,_malloc,_free
 //              -sALLOW_TABLE_GROWTH=1 and addFunction for a JavaScript hook
-// fiber_returns.js is required: without it JavaScript receives wrong statuses
-// from calls that ran the decoder. No --closure (it renames what that file
-// patches). Under node add -sWASM_ASYNC_COMPILATION=0 or -sSINGLE_FILE=1 (this
+// JavaScript that calls these exports itself needs fiber_returns.js, or it
+// receives wrong statuses from calls that ran the decoder (no --closure then:
+// it renames what that file patches); a C layer that leaves the results in
+// memory for JavaScript, as web/wasm does, needs neither. Under node add -sWASM_ASYNC_COMPILATION=0 or -sSINGLE_FILE=1 (this
 // emscripten fetches the .wasm by a path node's fetch refuses).
 // tests/codec/wasm/emcc_smoke.sh builds and runs an example.
 #include <cstring>
