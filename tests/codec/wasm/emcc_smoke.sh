@@ -21,6 +21,8 @@ done
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 
 mkdir -p "$out/objects"
+# The module emcc writes is CommonJS, whatever the repository's package.json says.
+echo '{"type": "commonjs"}' >"$out/package.json"
 # Every decoder source: codec/ and its folders except the encoder.
 mapfile -t sources < <(find "$root/codec" -name '*.cpp' -not -path "$root/codec/encoder/*" | sort)
 sources+=("$root/tests/codec/wasm/incremental_smoke.cpp")
@@ -48,7 +50,7 @@ exports+=,_zrIncrementalLatest,_zrIncrementalFinish,_zrIncrementalFree
     --post-js "$root/codec/fiber_returns.js" "$out"/objects/*.o -o "$out/incremental_smoke.js"
 
 samples=("$root"/samples/*.zr)
-node "$root/tests/codec/wasm/incremental_smoke.js" "$out/incremental_smoke.js" "${samples[@]}" >"$out/wasm.txt"
+node "$root/tests/codec/wasm/incremental_smoke.cjs" "$out/incremental_smoke.js" "${samples[@]}" >"$out/wasm.txt"
 "$native" --js "${samples[@]}" >"$out/native.txt"
 if ! diff "$out/native.txt" "$out/wasm.txt"; then
     echo "emcc smoke: the WebAssembly decoder differs from the native one" >&2

@@ -1,7 +1,7 @@
 // Runs the smoke program's main, then drives the incremental decoder through
 // the module's exports as a JavaScript caller would: every export must return
 // its status to JavaScript although the decoder switches fibers inside.
-//   node incremental_smoke.js MODULE.js STREAM...
+//   node incremental_smoke.cjs MODULE.js STREAM...
 'use strict';
 const fs = require('fs');
 const path = require('path');
