@@ -20,6 +20,8 @@ done
 # Debian's emscripten runs its optimiser under node and needs acorn from here.
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 
+# Objects of sources that moved or went away must not be linked.
+rm -rf "$out/objects"
 mkdir -p "$out/objects"
 # The module emcc writes is CommonJS, whatever the repository's package.json says.
 echo '{"type": "commonjs"}' >"$out/package.json"
