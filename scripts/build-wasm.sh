@@ -26,7 +26,9 @@ cflags=(-std=c++20 -O2 -fwrapv -fno-exceptions -Wall -Wextra -I"$root" -DNDEBUG)
 objdir=$out/obj
 mkdir -p "$objdir"
 # Other flags (or another emscripten) make every object stale.
-stamp="$(em++ --version | head -n 1) ${cflags[*]}"
+# (sed reads the whole version text: head would close the pipe early and,
+# under pipefail, em++'s broken pipe would fail the build now and then.)
+stamp="$(em++ --version | sed -n 1p) ${cflags[*]}"
 if [[ ! -f $objdir/flags || $(cat "$objdir/flags") != "$stamp" ]]; then
   rm -f "$objdir"/*.o "$objdir"/*.d
   printf '%s\n' "$stamp" >"$objdir/flags"

@@ -30,7 +30,7 @@ if ! ls python3-skimage_*.deb >/dev/null 2>&1; then
 fi
 rm -rf unpacked
 dpkg-deb -x python3-skimage_*.deb unpacked
-data=$(find unpacked -type d -path '*skimage/data' | head -n 1)
+data=$(find unpacked -type d -path '*skimage/data' -print -quit)
 if [[ -z $data ]]; then
   echo "make-corpus: no skimage/data folder in the package" >&2
   exit 1
