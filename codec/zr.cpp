@@ -1,7 +1,6 @@
 // The public embedding interface over decodeStart and decodeContinue.
 #include "codec/zr.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -210,11 +209,11 @@ int32_t zrInfo(const uint8_t* data, size_t size, ZrPicture* picture)
     std::memset(session, 0, sizeof *session);
     session->bits = bits;
 
-    int32_t status = readStreamHeader(session);
-    if (status == ZR_OK)
-        status = checkStreamHeader(session);
-    if (status == ZR_OK && pictureMemoryBytes(session) > std::min<uint64_t>(ZR_DEFAULT_MAX_MEMORY, allocLimit()))
-        status = ZR_OUT_OF_MEMORY;
+    DecodeOptions options;
+    DecodeLimits limits;
+    setOptions(&options, &limits, nullptr);
+    setDecodeLimits(session, &limits);
+    int32_t status = admitStreamHeader(session);
     if (status != ZR_BAD_MAGIC) {
         FrameInfo frame{};
         frame.height = session->height;

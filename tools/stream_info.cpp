@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/core/alloc.h"
+#include "codec/decoder/decoder.h"
 #include "codec/session/stream_header.h"
 
 namespace {
@@ -62,7 +63,7 @@ std::string refusalReason(const DecodeSession& h, int32_t status)
         return text;
     case ZR_OUT_OF_MEMORY: {
         unsigned long long need = pictureMemoryBytes(&h) >> 20;
-        unsigned long long limit = allocLimit() >> 20;
+        unsigned long long limit = budgetLimit(&h.budget) >> 20;
         std::snprintf(text, sizeof text, "picture too large: %d x %d needs %llu MiB, the limit is %llu MiB",
                       h.height, h.width, need, limit);
         return text;
@@ -77,16 +78,8 @@ StreamInfo inspectStream(BitReader* bits)
 {
     StreamInfo info;
     info.header.bits = bits;
-    info.status = readStreamHeader(&info.header);
-    if (info.status == ZR_OK) {
-        info.status = checkStreamHeader(&info.header);
-        if (info.status == ZR_OK) {
-            if (info.header.bitsPerSample > 8 || info.header.contrastStretch > 0 || info.header.levels < 1)
-                info.header.halfSize = 0;
-            if (pictureMemoryBytes(&info.header) > allocLimit())
-                info.status = ZR_OUT_OF_MEMORY;
-        }
-    }
+    setDecodeLimits(&info.header, &kToolLimits);
+    info.status = admitStreamHeader(&info.header);
     info.endsInHeader = (bits->endOfData & 1) != 0;
     int64_t fetched = bits->byteSource
         ? static_cast<int64_t>(bits->cursor)

@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <string>
 
+#include "codec/decoder/decoder.h"
 #include "codec/session/session.h"
 #include "codec/session/sharpen_mark.h"
 
+// The tools decode with what the process may use: no per-decode bound.
+constexpr DecodeLimits kToolLimits{UINT64_MAX, 0};
+
 struct StreamInfo {
     DecodeSession header{};   // header fields and levels; nothing allocated
-    int32_t status = 0;       // what decodeStart would refuse with, or 0
+    int32_t status = 0;       // what a decode within kToolLimits would refuse with, or 0
     bool endsInHeader = false; // the data ended before the header did
     int64_t headerBits = 0;   // bits the magic and header took
     std::string reason;       // one line, empty when accepted

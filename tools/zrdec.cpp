@@ -289,8 +289,7 @@ int main(int argc, char** argv)
     Messages m;
     m.tool = "zrdec";
     Options options;
-    // A command-line decode may use what the process may: no per-decode bound.
-    options.request.maxMemory = UINT64_MAX;
+    options.request.maxMemory = kToolLimits.memoryBytes;
     int parsed = parseOptions(argc, argv, &options, &m);
     if (parsed != 0)
         return parsed < 0 ? kExitOk : parsed;

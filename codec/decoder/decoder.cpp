@@ -17,6 +17,18 @@ void describeFrame(FrameInfo* frame, int32_t height, int32_t width, int32_t bits
 
 } // namespace
 
+void setDecodeLimits(DecodeSession* session, const DecodeLimits* limits)
+{
+    if (limits) {
+        uint64_t memory = limits->memoryBytes;
+        session->budget.limit = memory != 0 && memory < allocLimit() ? static_cast<size_t>(memory) : allocLimit();
+        session->pixelLimit = limits->pixels;
+    } else {
+        session->budget.limit = allocLimit();
+        session->budget.exitOnFailure = 1;
+    }
+}
+
 int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* frame)
 {
     return decodeStartWithin(source, options, frame, nullptr);
@@ -51,14 +63,7 @@ int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInf
     session->sharpen = options->sharpen == 1 ? 1 : 0;
     session->exactSteps = options->exactSteps;
     session->halfSize = options->halfSize;
-    if (limits) {
-        uint64_t memory = limits->memoryBytes;
-        session->budget.limit = memory != 0 && memory < allocLimit() ? static_cast<size_t>(memory) : allocLimit();
-        session->pixelLimit = limits->pixels;
-    } else {
-        session->budget.limit = allocLimit();
-        session->budget.exitOnFailure = 1;
-    }
+    setDecodeLimits(session, limits);
 
     frame->session = session;
     streamDecode(session);

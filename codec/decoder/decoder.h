@@ -21,6 +21,9 @@ struct DecodeLimits {
 // allocation failure, the context models' included, ends the decode with status 8.
 int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInfo* frame,
                           const DecodeLimits* limits);
+// Puts a session under `limits` (null: the process-wide limit, and the
+// server's rule that an allocation failure ends the process).
+void setDecodeLimits(DecodeSession* session, const DecodeLimits* limits);
 // Renders the picture decoded so far, from inside a running decode.
 int32_t decodeContinue(FrameInfo* frame);
 void decodeFree(FrameInfo* frame);

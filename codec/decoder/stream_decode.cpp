@@ -8,34 +8,16 @@
 
 void streamDecode(DecodeSession* session)
 {
-    int32_t status = readStreamHeader(session);
+    int32_t status = admitStreamHeader(session);
     if (status != ZR_OK) {
         session->status = status;
         return;
     }
     session->status = ZR_OK;
     session->phase = PHASE_NONE;
-
-    status = checkStreamHeader(session);
-    if (status != ZR_OK) {
-        session->status = status;
-        return;
-    }
-    // Low-memory mode needs 8-bit output, no stretch, and a level-1 grid that
-    // holds the lowest band.
-    if (session->bitsPerSample > 8 || session->contrastStretch > 0 || session->levels < 1)
-        session->halfSize = 0;
-
-    // Each allocation below is checked on its own; a declared picture whose
-    // whole footprint exceeds the budget is refused before any of them, as the
-    // system would otherwise overcommit and be killed while decoding.
+    // Each allocation below is checked on its own; the picture's whole
+    // footprint was admitted against the budget.
     uint64_t pictureBytes = pictureMemoryBytes(session);
-    uint64_t pixels = static_cast<uint64_t>(session->height) * static_cast<uint64_t>(session->width);
-    if (pictureBytes > budgetLimit(&session->budget)
-        || (session->pixelLimit != 0 && pixels > session->pixelLimit)) {
-        session->status = ZR_OUT_OF_MEMORY;
-        return;
-    }
     session->budget.used = static_cast<size_t>(pictureBytes);
 
     int32_t height = session->height;

@@ -1,5 +1,6 @@
 #include "codec/session/stream_header.h"
 
+#include "codec/core/alloc.h"
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 #include "codec/session/session.h"
@@ -66,4 +67,25 @@ uint64_t pictureMemoryBytes(const DecodeSession* session)
                                     + (planeRows + 1) * sizeof(int32_t*));
     uint64_t pixels = height * width * bytesPerSample * components + components * height * sizeof(uint8_t*);
     return planes + pixels;
+}
+
+int32_t admitStreamHeader(DecodeSession* session)
+{
+    int32_t status = readStreamHeader(session);
+    if (status == ZR_OK)
+        status = checkStreamHeader(session);
+    if (status != ZR_OK)
+        return status;
+    // Low-memory mode needs 8-bit output, no stretch, and a level-1 grid that
+    // holds the lowest band.
+    if (session->bitsPerSample > 8 || session->contrastStretch > 0 || session->levels < 1)
+        session->halfSize = 0;
+    // A declared picture whose whole footprint exceeds the budget is refused
+    // before anything is allocated, as the system would otherwise overcommit
+    // and be killed while decoding.
+    uint64_t pixels = static_cast<uint64_t>(session->height) * static_cast<uint64_t>(session->width);
+    if (pictureMemoryBytes(session) > budgetLimit(&session->budget)
+        || (session->pixelLimit != 0 && pixels > session->pixelLimit))
+        return ZR_OUT_OF_MEMORY;
+    return ZR_OK;
 }

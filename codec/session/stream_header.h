@@ -19,3 +19,10 @@ int32_t checkStreamHeader(DecodeSession* session);
 // at the level-1 grid when session->halfSize is set). Exact enough to refuse
 // a declared picture that cannot fit before anything is allocated.
 uint64_t pictureMemoryBytes(const DecodeSession* session);
+
+// Reads and checks the header as a decode does, allocating nothing: the
+// status of readStreamHeader or checkStreamHeader, else 8 for a declared
+// picture beyond session->budget or session->pixelLimit, else 0. Clears
+// session->halfSize where low-memory decoding does not apply (deep samples,
+// contrast stretch, no level-1 grid).
+int32_t admitStreamHeader(DecodeSession* session);

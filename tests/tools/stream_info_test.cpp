@@ -1,4 +1,5 @@
 #include "tools/stream_info.h"
+#include "codec/zr.h"
 #include "tests/support/alloc_limit.h"
 #include "tests/support/stream_header.h"
 
@@ -84,6 +85,63 @@ TEST(StreamInfo, StreamEndingInsideTheHeader)
     EXPECT_EQ(info.status, 16); // the sample depth read as 0
     // The truncation is named first: the refusal follows from it.
     EXPECT_EQ(info.reason, "the data ends inside the header (read as: unsupported sample depth 0 for grey)");
+}
+
+// zrinfo reads the header with the decoder's own rules: under the same
+// memory bound and read from memory, it refuses exactly what the library's
+// zrInfo refuses and reads the same sizes. Read as the tools read it, from a
+// byte source that repeats its last byte after the end, a whole header gives
+// the same verdict too.
+TEST(StreamInfo, AgreesWithTheLibrarysHeaderCheck)
+{
+    ScopedAllocLimit limit(ZR_DEFAULT_MAX_MEMORY);
+    std::vector<std::pair<const char*, std::vector<uint8_t>>> streams;
+    HeaderFields h;
+    streams.push_back({"plain", makeHeader(h)});
+    h.colour = true;
+    h.height = 65535;
+    h.width = 65535;
+    streams.push_back({"huge colour", makeHeader(h)});
+    h.colour = false;
+    h.height = 14600; // five bytes a pixel: just under the bound
+    h.width = 14600;
+    streams.push_back({"large grey", makeHeader(h)});
+    h.height = 14700; // just over it
+    h.width = 14700;
+    streams.push_back({"too large grey", makeHeader(h)});
+    h = HeaderFields{};
+    h.height = 0;
+    streams.push_back({"zero height", makeHeader(h)});
+    h = HeaderFields{};
+    h.width = 0;
+    streams.push_back({"zero width", makeHeader(h)});
+    h = HeaderFields{};
+    h.bitsPerSample = 7;
+    streams.push_back({"grey depth 7", makeHeader(h)});
+    h.colour = true;
+    h.bitsPerSample = 9;
+    streams.push_back({"colour depth 9", makeHeader(h)});
+    size_t whole = streams.size();
+    std::vector<uint8_t> header = makeHeader(HeaderFields{});
+    for (size_t size : {size_t(0), size_t(1), size_t(2), size_t(5), size_t(7), header.size() - 1})
+        streams.push_back({"truncated", std::vector<uint8_t>(header.begin(), header.begin() + size)});
+
+    for (size_t i = 0; i < streams.size(); i++) {
+        const auto& [name, bytes] = streams[i];
+        SCOPED_TRACE(std::string(name) + ", " + std::to_string(bytes.size()) + " bytes");
+        ZrPicture picture;
+        int32_t status = zrInfo(bytes.data(), bytes.size(), &picture);
+        BitSource source(bytes);
+        StreamInfo info = inspectStream(source.reader());
+        EXPECT_EQ(info.status, status);
+        if (status != ZR_STATUS_NOT_ZR) {
+            EXPECT_EQ(info.header.height, picture.height);
+            EXPECT_EQ(info.header.width, picture.width);
+        }
+        if (i < whole) {
+            EXPECT_EQ(inspectBytes(bytes.data(), bytes.size()).status, status);
+        }
+    }
 }
 
 } // namespace
