@@ -19,28 +19,13 @@ int64_t detailPositions(int32_t height, int32_t width, int32_t L)
 
 void writeHeaderAndLowBands(BitSink& w, const TestStreamShape& shape, std::mt19937& random)
 {
-    int32_t levels = levelCount(shape.height, shape.width);
     HeaderFields h;
     h.height = uint32_t(shape.height);
     h.width = uint32_t(shape.width);
     h.colour = shape.colour;
-    // A step of 2^levels * 8 spreads the 4-bit lowest band over 8..248.
-    h.shortStep = false;
-    h.quantStep = uint32_t(8) << (levels > 0 ? levels : 0);
     h.decodeMode = uint32_t(shape.decodeMode);
     h.mapCoder = shape.decodeMode == 1 ? 1 : 3;
-    h.valueCoder = 3;
-    writeHeader(w, h);
-
-    int32_t rows = levelSize(shape.height, levels);
-    int32_t cols = levelSize(shape.width, levels);
-    int components = shape.colour ? 3 : 1;
-    for (int c = 0; c < components; c++) {
-        w.bits(5, 4);           // sample width
-        w.bits(4, c == 0 ? 0 : 8);
-        for (int32_t i = 0; i < rows * cols; i++)
-            w.bits(4, random() & 15);
-    }
+    writeStreamStart(w, h, 4, [&](int) { return random() & 15; });
 }
 
 } // namespace

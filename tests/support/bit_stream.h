@@ -25,50 +25,6 @@ inline int32_t appendByte(void* context, uint32_t* slot)
     return 0;
 }
 
-// Bit writer into a growing byte vector.
-class BitSink {
-public:
-    BitSink()
-    {
-        std::memset(&writer_, 0, sizeof writer_);
-        resetBitReader(&writer_);
-        attachByteSource(&writer_, appendByte, &bytes_);
-    }
-    BitSink(const BitSink&) = delete;
-    BitSink& operator=(const BitSink&) = delete;
-
-    // For the entropy encoders, which write past counted().
-    BitReader* writer() { return &writer_; }
-    BitSink& bits(int n, uint32_t value)
-    {
-        writeBits(&writer_, n, value);
-        counted_ += n;
-        return *this;
-    }
-    BitSink& bit(uint32_t b) { return bits(1, b); }
-    BitSink& unary(int ones)
-    {
-        for (int i = 0; i < ones; i++)
-            bit(1);
-        return bit(0);
-    }
-    // Bits written through bits(), bit() and unary().
-    int64_t counted() const { return counted_; }
-    // Bits written so far, whoever wrote them, the unfinished byte included.
-    int64_t bitCount() const { return static_cast<int64_t>(bytes_.size()) * 8 + bitsPassed(writer_.mask); }
-    // Pads the last byte with zero bits and returns everything written.
-    std::vector<uint8_t> finish()
-    {
-        flushBitWriter(&writer_);
-        return bytes_;
-    }
-
-private:
-    BitReader writer_;
-    std::vector<uint8_t> bytes_;
-    int64_t counted_ = 0;
-};
-
 // Writes a string of '0' and '1' characters.
 inline void writeBitString(BitReader* writer, const std::string& bits)
 {
@@ -98,6 +54,68 @@ inline int64_t bitsTaken(const BitReader* reader)
     int64_t bytes = static_cast<int64_t>(reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer));
     return reader->mask == 128 ? bytes * 8 : (bytes - 1) * 8 + bitsPassed(reader->mask);
 }
+
+// Bit writer into a growing byte vector, and a reader over what it wrote.
+class BitSink {
+public:
+    BitSink()
+    {
+        std::memset(&writer_, 0, sizeof writer_);
+        resetBitReader(&writer_);
+        attachByteSource(&writer_, appendByte, &bytes_);
+    }
+    ~BitSink() { releaseBitReader(reader_); }
+    BitSink(const BitSink&) = delete;
+    BitSink& operator=(const BitSink&) = delete;
+
+    // For the codec's writers, which write past counted().
+    BitReader* writer() { return &writer_; }
+    BitSink& bits(int n, uint32_t value)
+    {
+        writeBits(&writer_, n, value);
+        counted_ += n;
+        return *this;
+    }
+    BitSink& bit(uint32_t b) { return bits(1, b); }
+    BitSink& unary(int ones)
+    {
+        for (int i = 0; i < ones; i++)
+            bit(1);
+        return bit(0);
+    }
+    // Bits written through bits(), bit() and unary().
+    int64_t counted() const { return counted_; }
+    // Bits written so far, whoever wrote them, the unfinished byte included.
+    int64_t bitCount() const { return static_cast<int64_t>(bytes_.size()) * 8 + bitsPassed(writer_.mask); }
+    // The whole bytes written so far.
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    // Pads the last byte with zero bits and returns everything written.
+    std::vector<uint8_t> finish()
+    {
+        flushBitWriter(&writer_);
+        return bytes_;
+    }
+    // Finishes the written bits and reads them back from the start, through a
+    // reader the sink owns (replacing the previous one); keepBytes (when >= 0)
+    // truncates the data first.
+    BitReader* read(int64_t keepBytes = -1)
+    {
+        flushBitWriter(&writer_);
+        if (keepBytes >= 0 && keepBytes < static_cast<int64_t>(bytes_.size()))
+            bytes_.resize(static_cast<size_t>(keepBytes));
+        releaseBitReader(reader_);
+        reader_ = createMemoryReader(bytes_.data(), bytes_.size());
+        return reader_;
+    }
+    // Bits the reader of read() has consumed.
+    int64_t bitsRead() const { return bitsTaken(reader_); }
+
+private:
+    BitReader writer_;
+    BitReader* reader_ = nullptr;
+    std::vector<uint8_t> bytes_;
+    int64_t counted_ = 0;
+};
 
 // A memory-mode reader that releases itself.
 class BitSource {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/core/geometry.h"
+
 #include "tests/support/bit_stream.h"
 
 struct HeaderFields {
@@ -46,4 +48,26 @@ inline std::vector<uint8_t> makeHeader(const HeaderFields& h)
     BitSink sink;
     writeHeader(sink, h);
     return sink.finish();
+}
+
+// The start of a small valid stream: the header `h` with fixed-width values
+// and a step that spreads lowest-band samples of `sampleBits` bits over the
+// tone range, then the lowest bands: per component the sample width, a base
+// (0 for the first component, mid-range for chroma) and one sample(c) per
+// cell.
+template <class Sample>
+void writeStreamStart(BitSink& sink, HeaderFields h, int sampleBits, Sample sample)
+{
+    int32_t height = int32_t(h.height), width = int32_t(h.width);
+    int32_t levels = levelCount(height, width);
+    h.shortStep = false;
+    h.quantStep = uint32_t(1) << ((levels > 0 ? levels : 0) + int32_t(h.bitsPerSample) - sampleBits - 1);
+    h.valueCoder = 3;
+    writeHeader(sink, h);
+    int32_t cells = levelSize(height, levels) * levelSize(width, levels);
+    for (int c = 0; c < (h.colour ? 3 : 1); c++) {
+        sink.bits(5, uint32_t(sampleBits)).bits(sampleBits, c == 0 ? 0 : uint32_t(1) << (sampleBits - 1));
+        for (int32_t i = 0; i < cells; i++)
+            sink.bits(sampleBits, uint32_t(sample(c)));
+    }
 }

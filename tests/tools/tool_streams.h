@@ -21,29 +21,18 @@ struct ToolStream {
 
 inline std::vector<uint8_t> makeToolStream(const ToolStream& params)
 {
-    int32_t levels = levelCount(params.height, params.width);
     HeaderFields h;
     h.height = uint32_t(params.height);
     h.width = uint32_t(params.width);
     h.colour = params.colour;
     h.bitsPerSample = uint32_t(params.bitsPerSample);
-    h.shortStep = false;
-    // Spreads the 6-bit lowest band samples over most of the tone range.
-    h.quantStep = uint32_t(1) << (levels + params.bitsPerSample - 7);
     h.decodeMode = uint32_t(params.decodeMode);
     h.mapCoder = 3;
-    h.valueCoder = 3;
     BitSink sink;
-    writeHeader(sink, h);
-
     std::mt19937 random(params.seed);
-    int32_t cells = levelSize(params.height, levels) * levelSize(params.width, levels);
+    writeStreamStart(sink, h, 6, [&](int c) { return c == 0 ? random() % 64 : 24 + random() % 16; });
+    int32_t levels = levelCount(params.height, params.width);
     int components = params.colour ? 3 : 1;
-    for (int c = 0; c < components; c++) {
-        sink.bits(5, 6).bits(6, c == 0 ? 0 : 32);
-        for (int32_t i = 0; i < cells; i++)
-            sink.bits(6, c == 0 ? random() % 64 : 24 + random() % 16);
-    }
     if (params.decodeMode == 1) {
         for (int32_t L = levels - 1; L >= 0; L--) {
             sink.bits(1, 1);

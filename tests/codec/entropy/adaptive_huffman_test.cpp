@@ -1,7 +1,7 @@
 #include "codec/entropy/adaptive_huffman.h"
 
 #include "codec/core/alloc.h"
-#include "tests/codec/entropy/bit_buffer.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -51,11 +51,11 @@ struct Tree {
 int32_t decodeFresh(int32_t n, int32_t mode, const std::string& bits, int32_t rawBits, int32_t raw = -1)
 {
     Tree tree(n, mode);
-    BitBuffer buf;
-    writeBitString(buf.writer, bits);
+    BitSink buf;
+    writeBitString(buf.writer(), bits);
     if (raw >= 0)
-        writeBits(buf.writer, rawBits, static_cast<uint32_t>(raw));
-    writeBits(buf.writer, 8, 0xFF);
+        writeBits(buf.writer(), rawBits, static_cast<uint32_t>(raw));
+    writeBits(buf.writer(), 8, 0xFF);
     int32_t s = decodeHuffmanSymbol(&tree.t, buf.read(), rawBits);
     EXPECT_EQ(buf.bitsRead(), static_cast<int64_t>(bits.size()) + (raw >= 0 ? rawBits : 0));
     return s;
@@ -93,9 +93,9 @@ TEST(AdaptiveHuffman, StartTreesAndCodewords)
 
     // The encoder writes the same codewords.
     Tree tree(2048, 1);
-    BitBuffer buf;
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 0, buf.writer, 11), 0);
-    EXPECT_EQ(buf.bitsWritten(), 2);
+    BitSink buf;
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 0, buf.writer(), 11), 0);
+    EXPECT_EQ(buf.bitCount(), 2);
     EXPECT_EQ(readBits(buf.read(), 2), 2u);
 }
 
@@ -103,15 +103,15 @@ TEST(AdaptiveHuffman, EscapesAndLeaves)
 {
     // Values of n and above never get a leaf: each is escape plus raw bits.
     Tree enc(2048, 1);
-    BitBuffer buf;
+    BitSink buf;
     for (int k = 0; k < 2; k++) {
-        int64_t before = buf.bitsWritten();
-        EXPECT_EQ(encodeHuffmanSymbol(&enc.t, 3000, buf.writer, 12), 0);
-        EXPECT_GE(buf.bitsWritten() - before, 12 + 2);
+        int64_t before = buf.bitCount();
+        EXPECT_EQ(encodeHuffmanSymbol(&enc.t, 3000, buf.writer(), 12), 0);
+        EXPECT_GE(buf.bitCount() - before, 12 + 2);
         EXPECT_EQ(enc.t.nextFreeNode, 9);
     }
     // The end symbol too takes the escape.
-    EXPECT_EQ(encodeHuffmanSymbol(&enc.t, 2048, buf.writer, 12), 0);
+    EXPECT_EQ(encodeHuffmanSymbol(&enc.t, 2048, buf.writer(), 12), 0);
     Tree dec(2048, 1);
     BitReader* reader = buf.read();
     EXPECT_EQ(decodeHuffmanSymbol(&dec.t, reader, 12), 3000);
@@ -121,30 +121,30 @@ TEST(AdaptiveHuffman, EscapesAndLeaves)
 
     // Mode 0, n = 256: 0..63 are in the start tree, the first 64..255 escapes once.
     Tree tree(256, 0);
-    BitBuffer b2;
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 63, b2.writer, 8), 0);
-    EXPECT_EQ(b2.bitsWritten(), 7);
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 100, b2.writer, 8), 0);
-    EXPECT_EQ(b2.bitsWritten(), 7 + 6 + 8);
+    BitSink b2;
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 63, b2.writer(), 8), 0);
+    EXPECT_EQ(b2.bitCount(), 7);
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 100, b2.writer(), 8), 0);
+    EXPECT_EQ(b2.bitCount(), 7 + 6 + 8);
     EXPECT_EQ(tree.t.nextFreeNode, 133);
-    int64_t before = b2.bitsWritten();
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 100, b2.writer, 8), 0);
-    EXPECT_LT(b2.bitsWritten() - before, 8);
+    int64_t before = b2.bitCount();
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 100, b2.writer(), 8), 0);
+    EXPECT_LT(b2.bitCount() - before, 8);
     expectValidTree(tree.t);
 
     // A raw value that does not fit is refused with nothing written.
-    before = b2.bitsWritten();
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 300, b2.writer, 8), -1);
-    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, -1, b2.writer, 8), -1);
-    EXPECT_EQ(b2.bitsWritten(), before);
+    before = b2.bitCount();
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, 300, b2.writer(), 8), -1);
+    EXPECT_EQ(encodeHuffmanSymbol(&tree.t, -1, b2.writer(), 8), -1);
+    EXPECT_EQ(b2.bitCount(), before);
 }
 
 TEST(AdaptiveHuffman, CorruptEscapeOfKnownSymbolAddsNoLeaf)
 {
     Tree tree(2048, 1);
-    BitBuffer buf;
-    writeBitString(buf.writer, "11");
-    writeBits(buf.writer, 4, 1);
+    BitSink buf;
+    writeBitString(buf.writer(), "11");
+    writeBits(buf.writer(), 4, 1);
     uint32_t weightBefore = tree.t.weights[tree.t.leafOf[1]];
     EXPECT_EQ(decodeHuffmanSymbol(&tree.t, buf.read(), 4), 1);
     EXPECT_EQ(tree.t.nextFreeNode, 9);
@@ -161,31 +161,31 @@ TEST(AdaptiveHuffman, Values)
     const Case cases[] = {{{254}, 254}, {{255, 0, 255}, 255}, {{255, 1, 44}, 300}, {{255, 255, 1, 0, 0}, 65536}};
     for (const Case& c : cases) {
         Tree enc(256, 0), dec(256, 0), viaValue(256, 0);
-        BitBuffer symbols, value;
+        BitSink symbols, value;
         for (int32_t s : c.symbols)
-            ASSERT_EQ(encodeHuffmanSymbol(&enc.t, s, symbols.writer, 8), 0);
-        ASSERT_EQ(encodeHuffmanValue(value.writer, &viaValue.t, c.value), 0);
+            ASSERT_EQ(encodeHuffmanSymbol(&enc.t, s, symbols.writer(), 8), 0);
+        ASSERT_EQ(encodeHuffmanValue(value.writer(), &viaValue.t, c.value), 0);
         EXPECT_EQ(decodeHuffmanValue(symbols.read(), &dec.t), c.value);
         value.read();
-        EXPECT_EQ(value.bytes, symbols.bytes);
+        EXPECT_EQ(value.bytes(), symbols.bytes());
     }
 
     std::mt19937 rng(7);
     Tree enc(256, 0), dec(256, 0);
-    BitBuffer buf;
+    BitSink buf;
     std::vector<int32_t> values;
     for (int i = 0; i < 20000; i++) {
         int32_t v = static_cast<int32_t>(rng() >> (1 + rng() % 31));
         values.push_back(i % 1000 == 0 ? INT32_MAX : v);
-        ASSERT_EQ(encodeHuffmanValue(buf.writer, &enc.t, values.back()), 0);
+        ASSERT_EQ(encodeHuffmanValue(buf.writer(), &enc.t, values.back()), 0);
     }
-    writeBits(buf.writer, 9, 0x155);
+    writeBits(buf.writer(), 9, 0x155);
     BitReader* reader = buf.read();
     for (int32_t v : values)
         ASSERT_EQ(decodeHuffmanValue(reader, &dec.t), v);
     EXPECT_EQ(readBits(reader, 9), 0x155u);
     EXPECT_EQ(reader->endOfData, 0u);
-    EXPECT_EQ(encodeHuffmanValue(buf.writer, &enc.t, -5), -1);
+    EXPECT_EQ(encodeHuffmanValue(buf.writer(), &enc.t, -5), -1);
 }
 
 TEST(AdaptiveHuffman, RoundTripsEveryAlphabetAndWidth)
@@ -200,7 +200,7 @@ TEST(AdaptiveHuffman, RoundTripsEveryAlphabetAndWidth)
     for (const Setup& s : setups) {
         SCOPED_TRACE(testing::Message() << "n " << s.n << " raw " << s.rawBits);
         Tree enc(s.n, s.mode), dec(s.n, s.mode);
-        BitBuffer buf;
+        BitSink buf;
         std::vector<int32_t> symbols;
         int32_t limit = s.rawBits >= 31 ? INT32_MAX : (1 << s.rawBits);
         for (int i = 0; i < 20000; i++) {
@@ -211,9 +211,9 @@ TEST(AdaptiveHuffman, RoundTripsEveryAlphabetAndWidth)
             if (sym >= limit && (sym >= s.n || enc.t.leafOf[sym] == -1))
                 sym = static_cast<int32_t>(rng() % 3);
             symbols.push_back(sym);
-            ASSERT_EQ(encodeHuffmanSymbol(&enc.t, sym, buf.writer, s.rawBits), 0);
+            ASSERT_EQ(encodeHuffmanSymbol(&enc.t, sym, buf.writer(), s.rawBits), 0);
         }
-        writeBits(buf.writer, 5, 0x13);
+        writeBits(buf.writer(), 5, 0x13);
         BitReader* reader = buf.read();
         for (size_t i = 0; i < symbols.size(); i++)
             ASSERT_EQ(decodeHuffmanSymbol(&dec.t, reader, s.rawBits), symbols[i]) << "symbol " << i;
@@ -237,11 +237,11 @@ TEST(AdaptiveHuffman, RebuildAtRootWeight0x80000000)
     // Encoder and decoder pushed to the limit together stay in step.
     std::mt19937 rng(3);
     Tree enc(2048, 1), dec(2048, 1);
-    BitBuffer buf;
+    BitSink buf;
     std::vector<int32_t> before, after;
     for (int i = 0; i < 3000; i++) {
         before.push_back(std::geometric_distribution<int32_t>(0.1)(rng));
-        encodeHuffmanSymbol(&enc.t, before.back(), buf.writer, 11);
+        encodeHuffmanSymbol(&enc.t, before.back(), buf.writer(), 11);
     }
     // Scaling every weight keeps the sibling property; then the root is set one short.
     uint32_t factor = 0x7FFFFFFFu / enc.t.weights[0];
@@ -250,21 +250,21 @@ TEST(AdaptiveHuffman, RebuildAtRootWeight0x80000000)
     enc.t.weights[0] = 0x7FFFFFFFu;
     std::vector<uint32_t> forced(enc.t.weights, enc.t.weights + enc.t.nextFreeNode);
 
-    encodeHuffmanSymbol(&enc.t, 0, buf.writer, 11);
+    encodeHuffmanSymbol(&enc.t, 0, buf.writer(), 11);
     EXPECT_EQ(enc.t.weights[0], 0x80000000u); // reached, not yet rebuilt
     std::vector<uint32_t> leafWeight(3);
     for (int32_t s = 0; s < 3; s++)
         leafWeight[s] = enc.t.weights[enc.t.leafOf[s]];
-    encodeHuffmanSymbol(&enc.t, 1, buf.writer, 11); // rebuilds first
+    encodeHuffmanSymbol(&enc.t, 1, buf.writer(), 11); // rebuilds first
     expectValidTree(enc.t);
     EXPECT_EQ(enc.t.weights[enc.t.leafOf[0]], (leafWeight[0] + 1) / 2);
     EXPECT_EQ(enc.t.weights[enc.t.leafOf[1]], (leafWeight[1] + 1) / 2 + 1);
     EXPECT_EQ(enc.t.weights[enc.t.leafOf[2]], (leafWeight[2] + 1) / 2);
     for (int i = 0; i < 2000; i++) {
         after.push_back(std::geometric_distribution<int32_t>(0.1)(rng));
-        encodeHuffmanSymbol(&enc.t, after.back(), buf.writer, 11);
+        encodeHuffmanSymbol(&enc.t, after.back(), buf.writer(), 11);
     }
-    writeBits(buf.writer, 3, 5);
+    writeBits(buf.writer(), 3, 5);
 
     BitReader* reader = buf.read();
     for (int32_t s : before)
@@ -282,7 +282,7 @@ TEST(AdaptiveHuffman, EndOfData)
 {
     // Already at the end, or the end met at an internal node: -1, tree unchanged.
     Tree tree(2048, 1);
-    BitBuffer empty;
+    BitSink empty;
     BitReader* reader = empty.read();
     for (int k = 0; k < 2; k++) {
         EXPECT_EQ(decodeHuffmanSymbol(&tree.t, reader, 11), -1);
@@ -290,9 +290,9 @@ TEST(AdaptiveHuffman, EndOfData)
         EXPECT_EQ(tree.t.weights[0], 5u);
     }
     // End inside the raw bits of an escape.
-    BitBuffer cut;
-    writeBitString(cut.writer, "11");
-    writeBits(cut.writer, 14, 0x3FFF);
+    BitSink cut;
+    writeBitString(cut.writer(), "11");
+    writeBits(cut.writer(), 14, 0x3FFF);
     EXPECT_EQ(decodeHuffmanSymbol(&tree.t, cut.read(1), 14), -1);
     EXPECT_EQ(tree.t.weights[0], 5u);
     EXPECT_EQ(tree.t.nextFreeNode, 9);
@@ -301,16 +301,16 @@ TEST(AdaptiveHuffman, EndOfData)
     std::mt19937 rng(5);
     for (int attempt = 0; attempt < 200; attempt++) {
         Tree enc(2048, 1);
-        BitBuffer buf;
+        BitSink buf;
         std::vector<int32_t> symbols;
         int64_t cutBits = -1;
         for (int i = 0; i < 64 && cutBits < 0; i++) {
             symbols.push_back(static_cast<int32_t>(rng() % 3));
-            int64_t before = buf.bitsWritten();
-            encodeHuffmanSymbol(&enc.t, symbols.back(), buf.writer, 11);
-            int64_t after = buf.bitsWritten();
-            uint8_t lastByte = static_cast<uint8_t>(buf.writer->currentByte);
-            bool lastBitZero = after % 8 == 0 ? (buf.bytes.back() & 1) == 0 : (lastByte & (256 >> (after % 8))) == 0;
+            int64_t before = buf.bitCount();
+            encodeHuffmanSymbol(&enc.t, symbols.back(), buf.writer(), 11);
+            int64_t after = buf.bitCount();
+            uint8_t lastByte = static_cast<uint8_t>(buf.writer()->currentByte);
+            bool lastBitZero = after % 8 == 0 ? (buf.bytes().back() & 1) == 0 : (lastByte & (256 >> (after % 8))) == 0;
             if (after - before > 1 && (after - 1) % 8 == 0 && lastBitZero)
                 cutBits = after - 1;
         }
@@ -333,9 +333,9 @@ TEST(AdaptiveHuffman, RandomBitsStayInsideTables)
         int32_t n = round % 3 == 0 ? 256 : (round % 3 == 1 ? 64 : 2048);
         int32_t rawBits = n == 256 ? 8 : (n == 64 ? 4 : static_cast<int32_t>(rng() % 32));
         Tree tree(n, n == 2048 ? 1 : 0);
-        BitBuffer buf;
+        BitSink buf;
         for (int i = 0; i < 4000; i++)
-            writeBits(buf.writer, 8, rng() & 0xFF);
+            writeBits(buf.writer(), 8, rng() & 0xFF);
         BitReader* reader = buf.read();
         while (!reader->endOfData) {
             int32_t v = n == 256 ? decodeHuffmanValue(reader, &tree.t) : decodeHuffmanSymbol(&tree.t, reader, rawBits);
@@ -355,8 +355,8 @@ TEST(AdaptiveHuffman, AllocationFailureIsVisible)
     setAllocLimit(0);
     EXPECT_EQ(tree.nodes, nullptr);
     EXPECT_EQ(tree.leafOf, nullptr);
-    BitBuffer buf;
-    writeBits(buf.writer, 8, 0xA5);
+    BitSink buf;
+    writeBits(buf.writer(), 8, 0xA5);
     EXPECT_EQ(decodeHuffmanSymbol(&tree, buf.read(), 11), -1);
     freeHuffmanTree(&tree);
 }

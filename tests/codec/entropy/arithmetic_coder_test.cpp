@@ -1,7 +1,7 @@
 #include "codec/entropy/arithmetic_coder.h"
 
 #include "codec/entropy/context_model.h"
-#include "tests/codec/entropy/bit_buffer.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 
 TEST(ArithmeticCoder, StartAndWholeScaleRange)
 {
-    BitBuffer buf;
-    writeBits(buf.writer, 16, 0xBEEF);
-    writeBits(buf.writer, 8, 0x5A);
+    BitSink buf;
+    writeBits(buf.writer(), 16, 0xBEEF);
+    writeBits(buf.writer(), 8, 0x5A);
     BitReader* reader = buf.read();
     ContextModel dec{};
     startArithmeticDecoder(reader, &dec);
@@ -29,9 +29,9 @@ TEST(ArithmeticCoder, StartAndWholeScaleRange)
     EXPECT_EQ(buf.bitsRead(), 16);
     ContextModel enc{};
     startArithmeticEncoder(&enc);
-    BitBuffer out;
-    encodeRange(out.writer, &whole, &enc);
-    EXPECT_EQ(out.bitsWritten(), 0);
+    BitSink out;
+    encodeRange(out.writer(), &whole, &enc);
+    EXPECT_EQ(out.bitCount(), 0);
 }
 
 TEST(ArithmeticCoder, UnderflowStraddlingTheMiddle)
@@ -40,15 +40,15 @@ TEST(ArithmeticCoder, UnderflowStraddlingTheMiddle)
     SymbolRange middle = {1, 3, 4};
     ContextModel enc{};
     startArithmeticEncoder(&enc);
-    BitBuffer out;
-    encodeRange(out.writer, &middle, &enc);
+    BitSink out;
+    encodeRange(out.writer(), &middle, &enc);
     EXPECT_EQ(enc.pendingBits, 1);
-    EXPECT_EQ(out.bitsWritten(), 0);
+    EXPECT_EQ(out.bitCount(), 0);
     EXPECT_EQ(enc.low, 0x0000);
     EXPECT_EQ(enc.high, 0xFFFF);
 
-    BitBuffer in;
-    writeBits(in.writer, 17, (0x5123u << 1) | 1u);
+    BitSink in;
+    writeBits(in.writer(), 17, (0x5123u << 1) | 1u);
     BitReader* reader = in.read();
     ContextModel dec{};
     startArithmeticDecoder(reader, &dec);
@@ -72,11 +72,11 @@ TEST(ArithmeticCoder, RandomRangesRoundTripAndSegmentEnd)
         }
         ContextModel enc{};
         startArithmeticEncoder(&enc);
-        BitBuffer buf;
+        BitSink buf;
         for (const SymbolRange& r : ranges)
-            encodeRange(buf.writer, &r, &enc);
-        flushArithmeticEncoder(buf.writer, &enc);
-        writeBits(buf.writer, 6, 0x2D);
+            encodeRange(buf.writer(), &r, &enc);
+        flushArithmeticEncoder(buf.writer(), &enc);
+        writeBits(buf.writer(), 6, 0x2D);
 
         BitReader* reader = buf.read();
         ContextModel dec{};

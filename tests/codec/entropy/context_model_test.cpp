@@ -1,7 +1,7 @@
 #include "codec/entropy/context_model.h"
 
 #include "codec/core/alloc.h"
-#include "tests/codec/entropy/bit_buffer.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@ namespace {
 
 struct Encoder {
     ContextModel* model = createContextModel();
-    BitBuffer buf;
+    BitSink buf;
     explicit Encoder(int32_t maxOrder) { startContextEncoder(maxOrder, model, 0); }
     void end()
     {
-        endContextEncoder(buf.writer, model);
+        endContextEncoder(buf.writer(), model);
         model = nullptr;
     }
     ~Encoder() { releaseContextModel(model); }
@@ -90,8 +90,8 @@ TEST(ContextModel, StartModel)
 
     // A first symbol 0 escapes twice for free, then the context follows 0: itself.
     ContextTable* start = m->contexts[1];
-    encodeContextSymbol(order1.buf.writer, 0, m);
-    EXPECT_EQ(order1.buf.bitsWritten(), 2); // only order -1 narrows: 101 of 739
+    encodeContextSymbol(order1.buf.writer(), 0, m);
+    EXPECT_EQ(order1.buf.bitCount(), 2); // only order -1 narrows: 101 of 739
     EXPECT_EQ(m->contexts[0]->stats[0].count, 1);
     EXPECT_EQ(m->contexts[1], start);
     ASSERT_EQ(start->maxIndex, 0);
@@ -182,8 +182,8 @@ TEST(ContextModel, ValuesAndMarkers)
     for (const Case& c : cases) {
         Encoder viaSymbols(1), viaValue(1);
         for (int32_t s : c.symbols)
-            EXPECT_EQ(encodeContextSymbol(viaSymbols.buf.writer, s, viaSymbols.model), 0);
-        EXPECT_EQ(encodeContextValue(viaValue.buf.writer, c.value, viaValue.model), 0);
+            EXPECT_EQ(encodeContextSymbol(viaSymbols.buf.writer(), s, viaSymbols.model), 0);
+        EXPECT_EQ(encodeContextValue(viaValue.buf.writer(), c.value, viaValue.model), 0);
         viaSymbols.end();
         viaValue.end();
         ContextModel* dec = createContextModel();
@@ -192,18 +192,18 @@ TEST(ContextModel, ValuesAndMarkers)
         EXPECT_EQ(decodeContextValue(reader, dec), c.value);
         endContextDecoder(reader, dec);
         viaValue.buf.read();
-        EXPECT_EQ(viaValue.buf.bytes, viaSymbols.buf.bytes);
+        EXPECT_EQ(viaValue.buf.bytes(), viaSymbols.buf.bytes());
     }
 
     Encoder e(0);
-    EXPECT_EQ(encodeContextValue(e.buf.writer, 64009, e.model), kContextSymbolRefused);
-    EXPECT_EQ(encodeContextValue(e.buf.writer, -3, e.model), kContextSymbolRefused);
-    EXPECT_EQ(encodeContextSymbol(e.buf.writer, 256, e.model), kContextSymbolRefused);
-    EXPECT_EQ(e.buf.bitsWritten(), 0);
-    EXPECT_EQ(encodeContextSymbol(e.buf.writer, 40, e.model), 0);
-    EXPECT_EQ(encodeContextSymbol(e.buf.writer, kContextFlushMarker, e.model), 0);
+    EXPECT_EQ(encodeContextValue(e.buf.writer(), 64009, e.model), kContextSymbolRefused);
+    EXPECT_EQ(encodeContextValue(e.buf.writer(), -3, e.model), kContextSymbolRefused);
+    EXPECT_EQ(encodeContextSymbol(e.buf.writer(), 256, e.model), kContextSymbolRefused);
+    EXPECT_EQ(e.buf.bitCount(), 0);
+    EXPECT_EQ(encodeContextSymbol(e.buf.writer(), 40, e.model), 0);
+    EXPECT_EQ(encodeContextSymbol(e.buf.writer(), kContextFlushMarker, e.model), 0);
     EXPECT_EQ(e.model->currentOrder, 0);
-    EXPECT_EQ(encodeContextSymbol(e.buf.writer, kContextEndMarker, e.model), kContextEndMarker);
+    EXPECT_EQ(encodeContextSymbol(e.buf.writer(), kContextEndMarker, e.model), kContextEndMarker);
     EXPECT_EQ(e.model->currentOrder, -2);
     e.end();
 
@@ -238,11 +238,11 @@ TEST(ContextModel, LongRoundTripsEndOnTheExactBit)
                 if (rng() % 3000 == 0)
                     v = kContextFlushMarker;
                 values.push_back(v);
-                ASSERT_GE(encodeContextValue(enc.buf.writer, v, enc.model), 0);
+                ASSERT_GE(encodeContextValue(enc.buf.writer(), v, enc.model), 0);
             }
-            encodeContextSymbol(enc.buf.writer, kContextEndMarker, enc.model);
+            encodeContextSymbol(enc.buf.writer(), kContextEndMarker, enc.model);
             enc.end();
-            writeBits(enc.buf.writer, 11, 0x4D5);
+            writeBits(enc.buf.writer(), 11, 0x4D5);
 
             ContextModel* dec = createContextModel();
             BitReader* reader = enc.buf.read();
@@ -262,9 +262,9 @@ TEST(ContextModel, LongRoundTripsEndOnTheExactBit)
 TEST(ContextModel, SingleSymbolSegment)
 {
     Encoder enc(0);
-    encodeContextSymbol(enc.buf.writer, 0, enc.model);
+    encodeContextSymbol(enc.buf.writer(), 0, enc.model);
     enc.end();
-    writeBits(enc.buf.writer, 4, 0x9);
+    writeBits(enc.buf.writer(), 4, 0x9);
     ContextModel* dec = createContextModel();
     BitReader* reader = enc.buf.read();
     startContextDecoder(0, reader, dec);
@@ -276,9 +276,9 @@ TEST(ContextModel, SingleSymbolSegment)
 
 TEST(ContextModel, CorruptOrEndedData)
 {
-    BitBuffer buf;
-    writeBits(buf.writer, 16, 0xFFFF);
-    writeBits(buf.writer, 16, 0);
+    BitSink buf;
+    writeBits(buf.writer(), 16, 0xFFFF);
+    writeBits(buf.writer(), 16, 0);
     BitReader* reader = buf.read();
     ContextModel* m = createContextModel();
     startContextDecoder(1, reader, m);
@@ -314,9 +314,9 @@ TEST(ContextModel, RandomBitsStayInsideTables)
 {
     std::mt19937 rng(123);
     for (int round = 0; round < 40; round++) {
-        BitBuffer buf;
+        BitSink buf;
         for (int i = 0; i < 3000; i++)
-            writeBits(buf.writer, 8, rng() & 0xFF);
+            writeBits(buf.writer(), 8, rng() & 0xFF);
         BitReader* reader = buf.read();
         ContextModel* m = createContextModel();
         int32_t order = round % 2;
@@ -338,7 +338,7 @@ TEST(ContextModelDeathTest, FatalErrors)
             // Static so that the leak checker sees them still reachable at the exit.
             static ContextModel* m = createContextModel();
             setAllocLimit(100);
-            static BitBuffer buf;
+            static BitSink buf;
             startContextDecoder(0, buf.read(), m);
         },
         testing::ExitedWithCode(255), "Failure #3: allocating null table!");

@@ -5,7 +5,7 @@
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
 #include "codec/entropy/context_step.h"
-#include "tests/codec/entropy/bit_buffer.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -157,14 +157,14 @@ void decodeBoth(const std::vector<uint8_t>& bytes, int32_t maxOrder, int32_t sym
 
 std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t maxOrder)
 {
-    BitBuffer out;
+    BitSink out;
     ContextModel* model = createContextModel();
     startContextEncoder(maxOrder, model, 0);
     for (int32_t s : symbols)
-        encodeContextSymbol(out.writer, s, model);
-    endContextEncoder(out.writer, model);
-    flushBitWriter(out.writer);
-    return out.bytes;
+        encodeContextSymbol(out.writer(), s, model);
+    endContextEncoder(out.writer(), model);
+    flushBitWriter(out.writer());
+    return out.bytes();
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
-#include "tests/codec/entropy/bit_buffer.h"
+#include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 
 namespace {
 
-std::string bitString(BitBuffer& buf)
+std::string bitString(BitSink& buf)
 {
-    int64_t count = buf.bitsWritten();
+    int64_t count = buf.bitCount();
     BitReader* reader = buf.read();
     std::string bits;
     for (int64_t i = 0; i < count; i++)
@@ -43,8 +43,8 @@ TEST(HandComputedBits, HuffmanCodewordsFollowTheUpdates)
     const std::string escape2048 = "001" "100000000000";
     {
         Tree tree(2048, 1);
-        BitBuffer buf;
-        writeBitString(buf.writer, "001" + escape5 + "001" + escape2048 + "001" + "100");
+        BitSink buf;
+        writeBitString(buf.writer(), "001" + escape5 + "001" + escape2048 + "001" + "100");
         BitReader* reader = buf.read();
         std::vector<int32_t> got;
         for (int i = 0; i < 6; i++)
@@ -56,9 +56,9 @@ TEST(HandComputedBits, HuffmanCodewordsFollowTheUpdates)
     }
     {
         Tree tree(2048, 1);
-        BitBuffer buf;
+        BitSink buf;
         for (int32_t s : {2, 5, 0, 2048, 1})
-            ASSERT_EQ(encodeHuffmanSymbol(&tree.t, s, buf.writer, 12), 0);
+            ASSERT_EQ(encodeHuffmanSymbol(&tree.t, s, buf.writer(), 12), 0);
         EXPECT_EQ(bitString(buf), "001" + escape5 + "001" + escape2048 + "001");
     }
 }
@@ -108,8 +108,8 @@ TEST(HandComputedBits, HuffmanRebuildLayout)
     // symbol's update then swaps it with the node of 1 and 2, so 1 = 1000.
     Tree decoded(3, 1);
     load(&decoded.t);
-    BitBuffer buf;
-    writeBitString(buf.writer, "0" "100" "1000");
+    BitSink buf;
+    writeBitString(buf.writer(), "0" "100" "1000");
     BitReader* reader = buf.read();
     EXPECT_EQ(decodeHuffmanSymbol(&decoded.t, reader, 2), 0);
     EXPECT_EQ(decoded.t.weights[0], 1073741827u);
@@ -126,22 +126,22 @@ TEST(HandComputedBits, ArithmeticStepsAndClose)
 {
     const SymbolRange first = {1, 2, 3};
     const SymbolRange second = {0, 1, 3};
-    BitBuffer out;
+    BitSink out;
     ContextModel enc{};
     startArithmeticEncoder(&enc);
-    encodeRange(out.writer, &first, &enc);
-    EXPECT_EQ(out.bitsWritten(), 0);
+    encodeRange(out.writer(), &first, &enc);
+    EXPECT_EQ(out.bitCount(), 0);
     EXPECT_EQ(enc.pendingBits, 1);
     EXPECT_EQ(enc.low, 0x2AAA);
     EXPECT_EQ(enc.high, 0xD553);
-    encodeRange(out.writer, &second, &enc);
+    encodeRange(out.writer(), &second, &enc);
     EXPECT_EQ(enc.low, 0x5554);
     EXPECT_EQ(enc.high, 0xC719);
-    flushArithmeticEncoder(out.writer, &enc);
+    flushArithmeticEncoder(out.writer(), &enc);
     EXPECT_EQ(bitString(out), "0110" "0000000000000000" "1");
 
-    BitBuffer in;
-    writeBitString(in.writer, "0110" "0000000000000000" "1" "111");
+    BitSink in;
+    writeBitString(in.writer(), "0110" "0000000000000000" "1" "111");
     BitReader* reader = in.read();
     ContextModel dec{};
     startArithmeticDecoder(reader, &dec);
@@ -179,16 +179,16 @@ TEST(HandComputedBits, ContextSegmentsBitExact)
     };
     for (const Segment& seg : segments) {
         SCOPED_TRACE(seg.maxOrder);
-        BitBuffer out;
+        BitSink out;
         ContextModel* enc = createContextModel();
         startContextEncoder(seg.maxOrder, enc, 0);
         for (int32_t s : seg.symbols)
-            encodeContextSymbol(out.writer, s, enc);
-        endContextEncoder(out.writer, enc);
+            encodeContextSymbol(out.writer(), s, enc);
+        endContextEncoder(out.writer(), enc);
         EXPECT_EQ(bitString(out), seg.bits);
 
-        BitBuffer in;
-        writeBitString(in.writer, seg.bits + "1011");
+        BitSink in;
+        writeBitString(in.writer(), seg.bits + "1011");
         BitReader* reader = in.read();
         ContextModel* dec = createContextModel();
         startContextDecoder(seg.maxOrder, reader, dec);

@@ -93,7 +93,7 @@ struct ModelValue {
 
 // The picture the format defines: lowest bands, colour transform, then per
 // level the expansion (sharpening first at level 0) and the detail values.
-std::vector<uint8_t> modelPicture(const StreamHeader& hd, uint32_t lowSeed, Options o,
+std::vector<uint8_t> modelPicture(const HeaderFields& hd, uint32_t lowSeed, Options o,
                                   const std::vector<ModelValue>& values)
 {
     const int32_t h = hd.height, w = hd.width, comps = hd.colour ? 3 : 1;
@@ -165,13 +165,13 @@ std::vector<ModelValue> dequantise(const std::vector<WrittenValue>& written, uin
 }
 
 struct SerpentineStream {
-    StreamHeader header;
+    HeaderFields header = progressiveHeader();
     std::vector<uint8_t> bytes;
     std::vector<WrittenValue> written;
     size_t headerBits = 0, lowestEndBit = 0, totalBits = 0;
 };
 
-SerpentineStream makeSerpentineStream(StreamHeader hd, uint32_t seed, uint32_t escapeWidth, bool lowMemory = false)
+SerpentineStream makeSerpentineStream(HeaderFields hd, uint32_t seed, uint32_t escapeWidth, bool lowMemory = false)
 {
     SerpentineStream st;
     hd.mapCoder = 1;
@@ -179,7 +179,7 @@ SerpentineStream makeSerpentineStream(StreamHeader hd, uint32_t seed, uint32_t e
     st.header = hd;
     int comps = hd.colour ? 3 : 1;
     BitSink s;
-    writeStreamHeader(s, hd);
+    writeHeader(s, hd);
     st.headerBits = s.bitCount();
     writeLowestBands(s, hd.height, hd.width, comps, seed);
     st.lowestEndBit = s.bitCount();
@@ -197,10 +197,10 @@ TEST(LevelProgressiveDriver, DetailFlagsAllZeroGiveTheExpandedLowestBands)
 {
     for (bool colour : {false, true}) {
         for (Options o : {Options{0, 0, 0}, Options{1, 0, 0}, Options{0, 1, 0}, Options{1, 1, 0}}) {
-            StreamHeader hd;
+            HeaderFields hd = progressiveHeader();
             hd.colour = colour;
             BitSink s;
-            writeStreamHeader(s, hd);
+            writeHeader(s, hd);
             writeLowestBands(s, hd.height, hd.width, colour ? 3 : 1, 5);
             for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--)
                 s.bit(0);
@@ -216,10 +216,10 @@ TEST(LevelProgressiveDriver, DetailFlagsAllZeroGiveTheExpandedLowestBands)
 
 TEST(LevelProgressiveDriver, SharpeningTouchesEveryComponent)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.colour = true;
     BitSink s;
-    writeStreamHeader(s, hd);
+    writeHeader(s, hd);
     writeLowestBands(s, hd.height, hd.width, 3, 9);
     for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--)
         s.bit(0);
@@ -245,7 +245,7 @@ TEST(LevelProgressiveDriver, SerpentineStreamsMatchTheModel)
         {true, {0, 1, 1}, 2},  {false, {1, 0, 0}, 3}, {true, {1, 0, 0}, 2},
     };
     for (const Case& c : cases) {
-        StreamHeader hd;
+        HeaderFields hd = progressiveHeader();
         hd.colour = c.colour;
         SerpentineStream st = makeSerpentineStream(hd, 11, c.escapeWidth, c.o.halfSize != 0);
         Decoded d = decodeInMemory(st.bytes, c.o);
@@ -259,7 +259,7 @@ TEST(LevelProgressiveDriver, SerpentineStreamsMatchTheModel)
 
 TEST(LevelProgressiveDriver, AStreamEndingInsideBandOneSkipsBandTwo)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.colour = true;
     SerpentineStream st = makeSerpentineStream(hd, 3, 2);
     // Cut inside band 1 of component 0 at the coarsest level.
@@ -283,7 +283,7 @@ TEST(LevelProgressiveDriver, AStreamEndingInsideBandOneSkipsBandTwo)
 
 TEST(LevelProgressiveDriver, EveryCutOfASmallStreamDecodesToAWholePicture)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.colour = true;
     hd.height = 20;
     hd.width = 22;
@@ -316,7 +316,7 @@ void writeContextSegment(BitSink& s, const std::vector<int32_t>& values)
 // every untested position of the coarsest level; finer levels either carry
 // no detail or, after an all-zero coarsest level, empty segments only.
 struct RasterStream {
-    StreamHeader header;
+    HeaderFields header = progressiveHeader();
     std::vector<uint8_t> bytes;
     size_t bits = 0;
     std::vector<ModelValue> values;
@@ -325,14 +325,14 @@ struct RasterStream {
 RasterStream makeRasterStream(bool colour, bool allZero)
 {
     RasterStream st;
-    StreamHeader& hd = st.header;
+    HeaderFields& hd = st.header;
     hd.colour = colour;
     hd.mapCoder = 0;
     hd.valueCoder = 0;
     const int comps = colour ? 3 : 1;
     const int32_t levels = levelCount(hd.height, hd.width);
     BitSink s;
-    writeStreamHeader(s, hd);
+    writeHeader(s, hd);
     writeLowestBands(s, hd.height, hd.width, comps, 2);
     Rng rng{99};
     s.bit(1);
@@ -391,12 +391,12 @@ TEST(LevelProgressiveDriver, ZeroTreesPropagateDownToLevelZero)
 TEST(LevelProgressiveDriver, MapCoderThreeReadsOnlyStartAndEndData)
 {
     for (uint32_t valueCoder : {0u, 1u, 2u, 3u}) {
-        StreamHeader hd;
+        HeaderFields hd = progressiveHeader();
         hd.colour = true;
         hd.mapCoder = 3;
         hd.valueCoder = valueCoder;
         BitSink s;
-        writeStreamHeader(s, hd);
+        writeHeader(s, hd);
         writeLowestBands(s, hd.height, hd.width, 3, 4);
         for (int32_t L = levelCount(hd.height, hd.width) - 1; L >= 0; L--) {
             s.bit(1);
@@ -474,7 +474,7 @@ DecodedFrame decodeStreaming(StreamingSource& src, Options o = {})
 
 TEST(LevelProgressiveDriver, PartialPicturesFollowTheLevels)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.height = 100;
     hd.width = 60;
     ASSERT_EQ(levelCount(100, 60), 3);
@@ -538,7 +538,7 @@ TEST(LevelProgressiveDriver, PartialPictureRefusals)
 
 TEST(LevelProgressiveDriver, PartialPictureToneTableFailureSetsStatus8)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     DecodeSession session;
     std::memset(&session, 0, sizeof session);
     session.height = hd.height;
@@ -561,7 +561,7 @@ TEST(LevelProgressiveDriver, PartialPictureToneTableFailureSetsStatus8)
 
 TEST(LevelProgressiveDriver, LowMemoryColourDecodesComponentZeroAtLevelZero)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.colour = true;
     Options o{1, 0, 0};
     SerpentineStream st = makeSerpentineStream(hd, 6, 2, true);
@@ -580,8 +580,8 @@ TEST(LevelProgressiveDriver, LowMemoryColourDecodesComponentZeroAtLevelZero)
             pixelsReady++;
             EXPECT_EQ(obs.level, 0);
             EXPECT_EQ(obs.status, ZR_OK);
-            EXPECT_EQ(obs.partHeight, hd.height);
-            EXPECT_EQ(obs.partWidth, hd.width);
+            EXPECT_EQ(obs.partHeight, static_cast<int32_t>(hd.height));
+            EXPECT_EQ(obs.partWidth, static_cast<int32_t>(hd.width));
             EXPECT_EQ(obs.pixels, reinterpret_cast<uint8_t*>(1));
         }
     EXPECT_GT(pixelsReady, 0);
@@ -596,13 +596,13 @@ TEST(LevelProgressiveDriver, TreeAllocationFailureEndsWithStatus8)
         size_t limit;
     };
     for (Case c : {Case{0, 1, 4000}, Case{1, 1, 20000}, Case{2, 3, 1500}}) {
-        StreamHeader hd;
+        HeaderFields hd = progressiveHeader();
         hd.height = 16;
         hd.width = 16;
         hd.mapCoder = c.mapCoder;
         hd.valueCoder = c.valueCoder;
         BitSink s;
-        writeStreamHeader(s, hd);
+        writeHeader(s, hd);
         writeLowestBands(s, hd.height, hd.width, 1, 1);
         for (int i = 0; i < 64; i++)
             s.bits(8, 0xA7);
@@ -663,7 +663,7 @@ DecodedFrame decodeLimited(LimitingSource& src)
 
 TEST(LevelProgressiveDriver, WithoutASparePlaneSharpeningIsSkipped)
 {
-    StreamHeader hd;
+    HeaderFields hd = progressiveHeader();
     hd.colour = true;
     SerpentineStream st = makeSerpentineStream(hd, 13, 2);
     LimitingSource probe{&st.bytes};
@@ -687,7 +687,7 @@ TEST(LevelProgressiveDriver, RandomBodiesDecodeSafelyAtEveryCut)
     Rng rng{2024};
     for (uint32_t mapCoder = 0; mapCoder < 4; mapCoder++) {
         for (uint32_t valueCoder = 0; valueCoder < 4; valueCoder++) {
-            StreamHeader hd;
+            HeaderFields hd = progressiveHeader();
             hd.height = 18;
             hd.width = 21;
             hd.colour = (mapCoder + valueCoder) & 1;
@@ -697,7 +697,7 @@ TEST(LevelProgressiveDriver, RandomBodiesDecodeSafelyAtEveryCut)
             hd.magnitudeBoost = mapCoder & 1;
             Options o{(mapCoder >> 1) & 1, valueCoder & 1, mapCoder & 1};
             BitSink s;
-            writeStreamHeader(s, hd);
+            writeHeader(s, hd);
             size_t first = (s.bitCount() + 7) / 8;
             writeLowestBands(s, hd.height, hd.width, hd.colour ? 3 : 1, mapCoder * 4 + valueCoder);
             for (int i = 0; i < 160; i++)
@@ -725,11 +725,11 @@ TEST(LevelProgressiveDriver, CallbackStreamsEndingInFFTerminate)
         for (uint32_t valueCoder = 0; valueCoder < 4; valueCoder++) {
             if (mapCoder == 2 && valueCoder == 0)
                 continue;
-            StreamHeader hd;
+            HeaderFields hd = progressiveHeader();
             hd.mapCoder = mapCoder;
             hd.valueCoder = valueCoder;
             BitSink s;
-            writeStreamHeader(s, hd);
+            writeHeader(s, hd);
             writeLowestBands(s, hd.height, hd.width, 1, 3);
             for (int i = 0; i < 12; i++)
                 s.bits(8, 0xFF);

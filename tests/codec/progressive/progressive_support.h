@@ -1,5 +1,6 @@
-// Helpers for the level-progressive tests: the stream header, decoding a byte
-// vector through decodeStart, and the serpentine scan order and body writer.
+// Helpers for the level-progressive tests: the stream header they start
+// from, decoding a byte vector through decodeStart, and the serpentine scan
+// order and body writer.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -11,31 +12,18 @@
 #include "tests/support/decode_to_pixels.h"
 #include "tests/support/stream_header.h"
 
-struct StreamHeader {
-    int32_t height = 24;
-    int32_t width = 20;
-    bool colour = false;
-    uint32_t quantStep = 20;
-    uint32_t mapCoder = 1;
-    uint32_t valueCoder = 3;
-    uint32_t fineSteps = 0;
-    uint32_t magnitudeBoost = 0;
-};
-
-inline void writeStreamHeader(BitSink& s, const StreamHeader& h)
+// The header these tests start from: 24 x 20 grey, level-progressive,
+// serpentine maps and fixed-width values, step 20.
+inline HeaderFields progressiveHeader()
 {
-    HeaderFields f;
-    f.height = static_cast<uint32_t>(h.height);
-    f.width = static_cast<uint32_t>(h.width);
-    f.colour = h.colour;
-    f.shortStep = h.quantStep < 256;
-    f.quantStep = h.quantStep;
-    f.decodeMode = 1;
-    f.mapCoder = h.mapCoder;
-    f.valueCoder = h.valueCoder;
-    f.fineSteps = static_cast<int>(h.fineSteps);
-    f.magnitudeBoost = static_cast<int>(h.magnitudeBoost);
-    writeHeader(s, f);
+    HeaderFields h;
+    h.height = 24;
+    h.width = 20;
+    h.quantStep = 20;
+    h.decodeMode = 1;
+    h.mapCoder = 1;
+    h.valueCoder = 3;
+    return h;
 }
 
 // Lowest bands of bit width 0: component 0 flat at 32 q, chroma 0.
