@@ -244,8 +244,11 @@ struct CodedPicture {
     std::vector<uint16_t> samples;
 };
 
-bool convertPicture(const Image& image, int32_t bits, CodedPicture* p, std::string* error)
+// Samples already at the coded depth move over rather than being copied;
+// *moved tells the caller to move them back for --verify.
+bool convertPicture(Image* input, int32_t bits, CodedPicture* p, bool* moved, std::string* error)
 {
+    const Image& image = *input;
     int32_t depth = imageBitDepth(image);
     if (image.channels == 3) {
         if (bits && bits != 8) {
@@ -263,6 +266,11 @@ bool convertPicture(const Image& image, int32_t bits, CodedPicture* p, std::stri
                              + " bits as --bits asks");
     }
     uint32_t top = (1u << p->bitsPerSample) - 1;
+    *moved = uint32_t(image.maxValue) == top;
+    if (*moved) {
+        p->samples.swap(input->samples);
+        return true;
+    }
     p->samples.resize(image.samples.size());
     for (size_t i = 0; i < image.samples.size(); i++) {
         uint32_t v = image.samples[i];
@@ -309,10 +317,25 @@ bool verifyStream(const std::vector<uint8_t>& stream, const Image& truth, int32_
     return true;
 }
 
+// What the encoder's notices reach: the progress line and the samples it
+// may free once the planes hold the picture.
+struct EncodeRun {
+    ProgressLine* progress;
+    std::vector<uint16_t>* samples;
+    bool keepSamples;
+};
+
 void showSearch(void* context, int32_t step, int64_t bytes)
 {
-    static_cast<ProgressLine*>(context)->show("zrenc: searching: step " + std::to_string(step) + " gives "
-                                              + std::to_string(bytes) + " bytes");
+    static_cast<EncodeRun*>(context)->progress->show("zrenc: searching: step " + std::to_string(step) + " gives "
+                                                     + std::to_string(bytes) + " bytes");
+}
+
+void freeSamples(void* context)
+{
+    auto* run = static_cast<EncodeRun*>(context);
+    if (!run->keepSamples)
+        std::vector<uint16_t>().swap(*run->samples);
 }
 
 } // namespace
@@ -337,7 +360,8 @@ int main(int argc, char** argv)
     bytes = {};
     flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
     CodedPicture coded;
-    if (!convertPicture(image, o.settings.bits, &coded, &error))
+    bool moved = false;
+    if (!convertPicture(&image, o.settings.bits, &coded, &moved, &error))
         return m.usage(error);
     EncoderPicture picture;
     picture.height = image.height;
@@ -351,8 +375,10 @@ int main(int argc, char** argv)
 
     ProgressLine progress(m.verbosity > 0);
     progress.show("zrenc: encoding " + std::to_string(picture.width) + " x " + std::to_string(picture.height));
+    EncodeRun run{&progress, &coded.samples, o.verify && moved};
     params.searchProgress = showSearch;
-    params.progressContext = &progress;
+    params.samplesRead = freeSamples;
+    params.progressContext = &run;
     std::vector<uint8_t> stream;
     EncodeStats stats;
     int32_t step = 0;
@@ -360,6 +386,8 @@ int main(int argc, char** argv)
     progress.clear();
     if (!done)
         return m.fail(error);
+    if (moved)
+        image.samples.swap(coded.samples);
     if (o.settings.sizeTarget || o.settings.bppTarget > 0.0) {
         int64_t target = o.settings.sizeTarget;
         if (!target)

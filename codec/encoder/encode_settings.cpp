@@ -197,6 +197,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (!preparePicture(picture, p, &prepared, error))
         return false;
     if (!settings.sizeTarget && !(settings.bppTarget > 0.0)) {
+        if (p.samplesRead)
+            p.samplesRead(p.progressContext);
         *step = p.quantStep;
         return encodePrepared(prepared, p, out, stats, error);
     }
@@ -206,8 +208,10 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1)
         return encodePictureToSize(picture, prepared, p, target, out, step, stats, error);
-    for (EncoderParams& c : candidates)
+    for (EncoderParams& c : candidates) {
         c.searchProgress = nullptr; // the searches run on several threads
+        c.samplesRead = nullptr;    // and compare decoded streams with the picture
+    }
     int32_t threads = settings.threads ? settings.threads : int32_t(std::thread::hardware_concurrency());
     EncoderParams chosen;
     if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats, error))

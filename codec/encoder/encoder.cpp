@@ -112,7 +112,8 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
 }
 
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
-                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error)
+                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error,
+                    EncodeWorkspace* workspace)
 {
     EncoderPicture shape;
     shape.height = prepared.height;
@@ -128,7 +129,8 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
 
     PlanSettings settings{params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,
                           params.fineSteps, params.magnitudeBoost, params.valueCost};
-    PicturePlan plan;
+    EncodeWorkspace own;
+    PicturePlan& plan = (workspace ? workspace : &own)->plan;
     planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
 
     if (params.contrastStretch > 0) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/forward_transform.h"
 
 // A grey (1 component) or colour (3, red green blue) picture, samples
@@ -38,6 +39,10 @@ struct EncoderParams {
     // Optional: told of every trial encode of a size search (the step tried
     // and the stream's size in bytes), so that callers can show progress.
     void (*searchProgress)(void* context, int32_t step, int64_t bytes) = nullptr;
+    // Optional: told once an encode or size search no longer reads the
+    // picture's samples (the prepared planes hold all it needs), so that
+    // callers can free them early.
+    void (*samplesRead)(void* context) = nullptr;
     void* progressContext = nullptr;
 };
 
@@ -71,9 +76,16 @@ std::string checkEncoderParams(const EncoderPicture& picture, const EncoderParam
 // Uses params.sharpenCompensation and params.decodeMode only.
 bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
                     PreparedPicture* prepared, std::string* error);
+// Arrays an encode fills; a search keeps one across its trials so that each
+// trial reuses the memory of the last.
+struct EncodeWorkspace {
+    PicturePlan plan;
+};
+
 // Writes the stream into *out (replacing its contents). The picture must have
 // been prepared for the same sharpening compensation and mode.
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
-                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error);
+                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error,
+                    EncodeWorkspace* workspace = nullptr);
 bool encodePicture(const EncoderPicture& picture, const EncoderParams& params,
                    std::vector<uint8_t>* out, EncodeStats* stats, std::string* error);

@@ -1,6 +1,8 @@
 #include "codec/encoder/significance_planner.h"
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "codec/core/geometry.h"
@@ -32,6 +34,21 @@ int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantS
 }
 
 namespace {
+
+// While a component is weighed, its index array holds a float per position
+// (tree gains, sums of child gains) until the top-down pass writes the
+// indexes: the planner needs no array of its own.
+float gainAt(const int32_t* slots, size_t p)
+{
+    float g;
+    std::memcpy(&g, slots + p, sizeof g);
+    return g;
+}
+
+void setGain(int32_t* slots, size_t p, float g)
+{
+    std::memcpy(slots + p, &g, sizeof g);
+}
 
 struct Planner {
     const CoefficientPlane* planes;
@@ -97,10 +114,12 @@ struct Planner {
 // any position codes all its ancestors.
 void Planner::planOnePass(int32_t c, ComponentPlan* plan)
 {
-    enum : uint8_t { NONE = 0, EXPLICIT = 2, ANCESTOR = 4 };
-    size_t n = static_cast<size_t>(height) * width;
-    std::vector<float> childSum(n, 0.0f);
-    std::vector<uint8_t> choice(n, NONE);
+    // The choices are the map codes: 1 not coded, 2 explicit, 4 ancestor.
+    enum : uint8_t { NONE = 1, EXPLICIT = 2, ANCESTOR = 4 };
+    // Sums of the children's gains live in the index array (see gainAt).
+    int32_t* childSum = plan->index.data();
+    uint8_t* choice = plan->mapCode.data();
+    std::fill(plan->index.begin(), plan->index.end(), 0);
     int32_t minExplicit = settings.valueCoder == 3 ? 0 : 1;
 
     for (int32_t L = 0; L < levels; L++) {
@@ -120,8 +139,9 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
                         best = g;
                         ch = EXPLICIT;
                     }
-                    if (childSum[p] > 0.0f) {
-                        g = gain(d, v, w, 0, &J) + childSum[p];
+                    float sum = gainAt(childSum, p);
+                    if (sum > 0.0f) {
+                        g = gain(d, v, w, 0, &J) + sum;
                         if (g > best) {
                             best = g;
                             ch = ANCESTOR;
@@ -131,7 +151,8 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
                     if (best > 0.0 && L + 1 < levels) {
                         int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
                         int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
-                        childSum[static_cast<size_t>(pr) * width + pc] += static_cast<float>(best);
+                        size_t parent = static_cast<size_t>(pr) * width + pc;
+                        setGain(childSum, parent, gainAt(childSum, parent) + static_cast<float>(best));
                     }
                 }
             }
@@ -152,18 +173,23 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
                         if (choice[static_cast<size_t>(pr) * width + pc] != ANCESTOR)
                             choice[p] = NONE;
                     }
-                    if (choice[p] == NONE)
+                    if (choice[p] == NONE) {
+                        plan->index[p] = -1;
                         continue;
+                    }
                     double v = value(c, L, b, r, col);
                     int32_t J;
                     gain(d, v, 0.0, choice[p] == EXPLICIT ? minExplicit : 0, &J);
                     record(plan, p, d, v, J);
-                    plan->mapCode[p] = choice[p];
                     plan->mapLevel = L;
                 }
             }
         }
     }
+    int32_t R = levelSize(height, levels);
+    int32_t C = levelSize(width, levels);
+    for (int32_t r = 0; r < R; r++)
+        std::fill_n(plan->index.begin() + static_cast<ptrdiff_t>(r) * width, C, -1);
 }
 
 // Level-progressive: a position left out makes its children known zero when
@@ -171,18 +197,13 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
 // position that is not known zero.
 void Planner::planProgressive(PicturePlan* plan)
 {
-    enum : uint8_t { WORTH = 1, KNOWN = 2 };
-    size_t n = static_cast<size_t>(height) * width;
     bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
-    // Per component and position: whether its tree gains (WORTH) and whether
-    // it is known zero (KNOWN). The trees of each component are weighed on
-    // their own, so one buffer of tree gains serves all components in turn.
-    std::vector<std::vector<uint8_t>> marks(components, std::vector<uint8_t>(n, 0));
     std::vector<double> levelGain(levels, 0.0);
-    std::vector<float> best(n, 0.0f);
 
+    // Bottom-up, each component on its own: the gain of every position's
+    // tree where it gains, else 0, in the index array (see gainAt).
     for (int32_t c = 0; c < components; c++) {
-        uint8_t* mark = marks[c].data();
+        int32_t* best = plan->component[c].index.data();
         for (int32_t L = 0; L < levels; L++) {
             Dequantiser d = dequantiser(L);
             double gainSum = 0.0;
@@ -205,11 +226,13 @@ void Planner::planProgressive(PicturePlan* plan)
                                       &colCount);
                             for (int32_t i = 0; i < rowCount; i++)
                                 for (int32_t j = 0; j < colCount; j++)
-                                    g += best[static_cast<size_t>(rowFirst + i) * width + colFirst + j];
+                                    g += gainAt(best, static_cast<size_t>(rowFirst + i) * width + colFirst + j);
                         }
-                        size_t p = static_cast<size_t>(r) * width + col;
-                        best[p] = g > 0.0 ? static_cast<float>(g) : 0.0f;
-                        mark[p] = g > 0.0 ? WORTH : 0;
+                        float kept = static_cast<float>(g);
+                        // A tree that gains at all stays marked as gaining.
+                        if (g > 0.0 && !(kept > 0.0f))
+                            kept = std::numeric_limits<float>::denorm_min();
+                        setGain(best, static_cast<size_t>(r) * width + col, g > 0.0 ? kept : 0.0f);
                     }
                 }
             }
@@ -217,11 +240,13 @@ void Planner::planProgressive(PicturePlan* plan)
         }
     }
 
+    // Top-down: a position is coded where its tree gains and it is not known
+    // zero; -1 (not a positive gain) marks the children of positions left out.
     for (int32_t L = levels - 1; L >= 0; L--) {
         Dequantiser d = dequantiser(L);
         bool any = false;
         for (int32_t c = 0; c < components; c++) {
-            const uint8_t* mark = marks[c].data();
+            int32_t* index = plan->component[c].index.data();
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
                 double scale = valueScale(c, L, b);
@@ -229,9 +254,11 @@ void Planner::planProgressive(PicturePlan* plan)
                     const float* source = planes[c].row(r);
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         size_t p = static_cast<size_t>(r) * width + col;
-                        bool coded = codeAll ? levelGain[L] > 0.0 : mark[p] == WORTH;
-                        if (!coded)
+                        bool coded = codeAll ? levelGain[L] > 0.0 : gainAt(index, p) > 0.0f;
+                        if (!coded) {
+                            index[p] = -1;
                             continue;
+                        }
                         double v = source[col] * scale;
                         int32_t J;
                         gain(d, v, 0.0, 0, &J);
@@ -246,8 +273,7 @@ void Planner::planProgressive(PicturePlan* plan)
             continue;
         // Children of every position left out at a level with detail are known zero.
         for (int32_t c = 0; c < components; c++) {
-            const std::vector<int32_t>& index = plan->component[c].index;
-            uint8_t* mark = marks[c].data();
+            int32_t* index = plan->component[c].index.data();
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
@@ -260,7 +286,7 @@ void Planner::planProgressive(PicturePlan* plan)
                         childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
                         for (int32_t i = 0; i < rowCount; i++)
                             for (int32_t j = 0; j < colCount; j++)
-                                mark[static_cast<size_t>(rowFirst + i) * width + colFirst + j] |= KNOWN;
+                                index[static_cast<size_t>(rowFirst + i) * width + colFirst + j] = -1;
                     }
                 }
             }

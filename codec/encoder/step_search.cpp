@@ -20,6 +20,7 @@ struct Search {
     std::string* error;
     std::vector<uint8_t> stream;
     std::vector<uint8_t> best;
+    EncodeWorkspace* workspace;
     int64_t bestSize = -1;
     EncoderParams bestParams;
     EncodeStats bestStats;
@@ -27,10 +28,11 @@ struct Search {
     double lastX = NAN;   // knob position of the trial in progress, if any
     double bestX = NAN;
 
-    Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message)
+    Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
+           EncodeWorkspace* arrays)
         : prepared(picture), trial(params), target(maxBytes),
           floorBytes(static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance)))),
-          error(message)
+          error(message), workspace(arrays)
     {
     }
 
@@ -39,7 +41,7 @@ struct Search {
         trial.quantStep = q;
         trial.valueCost = cost;
         EncodeStats stats;
-        if (!encodePrepared(prepared, trial, &stream, &stats, error))
+        if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
             return false;
         encodes++;
         *size = static_cast<int64_t>(stream.size());
@@ -144,11 +146,13 @@ constexpr double kMinValueCost = 1.0 / 4096.0;
 
 } // namespace
 
-bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
-                  std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
-                  SizeSearchReport* report)
+namespace {
+
+bool searchExactly(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
+                   EncodeWorkspace* workspace, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
+                   std::string* error, SizeSearchReport* report)
 {
-    Search s(prepared, params, maxBytes, error);
+    Search s(prepared, params, maxBytes, error, workspace);
     double cost = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
 
     // The step first: sizes fall roughly as a power of it.
@@ -201,6 +205,16 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
 
     s.handOver(out, step, stats, report);
     return true;
+}
+
+} // namespace
+
+bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
+                  std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
+                  SizeSearchReport* report)
+{
+    EncodeWorkspace workspace;
+    return searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report);
 }
 
 namespace {
@@ -302,49 +316,77 @@ bool takeSample(const EncoderPicture& picture, PictureSample* sample)
     return true;
 }
 
+// Where the knob meets the target on the sample, scaled by area, and how fast
+// the size falls there with the step (*slope) and the value cost
+// (*costSlope). The sample's arrays are gone on return.
+struct SampleAnswer {
+    int32_t step = 0;
+    double cost = 0.0;
+    double slope = -1.0;
+    double costSlope = -0.2;
+    int32_t encodes = 0;
+};
+
+bool searchSample(const PictureSample& sample, const EncoderParams& params, int64_t maxBytes, SampleAnswer* answer,
+                  std::string* error)
+{
+    PreparedPicture small;
+    if (!preparePicture(sample.picture, params, &small, error))
+        return false;
+    double cost = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
+    Knob knob{cost, 4.5};
+    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
+    int64_t sampleTarget = static_cast<int64_t>(static_cast<double>(maxBytes) * sample.share);
+    EncoderParams quiet = params;
+    quiet.searchProgress = nullptr;   // the sample's sizes mean nothing to the caller
+    quiet.samplesRead = nullptr;
+    EncodeWorkspace arrays;
+    Search trial(small, quiet, sampleTarget, error, &arrays);
+    if (!searchKnob(&trial, knob, std::log(static_cast<double>(first)), &answer->slope, 12))
+        return false;
+    double x = std::isnan(trial.bestX) ? std::log(static_cast<double>(first)) : trial.bestX;
+
+    // How fast the size falls with the value cost at that step.
+    answer->step = knob.step(x);
+    answer->cost = knob.cost(x);
+    int64_t sizeHere, sizeThere;
+    if (!trial.run(answer->step, answer->cost, &sizeHere) || !trial.run(answer->step, answer->cost * 1.25, &sizeThere))
+        return false;
+    if (sizeHere > 0 && sizeThere > 0 && sizeThere < sizeHere)
+        answer->costSlope = std::log(static_cast<double>(sizeThere) / static_cast<double>(sizeHere)) / std::log(1.25);
+    answer->encodes = trial.encodes;
+    return true;
+}
+
 } // namespace
 
 bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
                          std::string* error, SizeSearchReport* report)
 {
-    PictureSample sample;
-    bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
-    if (params.mapCoder == 3 || codesEveryCoefficient || !takeSample(picture, &sample))
-        return encodeToSize(prepared, params, maxBytes, out, step, stats, error, report);
-    PreparedPicture small;
-    if (!preparePicture(sample.picture, params, &small, error))
-        return false;
-
-    // The knob on the sample: where it meets the target scaled by area, and
-    // how fast the size falls there.
-    double cost = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
-    Knob knob{cost, 4.5};
-    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
-    double slope = -1.0;
-    int64_t sampleTarget = static_cast<int64_t>(static_cast<double>(maxBytes) * sample.share);
-    EncoderParams quiet = params;
-    quiet.searchProgress = nullptr;   // the sample's sizes mean nothing to the caller
-    Search trial(small, quiet, sampleTarget, error);
-    if (!searchKnob(&trial, knob, std::log(static_cast<double>(first)), &slope, 12))
-        return false;
-    double x = std::isnan(trial.bestX) ? std::log(static_cast<double>(first)) : trial.bestX;
-
-    // How fast the size falls with the value cost at that step.
+    EncodeWorkspace workspace;
+    SampleAnswer sampled;
+    {
+        PictureSample sample;
+        bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
+        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeSample(picture, &sample);
+        if (params.samplesRead)
+            params.samplesRead(params.progressContext);
+        if (!sampling)
+            return searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report);
+        if (!searchSample(sample, params, maxBytes, &sampled, error))
+            return false;
+    }
+    double slope = sampled.slope;
+    double costSlope = sampled.costSlope;
     EncoderParams at = params;
-    at.quantStep = knob.step(x);
-    double cost0 = knob.cost(x);
-    double costSlope = -0.2;
-    int64_t sizeHere, sizeThere;
-    if (!trial.run(at.quantStep, cost0, &sizeHere) || !trial.run(at.quantStep, cost0 * 1.25, &sizeThere))
-        return false;
-    if (sizeHere > 0 && sizeThere > 0 && sizeThere < sizeHere)
-        costSlope = std::log(static_cast<double>(sizeThere) / static_cast<double>(sizeHere)) / std::log(1.25);
+    at.quantStep = sampled.step;
+    double cost0 = sampled.cost;
 
     // The whole picture: the sample's answer first; then the sample's slopes
     // move the step (the value cost taking up its rounding) for a large miss
     // and the value cost alone for a small one; then the value cost by secant.
-    Search s(prepared, params, maxBytes, error);
+    Search s(prepared, params, maxBytes, error, &workspace);
     double aim = std::log(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance / 2));
     int32_t q = at.quantStep;
     double c = cost0;
@@ -393,7 +435,8 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         std::vector<uint8_t> stream;
         int32_t exactStep;
         EncodeStats exactStats;
-        bool found = encodeToSize(prepared, start, maxBytes, &stream, &exactStep, &exactStats, error, &exact);
+        bool found = searchExactly(prepared, start, maxBytes, &workspace, &stream, &exactStep, &exactStats, error,
+                                   &exact);
         if (!found && s.bestSize < 0)
             return false;
         s.encodes += exact.encodes;
@@ -413,6 +456,6 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     }
     s.handOver(out, step, stats, report);
     if (report)
-        report->sampleEncodes = trial.encodes;
+        report->sampleEncodes = sampled.encodes;
     return true;
 }
