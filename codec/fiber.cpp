@@ -32,6 +32,28 @@ namespace {
 // sanitizer builds and for the hooks of callers.
 [[maybe_unused]] const size_t kStackBytes = size_t(1) << 20; // unused in WebAssembly builds
 
+// A zeroed record of the backend's Fiber that will run entry(fiber, argument);
+// null when out of memory.
+template <class Record>
+Record* newFiberRecord(FiberEntry entry, void* argument)
+{
+    Record* fiber = static_cast<Record*>(allocChecked(sizeof(Record)));
+    if (!fiber)
+        return nullptr;
+    std::memset(fiber, 0, sizeof *fiber);
+    fiber->entry = entry;
+    fiber->argument = argument;
+    return fiber;
+}
+
+// Runs the entry on the coroutine's own stack and marks the coroutine done.
+template <class Record>
+void runFiberEntry(Record* fiber)
+{
+    fiber->entry(fiber, fiber->argument);
+    fiber->done = true;
+}
+
 } // namespace
 
 #if defined(__EMSCRIPTEN__)
@@ -56,20 +78,16 @@ struct Fiber {
 static void fiberStart(void* argument)
 {
     Fiber* fiber = static_cast<Fiber*>(argument);
-    fiber->entry(fiber, fiber->argument);
-    fiber->done = true;
+    runFiberEntry(fiber);
     // An emscripten fiber must not return; nothing resumes this one again.
     emscripten_fiber_swap(&fiber->self, &fiber->caller);
 }
 
 Fiber* fiberCreate(FiberEntry entry, void* argument)
 {
-    Fiber* fiber = static_cast<Fiber*>(allocChecked(sizeof(Fiber)));
+    Fiber* fiber = newFiberRecord<Fiber>(entry, argument);
     if (!fiber)
         return nullptr;
-    std::memset(fiber, 0, sizeof *fiber);
-    fiber->entry = entry;
-    fiber->argument = argument;
     fiber->stack = allocChecked(kWasmStackBytes);
     fiber->selfAsyncify = allocChecked(kAsyncifyBytes);
     fiber->callerAsyncify = allocChecked(kAsyncifyBytes);
@@ -119,8 +137,7 @@ struct Fiber {
 static VOID CALLBACK fiberStart(LPVOID argument)
 {
     Fiber* fiber = static_cast<Fiber*>(argument);
-    fiber->entry(fiber, fiber->argument);
-    fiber->done = true;
+    runFiberEntry(fiber);
     // Returning from a fiber's procedure would end the thread.
     for (;;)
         SwitchToFiber(fiber->caller);
@@ -128,12 +145,9 @@ static VOID CALLBACK fiberStart(LPVOID argument)
 
 Fiber* fiberCreate(FiberEntry entry, void* argument)
 {
-    Fiber* fiber = static_cast<Fiber*>(allocChecked(sizeof(Fiber)));
+    Fiber* fiber = newFiberRecord<Fiber>(entry, argument);
     if (!fiber)
         return nullptr;
-    std::memset(fiber, 0, sizeof *fiber);
-    fiber->entry = entry;
-    fiber->argument = argument;
     fiber->self = CreateFiberEx(64 << 10, kStackBytes, FIBER_FLAG_FLOAT_SWITCH, fiberStart, fiber);
     if (!fiber->self) {
         freeChecked(fiber);
@@ -242,8 +256,7 @@ void fiberStart(unsigned low, unsigned high)
     uintptr_t address = static_cast<uintptr_t>((static_cast<uint64_t>(high) << 32) | low);
     Fiber* fiber = reinterpret_cast<Fiber*>(address);
     leaveSwitch(nullptr, fiber);
-    fiber->entry(fiber, fiber->argument);
-    fiber->done = true;
+    runFiberEntry(fiber);
     // A null fake-stack slot tells the sanitizer this stack is finished.
     enterSwitch(nullptr, callerBottom(fiber), callerBytes(fiber));
     setcontext(&fiber->caller);
@@ -253,12 +266,9 @@ void fiberStart(unsigned low, unsigned high)
 
 Fiber* fiberCreate(FiberEntry entry, void* argument)
 {
-    Fiber* fiber = static_cast<Fiber*>(allocChecked(sizeof(Fiber)));
+    Fiber* fiber = newFiberRecord<Fiber>(entry, argument);
     if (!fiber)
         return nullptr;
-    std::memset(fiber, 0, sizeof *fiber);
-    fiber->entry = entry;
-    fiber->argument = argument;
     long page = sysconf(_SC_PAGESIZE);
     fiber->guardBytes = page > 0 ? size_t(page) : 4096;
     fiber->mappingBytes = kStackBytes + fiber->guardBytes;
