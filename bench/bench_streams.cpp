@@ -8,17 +8,6 @@
 
 #include "codec/encoder/step_search.h"
 
-EncoderPicture BenchPicture::view() const
-{
-    EncoderPicture p;
-    p.height = height;
-    p.width = width;
-    p.components = components;
-    p.bitsPerSample = bitsPerSample;
-    p.samples = samples.data();
-    return p;
-}
-
 namespace {
 
 uint32_t hashCell(int32_t x, int32_t y, uint32_t seed)
@@ -63,10 +52,10 @@ double sampleAt(int32_t y, int32_t x, int32_t c, int32_t height, int32_t width, 
 
 } // namespace
 
-BenchPicture makeBenchPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
+PictureSamples makeBenchPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
                               uint32_t seed)
 {
-    BenchPicture p;
+    PictureSamples p;
     p.height = height;
     p.width = width;
     p.components = components;
@@ -81,7 +70,7 @@ BenchPicture makeBenchPicture(int32_t height, int32_t width, int32_t components,
     return p;
 }
 
-std::vector<uint8_t> encodeBenchStream(const BenchPicture& picture, const EncoderParams& params)
+std::vector<uint8_t> encodeBenchStream(const PictureSamples& picture, const EncoderParams& params)
 {
     std::vector<uint8_t> out;
     if (!checkEncoderParams(picture.view(), params).empty())
@@ -93,7 +82,7 @@ std::vector<uint8_t> encodeBenchStream(const BenchPicture& picture, const Encode
     return out;
 }
 
-int32_t findBenchStep(const BenchPicture& picture, const EncoderParams& params, int64_t maxBytes)
+int32_t findBenchStep(const PictureSamples& picture, const EncoderParams& params, int64_t maxBytes)
 {
     if (!checkEncoderParams(picture.view(), params).empty())
         return 0;

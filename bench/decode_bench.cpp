@@ -44,7 +44,7 @@ const char* modeName(int32_t mode)
 
 // The step that brings the default coders of the mode to 1 bit per pixel
 // serves every coder of that mode, so that they code the same coefficients.
-void registerCoders(const BenchPicture& picture, const char* pictureName)
+void registerCoders(const PictureSamples& picture, const char* pictureName)
 {
     for (int32_t mode = 0; mode <= 1; mode++) {
         EncoderParams params;
@@ -75,7 +75,7 @@ void registerCoders(const BenchPicture& picture, const char* pictureName)
 }
 
 // The default coders with the decoding requests.
-void registerRequests(const BenchPicture& picture, const char* pictureName)
+void registerRequests(const PictureSamples& picture, const char* pictureName)
 {
     EncoderParams params;
     params.decodeMode = 1;
@@ -129,8 +129,8 @@ void registerSamples()
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    BenchPicture grey = makeBenchPicture(kSide, kSide, 1, 8, 1u);
-    BenchPicture colour = makeBenchPicture(kSide, kSide, 3, 8, 2u);
+    PictureSamples grey = makeBenchPicture(kSide, kSide, 1, 8, 1u);
+    PictureSamples colour = makeBenchPicture(kSide, kSide, 3, 8, 2u);
     registerCoders(grey, "grey512");
     registerRequests(grey, "grey512");
     registerCoders(colour, "colour512");

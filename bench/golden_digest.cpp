@@ -125,7 +125,7 @@ std::vector<std::vector<uint8_t>> encodedCorpus(bool quick)
     for (const Shape& shape : kShapes) {
         if (quick && shape.height > 100)
             continue;
-        BenchPicture picture = makeBenchPicture(shape.height, shape.width, shape.components, shape.bits, 7u);
+        PictureSamples picture = makeBenchPicture(shape.height, shape.width, shape.components, shape.bits, 7u);
         for (int32_t mode = 0; mode <= 1; mode++)
             for (int32_t map = 0; map <= 3; map++)
                 for (int32_t value = 0; value <= 3; value++)
@@ -178,7 +178,7 @@ int writeStreams(const std::filesystem::path& dir)
     std::filesystem::create_directories(dir);
     int32_t written = 0;
     for (const Shape& shape : shapes) {
-        BenchPicture picture = makeBenchPicture(shape.height, shape.width, shape.components, shape.bits, 5u);
+        PictureSamples picture = makeBenchPicture(shape.height, shape.width, shape.components, shape.bits, 5u);
         for (int32_t mode = 0; mode <= 1; mode++)
             for (int32_t map = 0; map <= 3; map++)
                 for (int32_t value = 0; value <= 3; value++)

@@ -14,10 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t settings = in.byte();
 
     StreamSource source{in.data, static_cast<int32_t>(in.size), 0, 0};
-    DecodeOptions options{};
-    options.exactSteps = settings & 1;
-    options.halfSize = (settings >> 1) & 1;
-    options.sharpen = (settings >> 2) & 3;
+    DecodeOptions options = decodeOptionsFrom(settings);
     FrameInfo frame{};
     frame.format = 1;
 

@@ -78,19 +78,10 @@ int32_t handOut(void* context, uint32_t* slot)
     return 0;
 }
 
-DecodeOptions optionsFrom(uint8_t settings)
-{
-    DecodeOptions options{};
-    options.exactSteps = settings & 1;
-    options.halfSize = (settings >> 1) & 1;
-    options.sharpen = (settings >> 2) & 3;
-    return options;
-}
-
 void decodeInMemory(const uint8_t* data, int32_t size, uint8_t settings)
 {
     StreamSource source{data, size, 0, 0};
-    DecodeOptions options = optionsFrom(settings);
+    DecodeOptions options = decodeOptionsFrom(settings);
     FrameInfo frame{};
     int32_t status = decodeStart(&source, &options, &frame);
     checkFinalFrame(status, frame);
@@ -115,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // As the server does: the stream's bytes come only from the source.
     StreamSource source{nullptr, 0, 0, 0};
-    DecodeOptions options = optionsFrom(settings);
+    DecodeOptions options = decodeOptionsFrom(settings);
     options.byteSource = handOut;
     options.sourceContext = &feed;
     int32_t status = decodeStart(&source, &options, &frame);
@@ -131,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Feed plainFeed{in.data, static_cast<int32_t>(in.size), 0, static_cast<int32_t>(in.size), 0, 0, false, 0,
                    nullptr, settings};
     StreamSource none{nullptr, 0, 0, 0};
-    DecodeOptions plain = optionsFrom(settings);
+    DecodeOptions plain = decodeOptionsFrom(settings);
     plain.byteSource = handOut;
     plain.sourceContext = &plainFeed;
     FrameInfo reference{};

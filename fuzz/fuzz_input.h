@@ -1,11 +1,13 @@
 // Helpers shared by the fuzz targets: taking settings off the front of the
-// input, a memory-mode bit reader over the rest, and the allocation limit.
+// input, the decode options they choose, a memory-mode bit reader over the
+// rest, and the allocation limit.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "codec/core/alloc.h"
 #include "codec/core/bit_reader.h"
+#include "codec/core/records.h"
 
 // Declared pictures beyond this are refused quickly instead of exhausting
 // the machine; every target sets it before its first decode. Decoding work
@@ -53,4 +55,15 @@ inline BitReader* readerOver(const uint8_t* data, size_t size)
     resetBitReader(reader);
     reader->byteCount = static_cast<int32_t>(size);
     return reader;
+}
+
+// The decode options of a settings byte: bit 0 exactSteps, bit 1 halfSize,
+// bits 2-3 the sharpen field (only 1 switches sharpening on).
+inline DecodeOptions decodeOptionsFrom(uint8_t settings)
+{
+    DecodeOptions options{};
+    options.exactSteps = settings & 1;
+    options.halfSize = (settings >> 1) & 1;
+    options.sharpen = (settings >> 2) & 3;
+    return options;
 }

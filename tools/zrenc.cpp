@@ -7,6 +7,7 @@
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encode_settings.h"
+#include "codec/encoder/picture_samples.h"
 #include "codec/encoder/step_search.h"
 #include "tools/cli.h"
 #include "tools/image_io.h"
@@ -239,14 +240,9 @@ void flatten(Image* image, const uint16_t background[3], const std::string& name
 // The samples at the depth the stream carries: colour at 8 bits, grey at
 // --bits (default the input's depth, at least 8), rescaled when the input's
 // range differs.
-struct CodedPicture {
-    int32_t bitsPerSample = 8;
-    std::vector<uint16_t> samples;
-};
-
 // Samples already at the coded depth move over rather than being copied;
 // *moved tells the caller to move them back for --verify.
-bool convertPicture(Image* input, int32_t bits, CodedPicture* p, bool* moved, std::string* error)
+bool convertPicture(Image* input, int32_t bits, PictureSamples* p, bool* moved, std::string* error)
 {
     const Image& image = *input;
     int32_t depth = imageBitDepth(image);
@@ -265,6 +261,9 @@ bool convertPicture(Image* input, int32_t bits, CodedPicture* p, bool* moved, st
             messages->detail(std::to_string(depth) + "-bit grey is reduced to " + std::to_string(p->bitsPerSample)
                              + " bits as --bits asks");
     }
+    p->height = image.height;
+    p->width = image.width;
+    p->components = image.channels;
     uint32_t top = (1u << p->bitsPerSample) - 1;
     *moved = uint32_t(image.maxValue) == top;
     if (*moved) {
@@ -272,12 +271,8 @@ bool convertPicture(Image* input, int32_t bits, CodedPicture* p, bool* moved, st
         return true;
     }
     p->samples.resize(image.samples.size());
-    for (size_t i = 0; i < image.samples.size(); i++) {
-        uint32_t v = image.samples[i];
-        if (uint32_t(image.maxValue) != top)
-            v = uint32_t((uint64_t(v) * top * 2 + uint64_t(image.maxValue)) / (2 * uint64_t(image.maxValue)));
-        p->samples[i] = uint16_t(v);
-    }
+    for (size_t i = 0; i < image.samples.size(); i++)
+        p->samples[i] = rescaleSample(image.samples[i], uint32_t(image.maxValue), top);
     return true;
 }
 
@@ -359,16 +354,11 @@ int main(int argc, char** argv)
         return m.fail((o.input == "-" ? "standard input" : o.input) + ": " + error);
     bytes = {};
     flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
-    CodedPicture coded;
+    PictureSamples coded;
     bool moved = false;
     if (!convertPicture(&image, o.settings.bits, &coded, &moved, &error))
         return m.usage(error);
-    EncoderPicture picture;
-    picture.height = image.height;
-    picture.width = image.width;
-    picture.components = image.channels;
-    picture.bitsPerSample = coded.bitsPerSample;
-    picture.samples = coded.samples.data();
+    EncoderPicture picture = coded.view();
     EncoderParams& params = o.settings.params;
     if (params.mapCoder == 3)
         m.note("note: map coder 3 carries no detail; decoders expand the lowest band alone");

@@ -109,15 +109,10 @@ py::bytes encode(py::array array, py::kwargs options)
     if (!finishEncodeOptions(&settings, &error))
         throw py::value_error(error);
 
-    EncoderSamples samples;
+    PictureSamples samples;
     if (!arraySamples(array, settings.bits, &samples, &error))
         throw py::value_error(error);
-    EncoderPicture picture;
-    picture.height = samples.height;
-    picture.width = samples.width;
-    picture.components = samples.components;
-    picture.bitsPerSample = samples.bitsPerSample;
-    picture.samples = samples.values.data();
+    EncoderPicture picture = samples.view();
 
     std::vector<uint8_t> stream;
     bool ok;

@@ -53,7 +53,7 @@ py::array pictureArray(const uint8_t* pixels, int32_t height, int32_t width, int
     return out;
 }
 
-bool arraySamples(const py::array& array, int32_t bits, EncoderSamples* out, std::string* error)
+bool arraySamples(const py::array& array, int32_t bits, PictureSamples* out, std::string* error)
 {
     bool wide = array.dtype().is(py::dtype::of<uint16_t>());
     if (!wide && !array.dtype().is(py::dtype::of<uint8_t>())) {
@@ -84,7 +84,7 @@ bool arraySamples(const py::array& array, int32_t bits, EncoderSamples* out, std
     out->components = components;
     out->bitsPerSample = bits ? bits : (wide ? 16 : 8);
     size_t count = size_t(out->height) * size_t(out->width) * size_t(components);
-    out->values.resize(count);
+    out->samples.resize(count);
     py::array contiguous = py::array::ensure(array, py::array::c_style);
     if (!contiguous) {
         *error = "the array cannot be read";
@@ -99,16 +99,13 @@ bool arraySamples(const py::array& array, int32_t bits, EncoderSamples* out, std
                        + " bits (give bits=)";
                 return false;
             }
-            out->values[i] = from[i];
+            out->samples[i] = from[i];
         }
     } else {
         // As zrenc rescales an 8-bit picture to a deeper stream.
         const uint8_t* from = static_cast<const uint8_t*>(contiguous.data());
         for (size_t i = 0; i < count; i++) {
-            uint32_t v = from[i];
-            if (top != 255)
-                v = uint32_t((uint64_t(v) * top * 2 + 255) / (2 * uint64_t(255)));
-            out->values[i] = uint16_t(v);
+            out->samples[i] = rescaleSample(from[i], 255, top);
         }
     }
     return true;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/encoder/picture_samples.h"
 #include "codec/zr.h"
 
 // The decoding options of zr.decode and zr.StreamDecoder.
@@ -29,15 +30,7 @@ struct ZrDecodeError : std::runtime_error {
 pybind11::array pictureArray(const uint8_t* pixels, int32_t height, int32_t width, int32_t channels,
                              int32_t bytesPerPixel);
 
-struct EncoderSamples {
-    int32_t height = 0;
-    int32_t width = 0;
-    int32_t components = 0;
-    int32_t bitsPerSample = 0;
-    std::vector<uint16_t> values;
-};
-
 // The samples of an array at the depth the stream will carry. uint8 arrays
 // hold 8-bit samples (rescaled when a grey stream of `bits` > 8 is asked
 // for); uint16 grey arrays hold samples of `bits` (default 16) bits.
-bool arraySamples(const pybind11::array& array, int32_t bits, EncoderSamples* out, std::string* error);
+bool arraySamples(const pybind11::array& array, int32_t bits, PictureSamples* out, std::string* error);

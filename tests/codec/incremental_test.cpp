@@ -12,7 +12,7 @@
 
 #include "codec/encoder/encoder.h"
 #include "codec/zr.h"
-#include "tests/codec/encoder/encoder_test_support.h"
+#include "tests/support/test_pictures.h"
 
 namespace {
 
@@ -140,8 +140,8 @@ const std::vector<Coded>& encodedStreams()
 {
     static const std::vector<Coded> streams = [] {
         std::vector<Coded> all;
-        TestPicture grey = makeTestPicture(29, 41, 1, 8, 3);
-        TestPicture colour = makeTestPicture(33, 27, 3, 8, 4);
+        PictureSamples grey = makeTestPicture(29, 41, 1, 8, 3);
+        PictureSamples colour = makeTestPicture(33, 27, 3, 8, 4);
         int n = 0;
         for (int32_t mode : {0, 1})
             for (int32_t map = 0; map < 4; map++)
@@ -151,7 +151,7 @@ const std::vector<Coded>& encodedStreams()
                     params.mapCoder = map;
                     params.valueCoder = value;
                     params.fineSteps = (mode == 1 && map == 1 && value > 0) ? 3 : 0;
-                    const TestPicture& picture = (n++ % 2) ? colour : grey;
+                    const PictureSamples& picture = (n++ % 2) ? colour : grey;
                     if (!checkEncoderParams(picture.view(), params).empty())
                         continue;
                     Coded coded;

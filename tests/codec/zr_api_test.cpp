@@ -12,8 +12,8 @@
 #include "codec/core/geometry.h"
 #include "codec/session/session.h"
 #include "codec/session/stream_header.h"
-#include "codec/encoder/encoder.h"
-#include "tests/tools/tool_streams.h"
+#include "codec/encoder/picture_samples.h"
+#include "tests/support/tool_streams.h"
 
 namespace {
 
@@ -395,14 +395,11 @@ TEST(ZrLimits, ContextModelOutgrowingTheBoundEndsTheDecode)
     // Noise at the finest step: the order-1 model of the value coder meets
     // most pairs of magnitude symbols and grows far beyond the picture.
     const int32_t side = 256;
-    std::vector<uint16_t> samples(size_t(side) * side);
+    PictureSamples noise{side, side, 1, 8, std::vector<uint16_t>(size_t(side) * side)};
     std::mt19937 random(11);
-    for (uint16_t& sample : samples)
+    for (uint16_t& sample : noise.samples)
         sample = uint16_t(random() & 255);
-    EncoderPicture picture;
-    picture.height = side;
-    picture.width = side;
-    picture.samples = samples.data();
+    EncoderPicture picture = noise.view();
     EncoderParams params;
     params.decodeMode = 1;
     params.mapCoder = 0;

@@ -1,13 +1,13 @@
-#include "encoder_test_support.h"
+#include "tests/support/test_pictures.h"
 
 #include <cmath>
 
 #include "tests/support/decode_to_pixels.h"
 
-TestPicture makeTestPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
+PictureSamples makeTestPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
                             uint32_t seed)
 {
-    TestPicture p{height, width, components, bitsPerSample, {}};
+    PictureSamples p{height, width, components, bitsPerSample, {}};
     p.samples.resize(static_cast<size_t>(height) * width * components);
     double top = std::ldexp(1.0, bitsPerSample) - 1.0;
     uint32_t state = seed * 2654435761u + 12345u;
@@ -37,7 +37,7 @@ TestPicture makeTestPicture(int32_t height, int32_t width, int32_t components, i
     return p;
 }
 
-double psnrOf(const TestPicture& picture, const std::vector<uint16_t>& decoded)
+double psnrOf(const PictureSamples& picture, const std::vector<uint16_t>& decoded)
 {
     double sum = 0.0;
     for (size_t i = 0; i < picture.samples.size(); i++) {
@@ -49,7 +49,7 @@ double psnrOf(const TestPicture& picture, const std::vector<uint16_t>& decoded)
     return mse == 0.0 ? 99.0 : 10.0 * std::log10(top * top / mse);
 }
 
-DecodeResult decodeAndCompare(const std::vector<uint8_t>& stream, const TestPicture& picture,
+DecodeResult decodeAndCompare(const std::vector<uint8_t>& stream, const PictureSamples& picture,
                               const DecodeRequest& request)
 {
     DecodeOptions options{};

@@ -1,32 +1,13 @@
-// Test pictures and a decode-and-compare helper for the encoder tests.
+// Test pictures for the encoder, and a decode-and-compare helper.
 #pragma once
 #include <cstdint>
 #include <vector>
 
-#include "codec/encoder/encoder.h"
-
-struct TestPicture {
-    int32_t height;
-    int32_t width;
-    int32_t components;
-    int32_t bitsPerSample;
-    std::vector<uint16_t> samples;
-
-    EncoderPicture view() const
-    {
-        EncoderPicture p;
-        p.height = height;
-        p.width = width;
-        p.components = components;
-        p.bitsPerSample = bitsPerSample;
-        p.samples = samples.data();
-        return p;
-    }
-};
+#include "codec/encoder/picture_samples.h"
 
 // Smooth gradients, a disc and a bar with sharp edges, and mild noise: the
 // kinds of content every coder must carry. Deterministic.
-TestPicture makeTestPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
+PictureSamples makeTestPicture(int32_t height, int32_t width, int32_t components, int32_t bitsPerSample,
                             uint32_t seed = 1);
 
 struct DecodeRequest {
@@ -42,7 +23,7 @@ struct DecodeResult {
 };
 
 // Decodes the stream with decodeStart over memory and compares with the picture.
-DecodeResult decodeAndCompare(const std::vector<uint8_t>& stream, const TestPicture& picture,
+DecodeResult decodeAndCompare(const std::vector<uint8_t>& stream, const PictureSamples& picture,
                               const DecodeRequest& request = DecodeRequest());
 
-double psnrOf(const TestPicture& picture, const std::vector<uint16_t>& decoded);
+double psnrOf(const PictureSamples& picture, const std::vector<uint16_t>& decoded);

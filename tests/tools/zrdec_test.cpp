@@ -12,7 +12,7 @@
 #include "codec/zr.h"
 #include "tests/tools/tool_pictures.h"
 #include "tests/support/tool_run.h"
-#include "tests/tools/tool_streams.h"
+#include "tests/support/tool_streams.h"
 #include "tools/image_io.h"
 
 #ifdef ZRDEC_PATH

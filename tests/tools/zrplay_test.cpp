@@ -7,7 +7,7 @@
 
 #include "tests/support/stream_header.h"
 #include "tests/support/tool_run.h"
-#include "tests/tools/tool_streams.h"
+#include "tests/support/tool_streams.h"
 
 #ifdef ZRPLAY_PATH
 

@@ -1,6 +1,7 @@
 // Replays the committed seeds of the decode fuzz targets through the entry
 // points, so that every test run (and the sanitizer build) covers them.
 #include "codec/decoder/decoder.h"
+#include "fuzz/fuzz_input.h"
 #include "tests/support/alloc_limit.h"
 
 #include <gtest/gtest.h>
@@ -33,15 +34,6 @@ std::vector<Seed> decodeSeeds()
             seeds.push_back(std::move(seed));
     }
     return seeds;
-}
-
-DecodeOptions optionsOf(uint8_t settings)
-{
-    DecodeOptions options{};
-    options.exactSteps = settings & 1;
-    options.halfSize = (settings >> 1) & 1;
-    options.sharpen = (settings >> 2) & 3;
-    return options;
 }
 
 // Hands out the stream a byte at a time and asks for a partial picture every
@@ -80,7 +72,7 @@ TEST(FuzzCorpus, EverySeedDecodesAsItsNameSays)
     for (const Seed& seed : seeds) {
         SCOPED_TRACE(seed.name);
         StreamSource source{seed.bytes.data() + 1, static_cast<int32_t>(seed.bytes.size() - 1), 0, 0};
-        DecodeOptions options = optionsOf(seed.bytes[0]);
+        DecodeOptions options = decodeOptionsFrom(seed.bytes[0]);
         FrameInfo frame{};
         int32_t status = decodeStart(&source, &options, &frame);
         int32_t expected = seed.name == "huge-refused" ? 8 : (seed.name == "too-small" ? 3 : 0);
@@ -104,14 +96,14 @@ TEST(FuzzCorpus, PartialPicturesLeaveTheFinalPictureAlone)
         int32_t size = static_cast<int32_t>(seed.bytes.size() - 1);
 
         StreamSource whole{stream, size, 0, 0};
-        DecodeOptions options = optionsOf(seed.bytes[0]);
+        DecodeOptions options = decodeOptionsFrom(seed.bytes[0]);
         FrameInfo reference{};
         ASSERT_EQ(decodeStart(&whole, &options, &reference), 0);
 
         FrameInfo frame{};
         Trickle trickle{stream, size, 0, 7, &frame, 0};
         StreamSource none{nullptr, 0, 0, 0};
-        DecodeOptions streaming = optionsOf(seed.bytes[0]);
+        DecodeOptions streaming = decodeOptionsFrom(seed.bytes[0]);
         streaming.byteSource = Trickle::next;
         streaming.sourceContext = &trickle;
         ASSERT_EQ(decodeStart(&none, &streaming, &frame), 0);

@@ -4,7 +4,7 @@
 
 #include "codec/encoder/effort_search.h"
 #include "codec/encoder/step_search.h"
-#include "encoder_test_support.h"
+#include "tests/support/test_pictures.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(EffortSearch, CandidatesKeepWhatTheCallerFixed)
 // the same whatever the number of threads.
 TEST(EffortSearch, BestStreamIsTheSameOnAnyThreadCount)
 {
-    TestPicture picture = makeTestPicture(64, 80, 3, 8, 11);
+    PictureSamples picture = makeTestPicture(64, 80, 3, 8, 11);
     EncoderParams base;
     base.decodeMode = 1;
     base.mapCoder = 1;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codec/encoder/encode_settings.h"
+#include "codec/encoder/picture_samples.h"
 #include "codec/session/sharpen_mark.h"
 
 namespace {
@@ -88,15 +89,10 @@ TEST(EncodeSettings, SettlingRefusesContradictionsAndSaysWhatItChose)
 
 TEST(EncodeSettings, QualityChoosesTheStepOfTheEncode)
 {
-    std::vector<uint16_t> samples(64 * 64);
-    for (size_t i = 0; i < samples.size(); i++)
-        samples[i] = uint16_t((i * 37 + i / 64 * 11) & 255);
-    EncoderPicture picture;
-    picture.height = 64;
-    picture.width = 64;
-    picture.components = 1;
-    picture.bitsPerSample = 8;
-    picture.samples = samples.data();
+    PictureSamples grey{64, 64, 1, 8, std::vector<uint16_t>(64 * 64)};
+    for (size_t i = 0; i < grey.samples.size(); i++)
+        grey.samples[i] = uint16_t((i * 37 + i / 64 * 11) & 255);
+    EncoderPicture picture = grey.view();
     EncodeSettings byQuality, byStep;
     set(&byQuality, "quality", 50);
     set(&byStep, "step", 16);

@@ -4,11 +4,11 @@
 
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/step_search.h"
-#include "encoder_test_support.h"
+#include "tests/support/test_pictures.h"
 
 namespace {
 
-std::vector<uint8_t> encode(const TestPicture& picture, const EncoderParams& params)
+std::vector<uint8_t> encode(const PictureSamples& picture, const EncoderParams& params)
 {
     std::vector<uint8_t> stream;
     std::string error;
@@ -38,15 +38,15 @@ bool codesEverything(int32_t mode, int32_t map, int32_t value)
     return mode == 1 && map == 1 && value != 0;
 }
 
-const TestPicture& grey()
+const PictureSamples& grey()
 {
-    static const TestPicture p = makeTestPicture(70, 53, 1, 8);
+    static const PictureSamples p = makeTestPicture(70, 53, 1, 8);
     return p;
 }
 
-const TestPicture& colour()
+const PictureSamples& colour()
 {
-    static const TestPicture p = makeTestPicture(48, 61, 3, 8, 7);
+    static const PictureSamples p = makeTestPicture(48, 61, 3, 8, 7);
     return p;
 }
 
@@ -57,7 +57,7 @@ TEST(RoundTrip, EveryCombinationDecodesClose)
             for (int32_t value = 0; value < 4; value++) {
                 if (!accepted(mode, map, value))
                     continue;
-                for (const TestPicture* picture : {&grey(), &colour()}) {
+                for (const PictureSamples* picture : {&grey(), &colour()}) {
                     DecodeResult r = decodeAndCompare(encode(*picture, combination(mode, map, value)), *picture);
                     SCOPED_TRACE("mode " + std::to_string(mode) + " map " + std::to_string(map) + " value "
                                  + std::to_string(value) + " components " + std::to_string(picture->components));
@@ -89,7 +89,7 @@ TEST(RoundTrip, PsnrFallsAsTheStepGrows)
     const int32_t combos[][3] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 1, 3}, {1, 0, 0}, {1, 0, 1},
                                  {1, 1, 0}, {1, 2, 3}, {1, 1, 2}};
     for (const auto& c : combos) {
-        for (const TestPicture* picture : {&grey(), &colour()}) {
+        for (const PictureSamples* picture : {&grey(), &colour()}) {
             double previous = 1e9;
             size_t previousSize = SIZE_MAX;
             for (int32_t step : {2, 4, 8, 16, 32}) {
@@ -114,7 +114,7 @@ TEST(RoundTrip, FineStepsAndBoost)
                 EncoderParams p = combination(mode, mode == 1 && value == 0 ? 0 : 2, value);
                 p.fineSteps = fine;
                 p.magnitudeBoost = boost;
-                for (const TestPicture* picture : {&grey(), &colour()}) {
+                for (const PictureSamples* picture : {&grey(), &colour()}) {
                     DecodeResult r = decodeAndCompare(encode(*picture, p), *picture);
                     ASSERT_EQ(r.status, 0);
                     EXPECT_GE(r.psnr, picture->components == 1 ? 43.0 : 40.0)
@@ -148,7 +148,7 @@ TEST(RoundTrip, SharpeningDecodersGetCompensatedStreams)
     DecodeRequest sharpen;
     sharpen.sharpen = 1;
     for (int32_t mode = 0; mode < 2; mode++) {
-        for (const TestPicture* picture : {&grey(), &colour()}) {
+        for (const PictureSamples* picture : {&grey(), &colour()}) {
             EncoderParams p = combination(mode, 1, 0);
             double plain = decodeAndCompare(encode(*picture, p), *picture, sharpen).psnr;
             p.sharpenCompensation = 1;
@@ -166,7 +166,7 @@ TEST(RoundTrip, SharpeningDecodersGetCompensatedStreams)
 TEST(RoundTrip, DeepGreySamples)
 {
     for (int32_t bits : {10, 12, 16}) {
-        TestPicture picture = makeTestPicture(66, 71, 1, bits, 3);
+        PictureSamples picture = makeTestPicture(66, 71, 1, bits, 3);
         for (int32_t mode = 0; mode < 2; mode++) {
             // The step scales with the depth so that the quality stays comparable.
             EncoderParams p = combination(mode, 1, 1, 4 << (bits - 8));
@@ -207,7 +207,7 @@ TEST(RoundTrip, HeaderOnlyOptions)
 TEST(RoundTrip, TruncatedStreamsLoseQualityGradually)
 {
     for (const EncoderParams& p : {combination(0, 1, 0), combination(1, 0, 1), combination(1, 1, 0)}) {
-        for (const TestPicture* picture : {&grey(), &colour()}) {
+        for (const PictureSamples* picture : {&grey(), &colour()}) {
             std::vector<uint8_t> stream = encode(*picture, p);
             double previous = decodeAndCompare(stream, *picture).psnr;
             const size_t header = 8;
@@ -274,7 +274,7 @@ TEST(RoundTrip, SmallestPictures)
 {
     // 6 x 6 has no detail level; 10 x 10 has one.
     for (int32_t side : {6, 7, 10, 13}) {
-        TestPicture picture = makeTestPicture(side, side + 3, 3, 8, side);
+        PictureSamples picture = makeTestPicture(side, side + 3, 3, 8, side);
         for (int32_t mode = 0; mode < 2; mode++) {
             DecodeResult r = decodeAndCompare(encode(picture, combination(mode, 1, 0, 2)), picture);
             ASSERT_EQ(r.status, 0) << side;

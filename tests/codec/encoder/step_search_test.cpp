@@ -4,13 +4,13 @@
 
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/step_search.h"
-#include "encoder_test_support.h"
+#include "tests/support/test_pictures.h"
 
 namespace {
 
 struct Case {
     const char* name;
-    TestPicture picture;
+    PictureSamples picture;
 };
 
 const std::vector<Case>& pictures()
@@ -73,7 +73,7 @@ TEST(SizeSearch, LandsJustBelowTheTargetForEveryCoder)
 // coarsest one fail with the size that would be needed.
 TEST(SizeSearch, EndsOfTheRange)
 {
-    const TestPicture& picture = pictures()[0].picture;
+    const PictureSamples& picture = pictures()[0].picture;
     EncoderParams p;
     p.decodeMode = 1;
     p.mapCoder = 1;
@@ -100,7 +100,7 @@ TEST(SizeSearch, EndsOfTheRange)
 TEST(SizeSearch, LargePicturesSearchASampleFirst)
 {
     for (int32_t components : {1, 3}) {
-        TestPicture picture = makeTestPicture(1024, 1024, components, 8, 11);
+        PictureSamples picture = makeTestPicture(1024, 1024, components, 8, 11);
         {
             int32_t mode = components == 1 ? 0 : 1;
             EncoderParams p;
