@@ -48,6 +48,16 @@ bool ArgCursor::next()
     return true;
 }
 
+bool ArgCursor::nextOption(std::vector<std::string>* positional)
+{
+    while (next()) {
+        if (option_)
+            return true;
+        positional->push_back(name_);
+    }
+    return false;
+}
+
 bool ArgCursor::is(const char* a, const char* b) const
 {
     return option_ && (name_ == a || (b && name_ == b));
@@ -83,13 +93,10 @@ bool answerHelpOrVersion(const ArgCursor& arg, const char* tool, const char* usa
 int collectPositional(int argc, char** argv, const char* usage, const Messages& m, std::vector<std::string>* files)
 {
     ArgCursor arg(argc, argv);
-    while (arg.next()) {
-        if (!arg.isOption())
-            files->push_back(arg.name());
-        else if (answerHelpOrVersion(arg, m.tool, usage))
+    while (arg.nextOption(files)) {
+        if (answerHelpOrVersion(arg, m.tool, usage))
             return -1;
-        else
-            return m.usage("unknown option " + arg.name());
+        return m.usage("unknown option " + arg.name());
     }
     return 0;
 }

@@ -24,6 +24,9 @@ public:
     ArgCursor(int argc, char** argv) : argc_(argc), argv_(argv) {}
     // Moves to the next argument; false after the last.
     bool next();
+    // Moves to the next option, adding the positional arguments on the way
+    // to *positional; false after the last argument.
+    bool nextOption(std::vector<std::string>* positional);
     bool isOption() const { return option_; }
     // The option's name (without "=value"), or the positional argument.
     const std::string& name() const { return name_; }

@@ -78,11 +78,7 @@ int parseOptions(int argc, char** argv, Options* options, Messages* m)
     std::vector<std::string> files;
     bool raw = false;
     ArgCursor arg(argc, argv);
-    while (arg.next()) {
-        if (!arg.isOption()) {
-            files.push_back(arg.name());
-            continue;
-        }
+    while (arg.nextOption(&files)) {
         const std::string& name = arg.name();
         std::string text;
         if (answerHelpOrVersion(arg, "zrdec", usage)) {

@@ -140,11 +140,7 @@ int parseOptions(int argc, char** argv, Options* o, Messages* m)
 {
     std::vector<std::string> files;
     ArgCursor arg(argc, argv);
-    while (arg.next()) {
-        if (!arg.isOption()) {
-            files.push_back(arg.name());
-            continue;
-        }
+    while (arg.nextOption(&files)) {
         const std::string& name = arg.name();
         if (answerHelpOrVersion(arg, "zrenc", usage))
             return -1;

@@ -64,12 +64,8 @@ int parseArguments(int argc, char** argv, Options* options, const Messages& m)
 {
     std::vector<std::string> positional;
     ArgCursor arg(argc, argv);
-    while (arg.next()) {
+    while (arg.nextOption(&positional)) {
         const std::string& name = arg.name();
-        if (!arg.isOption()) {
-            positional.push_back(name);
-            continue;
-        }
         if (answerHelpOrVersion(arg, "zrplay", usage))
             return -1;
         if (!arg.is("--chunk", "--pause") && !arg.is("--interval", "--format") && !arg.is("--dump"))
