@@ -54,22 +54,38 @@ void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
 {
     int32_t R = levelSize(plane->height, L);
     int32_t C = levelSize(plane->width, L);
+    // Columns go kBlock at a time, so that every row is read and written a
+    // cache line at a time rather than one sample per line.
+    constexpr int32_t kBlock = 16;
     size_t longest = static_cast<size_t>(R > C ? R : C);
-    std::vector<double> line(longest), scratch(longest);
-    auto liftLine = [&](float* x, int32_t n, size_t stride) {
-        for (int32_t i = 0; i < n; i++)
-            line[i] = x[i * stride];
-        lift(line.data(), n, 1, scratch.data());
-        for (int32_t i = 0; i < n; i++)
-            x[i * stride] = static_cast<float>(line[i]);
-    };
+    std::vector<double> lines(longest * kBlock), scratch(longest);
     auto rows = [&] {
-        for (int32_t r = 0; r < R; r++)
-            liftLine(plane->row(r), C, 1);
+        double* line = lines.data();
+        for (int32_t r = 0; r < R; r++) {
+            float* x = plane->row(r);
+            for (int32_t i = 0; i < C; i++)
+                line[i] = x[i];
+            lift(line, C, 1, scratch.data());
+            for (int32_t i = 0; i < C; i++)
+                x[i] = static_cast<float>(line[i]);
+        }
     };
     auto cols = [&] {
-        for (int32_t c = 0; c < C; c++)
-            liftLine(plane->row(0) + c, R, static_cast<size_t>(plane->width));
+        for (int32_t c0 = 0; c0 < C; c0 += kBlock) {
+            int32_t count = C - c0 < kBlock ? C - c0 : kBlock;
+            for (int32_t i = 0; i < R; i++) {
+                const float* x = plane->row(i) + c0;
+                for (int32_t k = 0; k < count; k++)
+                    lines[static_cast<size_t>(k) * R + i] = x[k];
+            }
+            for (int32_t k = 0; k < count; k++)
+                lift(lines.data() + static_cast<size_t>(k) * R, R, 1, scratch.data());
+            for (int32_t i = 0; i < R; i++) {
+                float* x = plane->row(i) + c0;
+                for (int32_t k = 0; k < count; k++)
+                    x[k] = static_cast<float>(lines[static_cast<size_t>(k) * R + i]);
+            }
+        }
     };
     if (rowsFirst) {
         rows();

@@ -349,8 +349,10 @@ bool searchSample(const PictureSample& sample, const EncoderParams& params, int6
     // How fast the size falls with the value cost at that step.
     answer->step = knob.step(x);
     answer->cost = knob.cost(x);
-    int64_t sizeHere, sizeThere;
-    if (!trial.run(answer->step, answer->cost, &sizeHere) || !trial.run(answer->step, answer->cost * 1.25, &sizeThere))
+    int64_t sizeHere = trial.bestSize, sizeThere;
+    if (std::isnan(trial.bestX) && !trial.run(answer->step, answer->cost, &sizeHere))
+        return false;
+    if (!trial.run(answer->step, answer->cost * 1.25, &sizeThere))
         return false;
     if (sizeHere > 0 && sizeThere > 0 && sizeThere < sizeHere)
         answer->costSlope = std::log(static_cast<double>(sizeThere) / static_cast<double>(sizeHere)) / std::log(1.25);

@@ -87,6 +87,35 @@ void locate(int32_t H, int32_t W, int32_t levels, int32_t r, int32_t c, int32_t*
 // The forward transform is the inverse of the decoder's synthesis: every
 // single coefficient the decoder synthesises transforms back to itself, at
 // the edges and with odd and even sizes.
+// Rows then columns, each lifted on its own: the plain form of forwardLevel,
+// whose columns go in blocks (widths around and off the block size).
+TEST(ForwardTransform, LevelLiftsEveryRowThenEveryColumn)
+{
+    for (int32_t width : {7, 16, 33, 50}) {
+        CoefficientPlane plane;
+        plane.height = 21;
+        plane.width = width;
+        plane.samples.resize(static_cast<size_t>(plane.height) * width);
+        for (size_t i = 0; i < plane.samples.size(); i++)
+            plane.samples[i] = static_cast<float>(std::sin(0.37 * i) * 90.0 + (i % 5) * 3.0);
+        std::vector<double> expect(plane.samples.begin(), plane.samples.end()), line(64), scratch(64);
+        auto liftFloats = [&](size_t first, int32_t n, size_t stride) {
+            for (int32_t i = 0; i < n; i++)
+                line[i] = static_cast<float>(expect[first + i * stride]);
+            forwardLift(line.data(), n, 1, scratch.data());
+            for (int32_t i = 0; i < n; i++)
+                expect[first + i * stride] = static_cast<float>(line[i]);
+        };
+        for (int32_t r = 0; r < plane.height; r++)
+            liftFloats(static_cast<size_t>(r) * width, width, 1);
+        for (int32_t c = 0; c < width; c++)
+            liftFloats(static_cast<size_t>(c), plane.height, static_cast<size_t>(width));
+        forwardLevel(&plane, 0);
+        for (size_t i = 0; i < expect.size(); i++)
+            ASSERT_EQ(plane.samples[i], static_cast<float>(expect[i])) << "width " << width << " at " << i;
+    }
+}
+
 TEST(ForwardTransform, InvertsTheDecodersSynthesis)
 {
     const int32_t sizes[][2] = {{13, 17}, {16, 22}, {25, 20}, {34, 41}};
