@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/core/geometry.h"
+#include "codec/encoder/band_rates.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/onepass/significance_marking.h"
 
@@ -35,6 +36,9 @@ int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantS
 
 namespace {
 
+// Squared error worth one bit, as a share of the cost of one coded value.
+constexpr double kBitsPerValueCost = 0.3;
+
 // While a component is weighed, its index array holds a float per position
 // (tree gains, sums of child gains) until the top-down pass writes the
 // indexes: the planner needs no array of its own.
@@ -61,6 +65,7 @@ struct Planner {
     uint8_t** rowCodes = nullptr;
     uint8_t** colCodes = nullptr;
     double cost = 0.0;
+    double lambda = 0.0;   // squared error worth one bit
     int32_t maxJ = 0;
     int64_t clamped = 0;
 
@@ -97,6 +102,15 @@ struct Planner {
         return w * (m * m - error) - cost;
     }
 
+    // Gain of coding v against leaving it out, both priced in bits.
+    double ratedGain(const Dequantiser& d, double v, double w, const BandRates& band, int32_t* J) const
+    {
+        double m = std::fabs(v);
+        double cost;
+        *J = chooseRatedIndex(d, m, w, lambda, band, maxJ, &cost);
+        return w * m * m - cost;
+    }
+
     void record(ComponentPlan* plan, size_t p, const Dequantiser& d, double v, int32_t J)
     {
         plan->index[p] = J;
@@ -106,7 +120,7 @@ struct Planner {
     }
 
     void planOnePass(int32_t c, ComponentPlan* plan);
-    void planProgressive(PicturePlan* plan);
+    void planProgressive(PicturePlan* plan, const RateModel* rates, CountModel* counted);
 };
 
 // One-pass: a position is coded explicitly (index at least 1, or 0 for value
@@ -194,14 +208,19 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
 
 // Level-progressive: a position left out makes its children known zero when
 // its level carries detail; map coder 1 with value coders 1 to 3 codes every
-// position that is not known zero.
-void Planner::planProgressive(PicturePlan* plan)
+// position that is not known zero. Without rates every coded value costs the
+// fixed cost and leaving a position out costs nothing; with rates the
+// decisions and the indexes weigh the bits the coders spend on each band (a
+// tested position left out included) at `lambda` per bit. `counted` receives
+// the symbols of the plan.
+void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountModel* counted)
 {
     bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
     std::vector<double> levelGain(levels, 0.0);
 
-    // Bottom-up, each component on its own: the gain of every position's
-    // tree where it gains, else 0, in the index array (see gainAt).
+    // Bottom-up, each component on its own: how much more every position's
+    // tree gains coded than left out where it does, else 0, in the index
+    // array (see gainAt).
     for (int32_t c = 0; c < components; c++) {
         int32_t* best = plan->component[c].index.data();
         for (int32_t L = 0; L < levels; L++) {
@@ -211,6 +230,9 @@ void Planner::planProgressive(PicturePlan* plan)
                 BandRect rect = bandRect(height, width, L, b);
                 double w = weight(c, L, b);
                 double scale = valueScale(c, L, b);
+                const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
+                double leaveOut = band ? -lambda * band->zeroBits : 0.0;
+                double childLeaveOut = band && L > 0 ? -lambda * rates->band(c, L - 1, b).zeroBits : 0.0;
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
                     int32_t rowFirst = 0, rowCount = 0;
                     if (L > 0)
@@ -218,7 +240,8 @@ void Planner::planProgressive(PicturePlan* plan)
                     const float* source = planes[c].row(r);
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         int32_t J;
-                        double g = gain(d, source[col] * scale, w, 0, &J);
+                        double v = source[col] * scale;
+                        double g = band ? ratedGain(d, v, w, *band, &J) : gain(d, v, w, 0, &J);
                         gainSum += g;
                         if (L > 0) {
                             int32_t colFirst, colCount;
@@ -226,13 +249,15 @@ void Planner::planProgressive(PicturePlan* plan)
                                       &colCount);
                             for (int32_t i = 0; i < rowCount; i++)
                                 for (int32_t j = 0; j < colCount; j++)
-                                    g += gainAt(best, static_cast<size_t>(rowFirst + i) * width + colFirst + j);
+                                    g += gainAt(best, static_cast<size_t>(rowFirst + i) * width + colFirst + j)
+                                         + childLeaveOut;
                         }
-                        float kept = static_cast<float>(g);
+                        double excess = g - leaveOut;
+                        float kept = static_cast<float>(excess);
                         // A tree that gains at all stays marked as gaining.
-                        if (g > 0.0 && !(kept > 0.0f))
+                        if (excess > 0.0 && !(kept > 0.0f))
                             kept = std::numeric_limits<float>::denorm_min();
-                        setGain(best, static_cast<size_t>(r) * width + col, g > 0.0 ? kept : 0.0f);
+                        setGain(best, static_cast<size_t>(r) * width + col, excess > 0.0 ? kept : 0.0f);
                     }
                 }
             }
@@ -249,20 +274,30 @@ void Planner::planProgressive(PicturePlan* plan)
             int32_t* index = plan->component[c].index.data();
             for (int32_t b = 0; b < 3; b++) {
                 BandRect rect = bandRect(height, width, L, b);
+                double w = weight(c, L, b);
                 double scale = valueScale(c, L, b);
+                const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
+                BandCounts* tally = counted ? &counted->band(c, L, b) : nullptr;
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
                     const float* source = planes[c].row(r);
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         size_t p = static_cast<size_t>(r) * width + col;
                         bool coded = codeAll ? levelGain[L] > 0.0 : gainAt(index, p) > 0.0f;
                         if (!coded) {
+                            if (tally && index[p] != -1)
+                                tally->zeros++;
                             index[p] = -1;
                             continue;
                         }
                         double v = source[col] * scale;
                         int32_t J;
-                        gain(d, v, 0.0, 0, &J);
+                        if (band)
+                            ratedGain(d, v, w, *band, &J);
+                        else
+                            gain(d, v, 0.0, 0, &J);
                         record(&plan->component[c], p, d, v, J);
+                        if (tally)
+                            tally->index[J < kRatedIndexes ? J : kRatedIndexes - 1]++;
                         any = true;
                     }
                 }
@@ -341,6 +376,7 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
     Dequantiser d0 = planner.dequantiser(0);
     double step = d0.fine && settings.fineSteps > 0 ? d0.fineStep : d0.quantStep;
     planner.cost = settings.valueCost * step * step * planner.weights[0];
+    planner.lambda = kBitsPerValueCost * planner.cost;
     planner.maxJ = maxMagnitudeIndex(settings.decodeMode, settings.valueCoder, settings.quantStep,
                                      settings.fineSteps);
     if (!makeBandParityTables(&planner.rowCodes, &planner.colCodes, height, width, levels))
@@ -349,7 +385,17 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
         for (int32_t c = 0; c < components; c++)
             planner.planOnePass(c, &plan->component[c]);
     } else {
-        planner.planProgressive(plan);
+        // The adaptive value coders spend about what the symbol frequencies
+        // say; the unary and fixed-width ones keep the fixed cost.
+        bool adaptive = settings.valueCoder == 0 || settings.valueCoder == 1;
+        CountModel counts;
+        counts.reset(components, levels);
+        planner.planProgressive(plan, nullptr, adaptive ? &counts : nullptr);
+        if (adaptive) {
+            RateModel rates;
+            estimateRates(counts, &rates);
+            planner.planProgressive(plan, &rates, nullptr);
+        }
     }
     freeBandParityTables(planner.rowCodes, planner.colCodes);
     plan->clampedValues = planner.clamped;

@@ -2,8 +2,9 @@
 // magnitude index, under the zero-tree rules of each mode: in one-pass streams
 // a coded position makes its coarser ancestors coded too; in level-progressive
 // streams a position left out makes its finer descendants known zero. A
-// bottom-up pass over each tree weighs squared error against a fixed cost per
-// coded value; a top-down pass applies the rules.
+// bottom-up pass over each tree weighs squared error against the cost of the
+// coded values (level-progressive: the bits the coders spend, as estimated
+// from a first plan); a top-down pass applies the rules.
 #pragma once
 #include <cstdint>
 
