@@ -6,8 +6,18 @@
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/step_search.h"
 
-std::vector<EncoderParams> effortCandidates(const EncoderParams& base, int32_t effort, const FixedChoices& fixed)
+namespace {
+
+// Rounds fitting the values to the synthesis at efforts 2 and 3.
+constexpr int32_t kEffortSynthesisRounds[2] = {2, 4};
+
+} // namespace
+
+std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t effort, const FixedChoices& fixed)
 {
+    EncoderParams base = given;
+    if (effort >= 2 && base.synthesisRounds == 0)
+        base.synthesisRounds = effort >= 3 ? kEffortSynthesisRounds[1] : kEffortSynthesisRounds[0];
     std::vector<EncoderParams> out{base};
     if (effort < 2)
         return out;

@@ -18,8 +18,9 @@ struct FixedChoices {
     bool boost = false;
 };
 
-// The parameter sets tried at effort 0..kMaxEffort; the first is `base`.
-// Efforts 0 and 1 try `base` alone.
+// The parameter sets tried at effort 0..kMaxEffort; the first is `base`,
+// from effort 2 on with values fitted to the synthesis. Efforts 0 and 1 try
+// `base` alone.
 std::vector<EncoderParams> effortCandidates(const EncoderParams& base, int32_t effort, const FixedChoices& fixed);
 
 // Squared error of the decoded stream against the picture, summed over all

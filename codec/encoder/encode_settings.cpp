@@ -207,7 +207,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         target = int64_t(settings.bppTarget * picture.height * picture.width / 8.0);
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1)
-        return encodePictureToSize(picture, prepared, p, target, out, step, stats, error);
+        return encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error);
     for (EncoderParams& c : candidates) {
         c.searchProgress = nullptr; // the searches run on several threads
         c.samplesRead = nullptr;    // and compare decoded streams with the picture

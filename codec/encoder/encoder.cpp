@@ -11,6 +11,7 @@
 #include "codec/encoder/quantiser.h"
 #include "codec/encoder/sharpen_compensation.h"
 #include "codec/encoder/significance_planner.h"
+#include "codec/encoder/synthesis_refinement.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ std::string checkEncoderParams(const EncoderPicture& picture, const EncoderParam
         return "trailer fields are 0..255, 0..255 and 0..7";
     if (!(p.valueCost >= 0.0))
         return "the value cost must not be negative";
+    if (p.synthesisRounds < 0 || p.synthesisRounds > kMaxSynthesisRounds)
+        return "synthesis rounds must be 0 to " + std::to_string(kMaxSynthesisRounds);
     return std::string();
 }
 
@@ -132,6 +135,10 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
     planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
+    // Sharpening decoders do not rebuild the plain synthesis.
+    if (prepared.sharpenedFor < 0)
+        refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,
+                           params.synthesisRounds, &plan);
 
     if (params.contrastStretch > 0) {
         // Decoders centre the stretch on the mean of component 0's lowest

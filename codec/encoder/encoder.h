@@ -36,6 +36,9 @@ struct EncoderParams {
     // Cost of one coded value against its squared error, in squared steps:
     // larger values leave more small coefficients out.
     double valueCost = 0.1;
+    // Rounds fitting the coded values to the decoder's synthesis (each about
+    // one more encode's planning); 0: the plain transform's values.
+    int32_t synthesisRounds = 0;
     // Optional: told of every trial encode of a size search (the step tried
     // and the stream's size in bytes), so that callers can show progress.
     void (*searchProgress)(void* context, int32_t step, int64_t bytes) = nullptr;
@@ -50,6 +53,7 @@ struct EncoderParams {
 constexpr int32_t kMaxFineSteps = 255;
 constexpr int32_t kMaxMagnitudeBoost = 64;
 constexpr int32_t kMaxContrastStretch = 255;
+constexpr int32_t kMaxSynthesisRounds = 16;
 
 struct EncodeStats {
     int64_t clampedValues = 0;   // magnitudes cut to what the value coder carries

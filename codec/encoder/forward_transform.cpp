@@ -47,6 +47,41 @@ void inverseLift(double* x, int32_t n, int32_t stride, double* scratch)
         x[i * stride] = scratch[i];
 }
 
+void adjointInverseLift(double* x, int32_t n, int32_t stride, double* scratch)
+{
+    if (n < 2)
+        return;
+    int32_t m = (n & 1) ? n : n - 1;
+    int32_t highs = (m - 1) / 2;
+    int32_t lows = (n + 2) >> 1;
+    // The inverse's steps transposed, last first: each odd sample passes its
+    // weight to its high value and half of it to both even neighbours; each
+    // even sample then to its low value and minus a quarter to both adjacent
+    // high values.
+    double* low = scratch;
+    double* high = scratch + lows;
+    double* even = scratch + n;
+    for (int32_t i = 0; i <= highs; i++)
+        even[i] = x[2 * i * stride];
+    for (int32_t j = 0; j < highs; j++) {
+        double odd = x[(2 * j + 1) * stride];
+        high[j] = odd;
+        even[j] += 0.5 * odd;
+        even[j + 1] += 0.5 * odd;
+    }
+    for (int32_t i = 0; i <= highs; i++) {
+        low[i] = even[i];
+        if (i > 0)
+            high[i - 1] -= 0.25 * even[i];
+        if (i < highs)
+            high[i] -= 0.25 * even[i];
+    }
+    if (!(n & 1))
+        low[lows - 1] = x[(n - 1) * stride];
+    for (int32_t i = 0; i < n; i++)
+        x[i * stride] = scratch[i];
+}
+
 namespace {
 
 template <typename Lift>
@@ -58,7 +93,7 @@ void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
     // cache line at a time rather than one sample per line.
     constexpr int32_t kBlock = 16;
     size_t longest = static_cast<size_t>(R > C ? R : C);
-    std::vector<double> lines(longest * kBlock), scratch(longest);
+    std::vector<double> lines(longest * kBlock), scratch(2 * longest);
     auto rows = [&] {
         double* line = lines.data();
         for (int32_t r = 0; r < R; r++) {
@@ -106,6 +141,13 @@ void forwardLevel(CoefficientPlane* plane, int32_t L)
 void inverseLevel(CoefficientPlane* plane, int32_t L)
 {
     applyLevel(plane, L, false, inverseLift);
+}
+
+void adjointInverseTransform(CoefficientPlane* plane, int32_t levels)
+{
+    // The inverse runs columns then rows from the coarsest level down.
+    for (int32_t L = 0; L < levels; L++)
+        applyLevel(plane, L, true, adjointInverseLift);
 }
 
 void forwardTransform(CoefficientPlane* plane, int32_t levels)

@@ -27,6 +27,9 @@ struct CoefficientPlane {
 void forwardLift(double* x, int32_t n, int32_t stride, double* scratch);
 // The inverse of forwardLift.
 void inverseLift(double* x, int32_t n, int32_t stride, double* scratch);
+// The transpose of inverseLift: takes a gradient over the samples to one over
+// the low and high values. `scratch` holds at least 2 n values.
+void adjointInverseLift(double* x, int32_t n, int32_t stride, double* scratch);
 
 // Level L of the decomposition: rows then columns of the R(L) x C(L) region.
 void forwardLevel(CoefficientPlane* plane, int32_t L);
@@ -34,6 +37,8 @@ void inverseLevel(CoefficientPlane* plane, int32_t L);
 // Levels 0 .. levels - 1, finest first.
 void forwardTransform(CoefficientPlane* plane, int32_t levels);
 void inverseTransform(CoefficientPlane* plane, int32_t levels);
+// The transpose of inverseTransform.
+void adjointInverseTransform(CoefficientPlane* plane, int32_t levels);
 
 // Scale from a lifting detail value to the value the decoder's kernels take
 // at level L: bands 0 and 1 carry 2^L, band 2 carries 2^(L-1).

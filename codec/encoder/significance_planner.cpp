@@ -34,6 +34,12 @@ int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantS
     return (1 << 28) / q + fine;
 }
 
+Dequantiser planDequantiser(const PlanSettings& settings, int32_t L)
+{
+    int32_t kAlways = settings.decodeMode == 0 && settings.valueCoder == 2;
+    return encoderDequantiser(settings.quantStep, settings.fineSteps, settings.magnitudeBoost, L, kAlways);
+}
+
 namespace {
 
 // Squared error worth one bit, as a share of the cost of one coded value.
@@ -69,12 +75,7 @@ struct Planner {
     int32_t maxJ = 0;
     int64_t clamped = 0;
 
-    Dequantiser dequantiser(int32_t L) const
-    {
-        int32_t kAlways = settings.decodeMode == 0 && settings.valueCoder == 2;
-        return encoderDequantiser(settings.quantStep, settings.fineSteps, settings.magnitudeBoost, L,
-                                  kAlways);
-    }
+    Dequantiser dequantiser(int32_t L) const { return planDequantiser(settings, L); }
 
     // Factor from a plane value to the detail value the decoder's kernels take.
     static double valueScale(int32_t c, int32_t L, int32_t b)

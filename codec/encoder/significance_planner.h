@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "codec/core/dequantiser.h"
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/forward_transform.h"
 
@@ -20,6 +21,9 @@ struct PlanSettings {
     int32_t magnitudeBoost;
     double valueCost;   // cost of one coded value, in squared quantisation steps
 };
+
+// The decoder's dequantiser for level L of a plan with these settings.
+Dequantiser planDequantiser(const PlanSettings& settings, int32_t L);
 
 // planes: the transformed components (lifting values, pixel units).
 void planPicture(const CoefficientPlane* planes, int32_t components, int32_t levels,

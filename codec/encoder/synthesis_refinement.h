@@ -1,0 +1,21 @@
+// Detail values fitted to the decoder's synthesis. The analysis transform is
+// the synthesis' inverse only for values kept exactly; once values are left
+// out or rounded to their steps, moving the others lets the decoded picture,
+// not the transform, come closer to the original. Every round decodes the plan
+// in floating point, carries the picture's error back through the transpose of
+// the synthesis (colour errors measured in red, green and blue), corrects each
+// value by its share and plans again from the corrected values.
+#pragma once
+#include <cstdint>
+
+#include "codec/encoder/coefficient_plan.h"
+#include "codec/encoder/forward_transform.h"
+#include "codec/encoder/significance_planner.h"
+
+// planes: the transformed components the plan was made from. The lowest band
+// stays as planned.
+void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                        const PlanSettings& settings, int32_t rounds, PicturePlan* plan);
+
+// The plan's values as the decoder rebuilds them, in plane units (component c).
+void decodedPlane(const PicturePlan& plan, const PlanSettings& settings, int32_t c, CoefficientPlane* out);
