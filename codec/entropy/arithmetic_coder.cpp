@@ -28,37 +28,6 @@ void startArithmeticDecoder(BitReader* reader, ContextModel* model)
     model->high = 0xFFFF;
 }
 
-int16_t currentCount(const SymbolRange* range, const ContextModel* model)
-{
-    int32_t r = (model->high - model->low) + 1;
-    int32_t count = ((model->code - model->low + 1) * range->scale - 1) / r;
-    return static_cast<int16_t>(count);
-}
-
-void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model)
-{
-    narrow(range, model);
-    uint32_t low = model->low, high = model->high, code = model->code;
-    // Settled top bits: as many shifts as low and high have equal leading bits
-    // (16 when they are equal). An underflow shift leaves the top bits
-    // different, so underflow shifts, if any, come after all settled ones.
-    const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
-    if (settled > 0) {
-        low = (low << settled) & 0xFFFFu;
-        high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
-        code = ((code << settled) | readBitRun(reader, settled)) & 0xFFFFu;
-    }
-    while ((low & 0x4000u) && !(high & 0x4000u)) {
-        code ^= 0x4000u;
-        low = (low & 0x3FFFu) << 1;
-        high = ((high | 0x4000u) << 1 | 1u) & 0xFFFFu;
-        code = ((code << 1) | readBit(reader)) & 0xFFFFu;
-    }
-    model->low = static_cast<uint16_t>(low);
-    model->high = static_cast<uint16_t>(high);
-    model->code = static_cast<uint16_t>(code);
-}
-
 void startArithmeticEncoder(ContextModel* model)
 {
     model->low = 0;

@@ -1,10 +1,12 @@
 // 16-bit arithmetic coder with underflow handling. Its registers live in the
 // ContextModel record (context_model.h), which drives it step by step.
 #pragma once
-#include <cstdint>
+#include "codec/core/bit_reader.h"
+#include "codec/core/force_inline.h"
+#include "codec/entropy/context_model.h"
 
-struct BitReader;
-struct ContextModel;
+#include <bit>
+#include <cstdint>
 
 // One coding step: the interval [lowCount, highCount) out of scale (< 16384).
 struct SymbolRange {
@@ -16,12 +18,49 @@ struct SymbolRange {
 // Decoder: reads the first 16 bits into code.
 void startArithmeticDecoder(BitReader* reader, ContextModel* model);
 // The count that code falls on; within [0, scale) for a consistent stream.
-int16_t currentCount(const SymbolRange* range, const ContextModel* model);
+ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* model);
 // Narrows to the range and shifts in the bits that became settled.
-void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model);
+ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model);
 
 // Encoder: narrows to the range and shifts out settled bits.
 void startArithmeticEncoder(ContextModel* model);
 void encodeRange(BitReader* writer, const SymbolRange* range, ContextModel* model);
 // Closes a segment: the interval's last bits, 16 zero bits and a single 1 bit.
 void flushArithmeticEncoder(BitReader* writer, ContextModel* model);
+
+// Inline: one call of each per decoded symbol and escape.
+ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* model)
+{
+    int32_t r = (model->high - model->low) + 1;
+    int32_t count = ((model->code - model->low + 1) * range->scale - 1) / r;
+    return static_cast<int16_t>(count);
+}
+
+ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model)
+{
+    uint32_t low = model->low;
+    const int32_t r = (model->high - model->low) + 1;
+    uint32_t high = (low + (r * range->highCount) / range->scale - 1) & 0xFFFFu;
+    low = (low + (r * range->lowCount) / range->scale) & 0xFFFFu;
+    uint32_t code = model->code;
+    // Settled top bits: as many shifts as low and high have equal leading bits
+    // (16 when they are equal).
+    const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
+    if (settled > 0) {
+        low = (low << settled) & 0xFFFFu;
+        high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
+        code = ((code << settled) | readBitRun(reader, settled)) & 0xFFFFu;
+    }
+    // Underflow shifts follow while low has bit 14 set and high has it clear.
+    // Each drops bit 14 of all three registers: low's bit 15 becomes 0, high's
+    // 1 and code's flips (code ^= 0x4000, then a shift).
+    if ((low & ~high) & 0x4000u) {
+        const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
+        low = (low << underflow) & 0x7FFFu;
+        high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
+        code = (((code << underflow) | readBitRun(reader, underflow)) ^ 0x8000u) & 0xFFFFu;
+    }
+    model->low = static_cast<uint16_t>(low);
+    model->high = static_cast<uint16_t>(high);
+    model->code = static_cast<uint16_t>(code);
+}

@@ -132,10 +132,10 @@ int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
             return -1;
         }
         const int32_t entry = findCountEntry(model, table, count, totals, checkExclusions, &range);
+        removeSymbol(reader, &range, model);
         if (entry < 0) {
             markExclusions(model, table);
             excluding = true;
-            removeSymbol(reader, &range, model);
             // No order below -2: stop as after the end marker.
             if (model->currentOrder == -2)
                 return -1;
@@ -145,7 +145,6 @@ int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
         int32_t symbol = table->stats[entry].symbol;
         if (model->currentOrder < -1)
             symbol = -symbol;
-        removeSymbol(reader, &range, model);
         if (symbol == kContextEndMarker) {
             markExclusions(model, table);
             return symbol;

@@ -1,20 +1,14 @@
 #include "codec/synth/synthesis_kernels.h"
 
+#include "codec/core/force_inline.h"
+
 #include <cstddef>
 #include <iterator>
 #include <type_traits>
 #include <utility>
 
-// The pattern helpers must fold into one straight-line body per case.
-#if defined(__GNUC__)
-#define ZR_INLINE inline __attribute__((always_inline))
-#define ZR_INLINE_LAMBDA __attribute__((always_inline))
-#define ZR_NOINLINE __attribute__((noinline))
-#else
-#define ZR_INLINE inline
-#define ZR_INLINE_LAMBDA
-#define ZR_NOINLINE
-#endif
+// The pattern helpers must fold into one straight-line body per case
+// (ZR_INLINE).
 
 // One-dimensional tap sets: (offset from the coefficient's sample position,
 // weight). Low coefficient i sits on sample 2i, except the isolated final
