@@ -2,14 +2,29 @@
 
 #include "codec/core/geometry.h"
 
+namespace {
+
+struct LiftLengths {
+    int32_t highs;
+    int32_t lows;
+};
+
+// A line of n samples lifts its odd part (samples 0 .. m-1, m odd) into
+// `highs` high and highs + 1 low values; an even length appends its last
+// sample to the lows.
+LiftLengths liftLengths(int32_t n)
+{
+    int32_t m = (n & 1) ? n : n - 1;
+    return {(m - 1) / 2, (n + 2) >> 1};
+}
+
+} // namespace
+
 void forwardLift(double* x, int32_t n, int32_t stride, double* scratch)
 {
     if (n < 2)
         return;
-    // Odd part: samples 0 .. m-1; an even length appends its last sample.
-    int32_t m = (n & 1) ? n : n - 1;
-    int32_t highs = (m - 1) / 2;
-    int32_t lows = (n + 2) >> 1;
+    const auto [highs, lows] = liftLengths(n);
     double* low = scratch;
     double* high = scratch + lows;
     for (int32_t j = 0; j < highs; j++)
@@ -29,9 +44,7 @@ void inverseLift(double* x, int32_t n, int32_t stride, double* scratch)
 {
     if (n < 2)
         return;
-    int32_t m = (n & 1) ? n : n - 1;
-    int32_t highs = (m - 1) / 2;
-    int32_t lows = (n + 2) >> 1;
+    const auto [highs, lows] = liftLengths(n);
     const double* low = x;
     const double* high = x + lows * stride;
     for (int32_t i = 0; i <= highs; i++) {
@@ -51,9 +64,7 @@ void adjointInverseLift(double* x, int32_t n, int32_t stride, double* scratch)
 {
     if (n < 2)
         return;
-    int32_t m = (n & 1) ? n : n - 1;
-    int32_t highs = (m - 1) / 2;
-    int32_t lows = (n + 2) >> 1;
+    const auto [highs, lows] = liftLengths(n);
     // The inverse's steps transposed, last first: each odd sample passes its
     // weight to its high value and half of it to both even neighbours; each
     // even sample then to its low value and minus a quarter to both adjacent
