@@ -123,7 +123,7 @@ int applySetting(const EncodeSetting& setting, ArgCursor* arg, EncodeSettings* s
     } else if (setting.kind == SettingKind::Word) {
         v.word = text;
     } else if (setting.kind == SettingKind::Triple) {
-        long long t[3];
+        long long t[3] = {0, 0, 0};
         char extra;
         good = std::sscanf(text.c_str(), "%lld,%lld,%lld%c", &t[0], &t[1], &t[2], &extra) == 3;
         for (int i = 0; i < 3; i++)
