@@ -71,8 +71,9 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
     int32_t R = levelSize(height, levels);
     int32_t C = levelSize(width, levels);
 
-    // original: the picture; error: what the plan misses of it; step: the
-    // correction of the values and then the picture it adds.
+    // original: the picture; work: the plan's values as decoded; error: what
+    // the plan misses of the picture; step: the correction of the values and
+    // then the picture it adds.
     CoefficientPlane original[3], work[3], error[3], step[3];
     for (int32_t c = 0; c < components; c++) {
         original[c] = planes[c];
@@ -81,7 +82,8 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
     size_t n = original[0].samples.size();
     for (int32_t round = 0; round < rounds; round++) {
         for (int32_t c = 0; c < components; c++) {
-            decodedPlane(*plan, settings, c, &error[c]);
+            decodedPlane(*plan, settings, c, &work[c]);
+            error[c] = work[c];
             inverseTransform(&error[c], levels);
             float* e = error[c].samples.data();
             const float* o = original[c].samples.data();
@@ -133,7 +135,6 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
         // behind its gradient comes back at about its first size, not twice it.
         float t = static_cast<float>(gain / norm);
         for (int32_t c = 0; c < components; c++) {
-            decodedPlane(*plan, settings, c, &work[c]);
             for (size_t i = 0; i < n; i++)
                 work[c].samples[i] += t * step[c].samples[i];
         }
