@@ -22,11 +22,16 @@ struct Search {
     std::vector<uint8_t> best;
     EncodeWorkspace* workspace;
     int64_t bestSize = -1;
+    // The smallest stream over the target, kept to be cut where nothing fits closely.
+    std::vector<uint8_t> over;
+    EncoderParams overParams;
+    EncodeStats overStats;
     EncoderParams bestParams;
     EncodeStats bestStats;
     int32_t encodes = 0;
     double lastX = NAN;   // knob position of the trial in progress, if any
     double bestX = NAN;
+    bool cut = false;      // the best stream is a larger one cut to the target
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
            EncodeWorkspace* arrays)
@@ -53,7 +58,38 @@ struct Search {
             bestParams = trial;
             bestStats = stats;
             bestX = lastX;
+        } else if (*size > target && (over.empty() || *size < static_cast<int64_t>(over.size()))) {
+            over = stream;
+            overParams = trial;
+            overStats = stats;
         }
+        return true;
+    }
+
+    // Where no stream lands within the tolerance (the sizes jump over the
+    // window, as when every coefficient of a level is coded), the smallest
+    // stream over the target cut to it: decoders stop at its end with all that
+    // arrived. Only when the cut leaves the header and the lowest band whole.
+    bool cutOver()
+    {
+        if (done() || over.empty())
+            return true;
+        EncoderParams bare = overParams;
+        bare.mapCoder = 3;
+        bare.synthesisRounds = 0;
+        std::vector<uint8_t> lowest;
+        EncodeStats unused;
+        if (!encodePrepared(prepared, bare, &lowest, &unused, error))
+            return false;
+        // A few bytes beyond the lowest band, for coders whose last bytes carry its end.
+        if (static_cast<int64_t>(lowest.size()) + 16 > target)
+            return true;
+        over.resize(static_cast<size_t>(target));
+        best.swap(over);
+        bestSize = target;
+        bestParams = overParams;
+        bestStats = overStats;
+        cut = true;
         return true;
     }
 
@@ -69,6 +105,7 @@ struct Search {
             report->step = bestParams.quantStep;
             report->valueCost = bestParams.valueCost;
             report->encodes = encodes;
+            report->cut = cut;
         }
         out->swap(best);
     }
@@ -188,20 +225,25 @@ bool searchExactly(const PreparedPicture& prepared, const EncoderParams& params,
     auto costsApart = [](double a, double b) { return b - a > 1.5e-3; };
     auto nextCost = [](double x, int direction) { return x + 0.01 * direction; };
     double x0 = std::log(cost);
-    if (!s.done() && !std::isnan(low.x)) {
+    // Coding every coefficient of a level, the value cost moves the sizes
+    // too little to matter: the gap is the finest level's.
+    bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
+    if (!s.done() && !std::isnan(low.x) && !codesEveryCoefficient) {
         int32_t finer = static_cast<int32_t>(std::lround(std::exp(low.x)));
         Point cl, ch;
         if (!s.falling(costAt(finer), snapCost, costsApart, nextCost, {x0, low.size}, x0, std::log(kMaxValueCost),
                        -0.1, 12, &cl, &ch))
             return false;
     }
-    if (!s.done() && !std::isnan(high.x)) {
+    if (!s.done() && !std::isnan(high.x) && !codesEveryCoefficient) {
         int32_t coarser = static_cast<int32_t>(std::lround(std::exp(high.x)));
         Point cl, ch;
         if (!s.falling(costAt(coarser), snapCost, costsApart, nextCost, {x0, high.size}, std::log(kMinValueCost), x0,
                        -0.1, 12, &cl, &ch))
             return false;
     }
+    if (!s.cutOver())
+        return false;
 
     s.handOver(out, step, stats, report);
     return true;
@@ -449,6 +491,7 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
             s.bestParams.quantStep = exact.step;
             s.bestParams.valueCost = exact.valueCost;
             s.bestStats = exactStats;
+            s.cut = exact.cut;
         }
     }
     if (s.bestSize < 0) {

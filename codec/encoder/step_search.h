@@ -12,6 +12,7 @@ struct SizeSearchReport {
     double valueCost = 0.0;   // the value cost of the chosen stream
     int32_t encodes = 0;      // trial encodes spent on the whole picture
     int32_t sampleEncodes = 0; // trial encodes of a sample of it
+    bool cut = false;         // a larger stream cut to the target (sizes jump over the window)
 };
 
 // Streams within this share below the target count as on target.
@@ -19,6 +20,7 @@ constexpr double kSizeTolerance = 0.01;
 
 // Encodes with parameters whose stream takes at most maxBytes and, wherever
 // the stream can be that large, at least 99% of it; *step receives the step.
+// Where the sizes jump over that window, a larger stream is cut to maxBytes.
 // Fails when even the largest step is too big.
 bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
                   std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
