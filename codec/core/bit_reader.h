@@ -63,6 +63,15 @@ inline uint32_t readBit(BitReader* reader)
 
 inline uint32_t readBitRun(BitReader* reader, int n)
 {
+    // Most runs are short and end inside the current byte.
+    const unsigned mask = reader->mask;
+    if (mask != 128) {
+        const int left = std::bit_width(mask);
+        if (n < left) {
+            reader->mask = static_cast<uint8_t>(mask >> n);
+            return (reader->currentByte >> (left - n)) & ((1u << n) - 1u);
+        }
+    }
     uint32_t result = 0;
     while (n > 0) {
         if (reader->mask == 128 && !fetchReaderByte(reader)) {

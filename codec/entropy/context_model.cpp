@@ -2,6 +2,7 @@
 
 #include "codec/core/alloc.h"
 #include "codec/core/bit_reader.h"
+#include "codec/core/force_inline.h"
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_step.h"
 
@@ -115,7 +116,7 @@ void releaseTree(ContextTable* table)
 
 // Counts entry i once more, first moving it to the front of its run of
 // equal counts so that counts never grow down the table.
-void countEntry(ContextModel* model, ContextTable* table, int32_t i)
+ZR_INLINE void countEntry(ContextModel* model, ContextTable* table, int32_t i)
 {
     SymbolStat* stats = table->stats;
     int32_t j = i;
@@ -295,6 +296,12 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
 
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry)
 {
+    // Most symbols are coded in the longest context, which alone is updated.
+    if (codedEntry >= 0 && symbol >= 0 && model->currentOrder == model->maxOrder && model->currentOrder >= 0 &&
+        !model->exclusionsSet) {
+        countEntry(model, model->contexts[model->currentOrder], codedEntry);
+        return;
+    }
     if (symbol >= 0) {
         for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++) {
             if (k == model->currentOrder && codedEntry >= 0)

@@ -20,8 +20,6 @@ struct ContextTable {
     int32_t countSum = 0;  // decoder cache: the sum of the counts in stats
     int32_t statsCapacity = 0; // entries the stats block holds, 0 when not known
     int32_t linksCapacity = 0; // the same for links; growth doubles them
-    uint32_t escapeKey = 0;    // decoder cache: (maxIndex + 1) << 8 | largest count of escapeCount
-    int16_t escapeCount = 0;   // the escape interval's width for that key
 };
 
 struct ContextModel {

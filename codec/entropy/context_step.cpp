@@ -8,32 +8,7 @@ namespace {
 
 constexpr int32_t kRescaleTotal = 0x3FFF;
 
-// escapedScale with the escape count kept in the table while its size and
-// largest count stay the same: it divides only when they change.
-inline int16_t cachedEscapedScale(ContextTable* table, uint8_t max, int16_t counted)
-{
-    if (max == 0)
-        return 1;
-    const uint32_t key = static_cast<uint32_t>(table->maxIndex + 1) << 8 | max;
-    if (table->escapeKey != key) {
-        table->escapeKey = key;
-        table->escapeCount = escapedScale(table->maxIndex, max, 0);
-    }
-    return static_cast<int16_t>(table->escapeCount + counted);
-}
-
 } // namespace
-
-int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
-{
-    if (max == 0)
-        return 1;
-    int16_t m = static_cast<int16_t>(maxIndex);
-    int16_t t = static_cast<int16_t>((256 - m) * m);
-    t = static_cast<int16_t>(t / 256);
-    t = static_cast<int16_t>(t / max);
-    return static_cast<int16_t>(t + 1 + counted);
-}
 
 StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExclusions)
 {
@@ -50,7 +25,7 @@ StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExcl
         }
         // The running sums wrap as signed 16-bit values.
         const int16_t counted = static_cast<int16_t>(sum);
-        const int16_t scale = cachedEscapedScale(table, max, counted);
+        const int16_t scale = escapedScale(table->maxIndex, max, counted);
         if (scale < kRescaleTotal)
             return {scale, counted};
         rescaleTable(model, table);

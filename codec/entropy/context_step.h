@@ -16,9 +16,37 @@ struct StepTotals {
     int16_t counted;
 };
 
+// The escape count's parts. (256 - m) * m / 256 depends on the table's last
+// index m alone and is at most 64; dividing it by the largest count (1..255)
+// equals multiplying by the count's reciprocal rounded up to 16 fraction
+// bits, as the error stays below 64 / 65536 < 1 / 255.
+struct EscapeTables {
+    uint8_t base[256];
+    uint32_t reciprocal[256];
+};
+
+constexpr EscapeTables makeEscapeTables()
+{
+    EscapeTables tables{};
+    for (int32_t m = 0; m < 256; m++)
+        tables.base[m] = static_cast<uint8_t>((256 - m) * m / 256);
+    for (int32_t max = 1; max < 256; max++)
+        tables.reciprocal[max] = static_cast<uint32_t>((65536 + max - 1) / max);
+    return tables;
+}
+
+inline constexpr EscapeTables kEscapeTables = makeEscapeTables();
+
 // totals[0] from totals[1]: the counted sum plus the escape count, which
 // falls with the largest count (excluded entries included) of the table.
-int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted);
+// maxIndex is -1..255, and max is 0 only for a table without counts.
+inline int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
+{
+    if (max == 0)
+        return 1;
+    const uint32_t t = kEscapeTables.base[maxIndex & 0xFF] * kEscapeTables.reciprocal[max] >> 16;
+    return static_cast<int16_t>(t + 1 + counted);
+}
 
 // The totals of the table in the model's current order, rescaling the table
 // as totalizeTable does. checkExclusions false asserts that none of the

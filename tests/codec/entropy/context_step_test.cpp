@@ -169,6 +169,26 @@ std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t 
 
 } // namespace
 
+// The escape count by table and reciprocal against the two divisions it
+// replaces, for every table size, largest count and a spread of sums (an
+// empty table has no counts).
+TEST(ContextStep, EscapedScaleMatchesDividing)
+{
+    for (int32_t maxIndex = -1; maxIndex <= 255; maxIndex++)
+        for (int32_t max = 0; max <= (maxIndex < 0 ? 0 : 255); max++)
+            for (int16_t counted : {0, 1, 300, 16000, -5}) {
+                int16_t expected = 1;
+                if (max != 0) {
+                    const int16_t m = static_cast<int16_t>(maxIndex);
+                    int16_t t = static_cast<int16_t>((256 - m) * m);
+                    t = static_cast<int16_t>(t / 256 / max);
+                    expected = static_cast<int16_t>(t + 1 + counted);
+                }
+                ASSERT_EQ(escapedScale(maxIndex, static_cast<uint8_t>(max), counted), expected)
+                    << "maxIndex " << maxIndex << " max " << max << " counted " << counted;
+            }
+}
+
 TEST(ContextStep, TotalsAndIntervalsMatchTheWholeTable)
 {
     std::mt19937 random(5);
