@@ -2,12 +2,8 @@
 
 #include <cmath>
 
-#include "codec/encoder/quantiser.h"
-
-double BandRates::bits(int32_t J) const
+double BandRates::bitsBeyond(int32_t J) const
 {
-    if (J < kRatedIndexes - 1)
-        return indexBits[J];
     // The shared tally spreads over ever more indexes: about two bits more
     // for each doubling.
     return indexBits[kRatedIndexes - 1] + 2.0 * std::log2((J + 1.0) / kRatedIndexes);
@@ -35,20 +31,44 @@ void estimateRates(const CountModel& counts, RateModel* rates)
     }
 }
 
-int32_t chooseRatedIndex(const Dequantiser& d, double m, double w, double lambda, const BandRates& band,
-                         int32_t maxJ, double* cost)
+namespace {
+
+// Symbols a context must see before its own frequencies outweigh its band's.
+constexpr double kContextPrior = 16.0;
+
+} // namespace
+
+void estimateContextRates(const ContextCountModel& counts, RateModel* bands, ContextRateModel* rates)
 {
-    double error;
-    int32_t J = chooseMagnitudeIndex(d, m, 0, maxJ, &error);
-    double best = w * error + lambda * band.bits(J);
-    if (J > 0) {
-        double diff = static_cast<double>(dequantiseMagnitude(&d, J - 1)) - m;
-        double lower = w * diff * diff + lambda * band.bits(J - 1);
-        if (lower < best) {
-            best = lower;
-            J--;
+    CountModel summed;
+    summed.levels = counts.levels;
+    summed.bands.resize(counts.bands.size());
+    for (size_t i = 0; i < counts.bands.size(); i++) {
+        BandCounts& sum = summed.bands[i];
+        for (const BandCounts& n : counts.bands[i].after) {
+            sum.zeros += n.zeros;
+            for (int32_t J = 0; J < kRatedIndexes; J++)
+                sum.index[J] += n.index[J];
         }
     }
-    *cost = best;
-    return J;
+    estimateRates(summed, bands);
+    rates->levels = counts.levels;
+    rates->bands.resize(counts.bands.size());
+    for (size_t i = 0; i < counts.bands.size(); i++) {
+        const BandRates& band = bands->bands[i];
+        for (int32_t k = 0; k < kRateContexts; k++) {
+            const BandCounts& n = counts.bands[i].after[k];
+            BandRates& r = rates->bands[i].after[k];
+            double total = n.zeros;
+            for (double m : n.index)
+                total += m;
+            auto bits = [&](double seen, double bandBits) {
+                return -std::log2((seen + kContextPrior * std::exp2(-bandBits)) / (total + kContextPrior));
+            };
+            r.zeroBits = bits(n.zeros, band.zeroBits);
+            // The sign bit stays outside the frequencies.
+            for (int32_t J = 0; J < kRatedIndexes; J++)
+                r.indexBits[J] = bits(n.index[J], band.indexBits[J] - 1.0) + 1.0;
+        }
+    }
 }

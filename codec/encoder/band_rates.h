@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/core/dequantiser.h"
+#include "codec/encoder/quantiser.h"
 
 // Indexes from the last one on share one tally.
 constexpr int32_t kRatedIndexes = 48;
@@ -20,7 +21,8 @@ struct BandRates {
     double zeroBits = 0.0;
     double indexBits[kRatedIndexes] = {};
 
-    double bits(int32_t J) const;
+    double bits(int32_t J) const { return J < kRatedIndexes - 1 ? indexBits[J] : bitsBeyond(J); }
+    double bitsBeyond(int32_t J) const;
 };
 
 template <typename Band>
@@ -47,8 +49,44 @@ using RateModel = BandTable<BandRates>;
 // geometric prior so that indexes never seen still have a finite cost.
 void estimateRates(const CountModel& counts, RateModel* rates);
 
+// Value coder 0 codes each symbol in the context of the symbol before it in
+// the scan: rates by the class of that symbol (a zero, index 0, 1, or more).
+constexpr int32_t kRateContexts = 4;
+inline int32_t rateContext(int32_t J)
+{
+    return J < 0 ? 0 : (J < 2 ? J + 1 : 3);
+}
+
+struct ContextCounts {
+    BandCounts after[kRateContexts];
+};
+struct ContextRates {
+    BandRates after[kRateContexts];
+};
+using ContextCountModel = BandTable<ContextCounts>;
+using ContextRateModel = BandTable<ContextRates>;
+
+// Each context's frequencies, drawn towards its band's where the context has
+// seen few symbols; *bands receives the bands' own estimate.
+void estimateContextRates(const ContextCountModel& counts, RateModel* bands, ContextRateModel* rates);
+
 // The index in [0, maxJ] of least cost w e^2 + lambda bits(J) for magnitude m,
 // e the distance of J's reconstruction: the nearest index, or the one below
 // it where that saves enough bits. *cost receives the cost.
-int32_t chooseRatedIndex(const Dequantiser& d, double m, double w, double lambda, const BandRates& band,
-                         int32_t maxJ, double* cost);
+inline int32_t chooseRatedIndex(const Dequantiser& d, double m, double w, double lambda, const BandRates& band,
+                                int32_t maxJ, double* cost)
+{
+    double error;
+    int32_t J = chooseMagnitudeIndex(d, m, 0, maxJ, &error);
+    double best = w * error + lambda * band.bits(J);
+    if (J > 0) {
+        double diff = static_cast<double>(dequantiseMagnitude(&d, J - 1)) - m;
+        double lower = w * diff * diff + lambda * band.bits(J - 1);
+        if (lower < best) {
+            best = lower;
+            J--;
+        }
+    }
+    *cost = best;
+    return J;
+}

@@ -34,24 +34,11 @@ void trySegment(const Dequantiser& d, double magnitude, int64_t estimate, int64_
 
 } // namespace
 
-int32_t chooseMagnitudeIndex(const Dequantiser& d, double magnitude, int32_t minJ, int32_t maxJ,
-                             double* error)
+int32_t chooseFineMagnitudeIndex(const Dequantiser& d, double magnitude, int32_t minJ, int32_t maxJ,
+                                 double* error)
 {
     if (maxJ < minJ)
         maxJ = minJ;
-    if (!d.fine && !d.exact) {
-        // Reconstructions J q + q/2, evenly spaced: the nearest in closed form
-        // (ties to the smaller index).
-        double q = d.quantStep;
-        double half = static_cast<double>(d.quantStep >> 1);
-        double t = std::ceil((magnitude - half) / q - 0.5);
-        int32_t J = t <= minJ ? minJ : (t >= maxJ ? maxJ : static_cast<int32_t>(t));
-        if (error) {
-            double diff = static_cast<double>(dequantiseMagnitude(&d, J)) - magnitude;
-            *error = diff * diff;
-        }
-        return J;
-    }
     double gain = 1.0 + (d.fine ? d.boost / 8.0 : 0.0);
     double base = magnitude / gain;
     int32_t best = minJ;

@@ -3,6 +3,7 @@
 // magnitude boost), lowest-band values at the centres of their intervals, and
 // the weight of each band in the picture's squared error.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -15,8 +16,27 @@ Dequantiser encoderDequantiser(int32_t quantStep, int32_t fineSteps, int32_t mag
 
 // The index J in [minJ, maxJ] whose reconstruction lies nearest to magnitude
 // (ties go to the smaller index). *error receives the squared distance.
-int32_t chooseMagnitudeIndex(const Dequantiser& d, double magnitude, int32_t minJ, int32_t maxJ,
-                             double* error);
+int32_t chooseFineMagnitudeIndex(const Dequantiser& d, double magnitude, int32_t minJ, int32_t maxJ,
+                                 double* error);
+inline int32_t chooseMagnitudeIndex(const Dequantiser& d, double magnitude, int32_t minJ, int32_t maxJ,
+                                    double* error)
+{
+    if (d.fine || d.exact)
+        return chooseFineMagnitudeIndex(d, magnitude, minJ, maxJ, error);
+    if (maxJ < minJ)
+        maxJ = minJ;
+    // Reconstructions J q + q/2, evenly spaced: the nearest in closed form
+    // (ties to the smaller index).
+    double q = d.quantStep;
+    double half = static_cast<double>(d.quantStep >> 1);
+    double t = std::ceil((magnitude - half) / q - 0.5);
+    int32_t J = t <= minJ ? minJ : (t >= maxJ ? maxJ : static_cast<int32_t>(t));
+    if (error) {
+        double diff = static_cast<double>(dequantiseMagnitude(&d, J)) - magnitude;
+        *error = diff * diff;
+    }
+    return J;
+}
 
 // Lowest band: the stored difference d whose reconstruction is nearest to the
 // plane value `target` (Q = 32 x quantStep): Q (2d + 1) for d > 0 and, for

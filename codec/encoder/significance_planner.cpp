@@ -7,6 +7,7 @@
 
 #include "codec/core/geometry.h"
 #include "codec/encoder/band_rates.h"
+#include "codec/encoder/curve_order.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/onepass/significance_marking.h"
 
@@ -121,7 +122,8 @@ struct Planner {
     }
 
     void planOnePass(int32_t c, ComponentPlan* plan);
-    void planProgressive(PicturePlan* plan, const RateModel* rates, CountModel* counted);
+    void planProgressive(PicturePlan* plan, const RateModel* rates, const ContextRateModel* contextRates,
+                         CountModel* counted, ContextCountModel* contextCounted);
 };
 
 // One-pass: a position is coded explicitly (index at least 1, or 0 for value
@@ -212,9 +214,13 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
 // position that is not known zero. Without rates every coded value costs the
 // fixed cost and leaving a position out costs nothing; with rates the
 // decisions and the indexes weigh the bits the coders spend on each band (a
-// tested position left out included) at `lambda` per bit. `counted` receives
-// the symbols of the plan.
-void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountModel* counted)
+// tested position left out included) at `lambda` per bit, with
+// `contextRates` in the context each position's `negative` entry names.
+// `counted` receives the symbols of the plan; `contextCounted` receives them
+// by context and leaves each position's context in `negative` (for the
+// planning that follows: the signs are not kept).
+void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, const ContextRateModel* contextRates,
+                              CountModel* counted, ContextCountModel* contextCounted)
 {
     bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
     std::vector<double> levelGain(levels, 0.0);
@@ -224,6 +230,7 @@ void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountMo
     // array (see gainAt).
     for (int32_t c = 0; c < components; c++) {
         int32_t* best = plan->component[c].index.data();
+        const uint8_t* context = plan->component[c].negative.data();
         for (int32_t L = 0; L < levels; L++) {
             Dequantiser d = dequantiser(L);
             double gainSum = 0.0;
@@ -232,7 +239,8 @@ void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountMo
                 double w = weight(c, L, b);
                 double scale = valueScale(c, L, b);
                 const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
-                double leaveOut = band ? -lambda * band->zeroBits : 0.0;
+                const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
+                const ContextRates* childAround = around && L > 0 ? &contextRates->band(c, L - 1, b) : nullptr;
                 double childLeaveOut = band && L > 0 ? -lambda * rates->band(c, L - 1, b).zeroBits : 0.0;
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
                     int32_t rowFirst = 0, rowCount = 0;
@@ -242,23 +250,29 @@ void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountMo
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         int32_t J;
                         double v = source[col] * scale;
-                        double g = band ? ratedGain(d, v, w, *band, &J) : gain(d, v, w, 0, &J);
+                        size_t p = static_cast<size_t>(r) * width + col;
+                        const BandRates* here = around ? &around->after[context[p]] : band;
+                        double leaveOut = here ? -lambda * here->zeroBits : 0.0;
+                        double g = here ? ratedGain(d, v, w, *here, &J) : gain(d, v, w, 0, &J);
                         gainSum += g;
                         if (L > 0) {
                             int32_t colFirst, colCount;
                             childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst,
                                       &colCount);
                             for (int32_t i = 0; i < rowCount; i++)
-                                for (int32_t j = 0; j < colCount; j++)
-                                    g += gainAt(best, static_cast<size_t>(rowFirst + i) * width + colFirst + j)
-                                         + childLeaveOut;
+                                for (int32_t j = 0; j < colCount; j++) {
+                                    size_t child = static_cast<size_t>(rowFirst + i) * width + colFirst + j;
+                                    g += gainAt(best, child)
+                                         + (childAround ? -lambda * childAround->after[context[child]].zeroBits
+                                                        : childLeaveOut);
+                                }
                         }
                         double excess = g - leaveOut;
                         float kept = static_cast<float>(excess);
                         // A tree that gains at all stays marked as gaining.
                         if (excess > 0.0 && !(kept > 0.0f))
                             kept = std::numeric_limits<float>::denorm_min();
-                        setGain(best, static_cast<size_t>(r) * width + col, excess > 0.0 ? kept : 0.0f);
+                        setGain(best, p, excess > 0.0 ? kept : 0.0f);
                     }
                 }
             }
@@ -273,34 +287,57 @@ void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, CountMo
         bool any = false;
         for (int32_t c = 0; c < components; c++) {
             int32_t* index = plan->component[c].index.data();
+            uint8_t* context = plan->component[c].negative.data();
+            // The symbol class before the position in the coder's scan (the
+            // context model runs over the three bands of a level).
+            uint8_t previous = 0;
             for (int32_t b = 0; b < 3; b++) {
-                BandRect rect = bandRect(height, width, L, b);
                 double w = weight(c, L, b);
                 double scale = valueScale(c, L, b);
                 const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
+                const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
                 BandCounts* tally = counted ? &counted->band(c, L, b) : nullptr;
-                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
-                    const float* source = planes[c].row(r);
-                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
-                        size_t p = static_cast<size_t>(r) * width + col;
-                        bool coded = codeAll ? levelGain[L] > 0.0 : gainAt(index, p) > 0.0f;
-                        if (!coded) {
-                            if (tally && index[p] != -1)
-                                tally->zeros++;
-                            index[p] = -1;
-                            continue;
-                        }
-                        double v = source[col] * scale;
-                        int32_t J;
-                        if (band)
-                            ratedGain(d, v, w, *band, &J);
+                ContextCounts* contextTally = contextCounted ? &contextCounted->band(c, L, b) : nullptr;
+                auto visit = [&](int32_t r, int32_t col) {
+                    size_t p = static_cast<size_t>(r) * width + col;
+                    bool tested = index[p] != -1;
+                    bool coded = codeAll ? levelGain[L] > 0.0 : gainAt(index, p) > 0.0f;
+                    int32_t J = -1;
+                    if (coded) {
+                        double v = planes[c].row(r)[col] * scale;
+                        const BandRates* here = around ? &around->after[previous] : band;
+                        if (here)
+                            ratedGain(d, v, w, *here, &J);
                         else
                             gain(d, v, 0.0, 0, &J);
                         record(&plan->component[c], p, d, v, J);
-                        if (tally)
-                            tally->index[J < kRatedIndexes ? J : kRatedIndexes - 1]++;
                         any = true;
+                    } else {
+                        index[p] = -1;
+                        context[p] = 0;
                     }
+                    BandCounts* n = tally;
+                    if (contextTally) {
+                        context[p] = previous;
+                        n = &contextTally->after[previous];
+                    }
+                    if (tested) {
+                        if (n) {
+                            if (J < 0)
+                                n->zeros++;
+                            else
+                                n->index[J < kRatedIndexes ? J : kRatedIndexes - 1]++;
+                        }
+                        previous = static_cast<uint8_t>(rateContext(J));
+                    }
+                };
+                BandRect rect = bandRect(height, width, L, b);
+                if (settings.mapCoder == 1) {
+                    walkCurve(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, visit);
+                } else {
+                    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                        for (int32_t col = rect.colStart; col < rect.colEnd; col++)
+                            visit(r, col);
                 }
             }
         }
@@ -391,11 +428,20 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
         bool adaptive = settings.valueCoder == 0 || settings.valueCoder == 1;
         CountModel counts;
         counts.reset(components, levels);
-        planner.planProgressive(plan, nullptr, adaptive ? &counts : nullptr);
-        if (adaptive) {
-            RateModel rates;
+        // Value coder 0 codes each symbol in the context of the one before it.
+        bool contexts = settings.valueCoder == 0;
+        ContextCountModel contextCounts;
+        contextCounts.reset(components, contexts ? levels : 0);
+        planner.planProgressive(plan, nullptr, nullptr, adaptive && !contexts ? &counts : nullptr,
+                                contexts ? &contextCounts : nullptr);
+        RateModel rates;
+        if (contexts) {
+            ContextRateModel contextRates;
+            estimateContextRates(contextCounts, &rates, &contextRates);
+            planner.planProgressive(plan, &rates, &contextRates, nullptr, nullptr);
+        } else if (adaptive) {
             estimateRates(counts, &rates);
-            planner.planProgressive(plan, &rates, nullptr);
+            planner.planProgressive(plan, &rates, nullptr, nullptr, nullptr);
         }
     }
     freeBandParityTables(planner.rowCodes, planner.colCodes);

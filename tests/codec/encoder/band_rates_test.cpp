@@ -73,4 +73,39 @@ TEST(RatedIndex, NeverCostsMoreThanTheNearestIndex)
     EXPECT_EQ(chooseRatedIndex(plain, 41.0, 1.0, 400.0, r, 50, &cost), 1);
 }
 
+// A context that has seen many symbols prices them by its own frequencies;
+// one that has seen none by its band's.
+TEST(ContextRates, FollowTheirOwnCountsWhereTheyHaveThem)
+{
+    ContextCountModel counts;
+    counts.reset(1, 2);
+    ContextCounts& band = counts.band(0, 1, 1);
+    band.after[0].zeros = 9000;    // after a zero mostly zeros
+    band.after[0].index[0] = 1000;
+    band.after[1].zeros = 1000;    // after an index 0 mostly index 0
+    band.after[1].index[0] = 9000;
+    band.after[2].index[3] = 3;    // a context seen rarely
+    RateModel bands;
+    ContextRateModel rates;
+    estimateContextRates(counts, &bands, &rates);
+    const ContextRates& r = rates.band(0, 1, 1);
+    const BandRates& whole = bands.band(0, 1, 1);
+    EXPECT_NEAR(r.after[0].zeroBits, -std::log2(0.9), 0.01);
+    EXPECT_NEAR(r.after[0].bits(0), -std::log2(0.1) + 1.0, 0.05);
+    EXPECT_NEAR(r.after[1].bits(0), -std::log2(0.9) + 1.0, 0.01);
+    // The band's own estimate sees both contexts: about half zeros.
+    EXPECT_NEAR(whole.zeroBits, 1.0, 0.01);
+    EXPECT_NEAR(r.after[3].zeroBits, whole.zeroBits, 1e-9);
+    EXPECT_NEAR(r.after[3].bits(5), whole.bits(5), 1e-9);
+    // Three symbols do not outweigh the band, but lower what they saw.
+    EXPECT_LT(r.after[2].bits(3), whole.bits(3));
+    EXPECT_GT(r.after[2].zeroBits, whole.zeroBits);
+    EXPECT_LT(r.after[2].zeroBits, 3.0);
+    for (const BandRates& k : r.after)
+        for (int32_t J : {0, 7, kRatedIndexes, 4000}) {
+            EXPECT_TRUE(std::isfinite(k.bits(J)));
+            EXPECT_GT(k.bits(J), 1.0);
+        }
+}
+
 } // namespace
