@@ -46,6 +46,7 @@ void setOptions(DecodeOptions* options, DecodeLimits* limits, const ZrRequest* r
     std::memset(options, 0, sizeof *options);
     limits->memoryBytes = ZR_DEFAULT_MAX_MEMORY;
     limits->pixels = 0;
+    limits->threads = 0;
     if (request) {
         options->exactSteps = request->exactSteps;
         options->halfSize = request->lowMemory;
@@ -53,6 +54,7 @@ void setOptions(DecodeOptions* options, DecodeLimits* limits, const ZrRequest* r
         if (request->maxMemory != 0)
             limits->memoryBytes = request->maxMemory;
         limits->pixels = request->maxPixels;
+        limits->threads = int32_t(request->threads > 256 ? 256 : request->threads);
     }
 }
 

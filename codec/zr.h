@@ -53,7 +53,8 @@ typedef struct ZrRequest {
     uint32_t exactSteps; // nonzero: dequantise with exact sub-steps
     uint32_t lowMemory;  // nonzero: low-memory decoding (same picture size, less memory, a little less quality)
     uint32_t sharpen;    // 1: sharpen before the last level
-    uint32_t reserved;   // 0
+    uint32_t threads;    // 0 or 1: decode on the calling thread alone; 2 or more: reconstruct
+                         // on a second thread as well (the same picture, sooner)
     uint64_t maxPixels;  // largest height x width to decode; 0: no bound besides memory
     uint64_t maxMemory;  // bytes the decode may allocate; 0: ZR_DEFAULT_MAX_MEMORY
 } ZrRequest;

@@ -7,6 +7,9 @@
 #include <regex>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <thread>
+#endif
 
 #include "codec/zr.h"
 #include "tools/cli.h"
@@ -53,6 +56,10 @@ const char usage[] =
     "                       removing the frames of an earlier run; needs a\n"
     "                       level-progressive stream; stops after 1000 frames\n"
     "  --force              write every frame, even beyond 1000\n"
+    "  -j, --threads N      1 decodes on one thread; 2 or more reconstruct the\n"
+    "                       picture on a second thread behind the decoding\n"
+    "                       (default: all cores); the output is the same for\n"
+    "                       every N\n"
     "  --small-png          compress PNG output harder (slower; the default is\n"
     "                       zlib's fastest setting)\n"
     "  -q, --quiet          no status line, notes, warnings or progress\n"
@@ -60,10 +67,22 @@ const char usage[] =
     "  -h, --help           show this text\n"
     "  --version            show the version\n";
 
+ZrRequest defaultRequest()
+{
+    ZrRequest request{};
+#ifdef _WIN32
+    unsigned cores = 1; // the Windows build decodes on one thread
+#else
+    unsigned cores = std::thread::hardware_concurrency();
+#endif
+    request.threads = cores == 0 ? 1 : cores > 256 ? 256 : cores;
+    return request;
+}
+
 struct Options {
     std::string input;
     std::string output;
-    ZrRequest request{};
+    ZrRequest request{defaultRequest()};
     bool noSharpen = false;
     PictureType type = PictureType::Unknown;
     PngCompression png = PngCompression::Fast;
@@ -93,6 +112,13 @@ int parseOptions(int argc, char** argv, Options* options, Messages* m)
             } else {
                 options->output = text;
             }
+        } else if (arg.is("--threads", "-j")) {
+            int64_t n = 0;
+            if (!arg.value(&text))
+                return m->usage(name + " needs a value");
+            if (!parseWhole(text, 1, 256, &n))
+                return m->usage(name + " needs a whole number from 1 to 256, not '" + text + "'");
+            options->request.threads = uint32_t(n);
         } else if (arg.is("--frames-every")) {
             std::string dir;
             int64_t n = 0;

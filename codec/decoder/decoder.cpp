@@ -23,6 +23,7 @@ void setDecodeLimits(DecodeSession* session, const DecodeLimits* limits)
         uint64_t memory = limits->memoryBytes;
         session->budget.limit = memory != 0 && memory < allocLimit() ? static_cast<size_t>(memory) : allocLimit();
         session->pixelLimit = limits->pixels;
+        session->threads = limits->threads;
     } else {
         session->budget.limit = allocLimit();
         session->budget.exitOnFailure = 1;

@@ -16,6 +16,7 @@ int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* fra
 struct DecodeLimits {
     uint64_t memoryBytes; // picture and context models together; 0: the process-wide limit
     uint64_t pixels;      // height x width; 0: no bound besides memory
+    int32_t threads;      // 0 or 1: decode on the calling thread alone; more: reconstruct on a second one
 };
 // decodeStart within `limits`: a picture beyond them is refused, and every
 // allocation failure, the context models' included, ends the decode with status 8.

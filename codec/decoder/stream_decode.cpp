@@ -5,6 +5,7 @@
 #include "codec/session/stream_header.h"
 #include "codec/onepass/one_pass_driver.h"
 #include "codec/progressive/level_progressive_driver.h"
+#include "codec/recon/recon_queue.h"
 
 void streamDecode(DecodeSession* session)
 {
@@ -40,6 +41,8 @@ void streamDecode(DecodeSession* session)
         return;
     }
 
+    // Without a thread to be had the decode stays on this one.
+    session->recon = session->threads > 1 ? startReconThread() : nullptr;
     if (session->decodeMode == 1) {
         decodeLevelProgressive(session);
         if (session->status == ZR_NO_PARTIAL_YET)
@@ -50,6 +53,8 @@ void streamDecode(DecodeSession* session)
         if (session->status == ZR_NO_PARTIAL_ONE_PASS)
             session->status = ZR_OK;
     }
+    stopReconThread(session->recon);
+    session->recon = nullptr;
     session->phase = PHASE_DONE;
     if (session->budget.failed)
         session->status = ZR_OUT_OF_MEMORY;

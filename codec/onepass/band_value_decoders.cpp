@@ -6,6 +6,7 @@
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/core/dequantiser.h"
+#include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
 namespace {
@@ -28,11 +29,47 @@ inline int32_t negate(int32_t v)
     return static_cast<int32_t>(0u - static_cast<uint32_t>(v));
 }
 
+// Chroma detail is coded at half the scale of the chroma planes, which a
+// plane target of grey or low-memory decoding takes on its own.
+inline bool scalesChroma(const BandValueArgs* a)
+{
+    return a->components == 1 || a->halfSize;
+}
+
+template <bool EightBit>
+void queueBandTarget(const ValueCall* call, int32_t band)
+{
+    const BandValueArgs* a = call->a;
+    CoefficientTarget target{};
+    target.toPixels = EightBit;
+    if (EightBit || !scalesChroma(a)) {
+        target.planes = a->planes;
+        target.pixelPlanes = a->pixelPlanes;
+        target.component = a->component;
+        target.components = a->components;
+    } else {
+        target.planes = a->planes + a->component;
+        target.component = 0;
+        target.components = 1;
+    }
+    target.levelHeight = call->levelHeight;
+    target.levelWidth = call->levelWidth;
+    target.lowHeight = call->lowHeight;
+    target.lowWidth = call->lowWidth;
+    target.band = band;
+    queueReconTarget(a->recon, target);
+}
+
 template <bool EightBit>
 inline void placeValue(const ValueCall* call, int32_t band, int32_t row, int32_t col, int32_t v)
 {
     const BandValueArgs* a = call->a;
     const int32_t c = a->component;
+    if (a->recon) {
+        const bool doubled = !EightBit && scalesChroma(a) && c != 0;
+        queueReconValue(a->recon, doubled ? static_cast<int32_t>(2u * static_cast<uint32_t>(v)) : v, row, col);
+        return;
+    }
     if (EightBit) {
         if (a->components == 1)
             addCoefficientGray8(a->pixelPlanes[c], v, call->levelHeight, call->levelWidth,
@@ -41,8 +78,7 @@ inline void placeValue(const ValueCall* call, int32_t band, int32_t row, int32_t
             addCoefficientColourPixels(a->pixelPlanes, c, a->components, v, call->levelHeight,
                                        call->levelWidth, call->lowHeight, call->lowWidth, band,
                                        row, col);
-    } else if (a->components == 1 || a->halfSize) {
-        // Chroma detail is coded at half the scale of the chroma planes.
+    } else if (scalesChroma(a)) {
         int32_t w = c == 0 ? v : static_cast<int32_t>(2u * static_cast<uint32_t>(v));
         addCoefficientPlane(a->planes[c], w, call->levelHeight, call->levelWidth, call->lowHeight,
                             call->lowWidth, band, row, col);
@@ -130,6 +166,8 @@ void decodeBands(ValueCall* call)
     BitReader* bits = a->bits;
     for (int32_t band = 0; band < 3 && !(bits->endOfData & 1); band++) {
         BandRect b = bandRect(a->height, a->width, call->level, band);
+        if (a->recon)
+            queueBandTarget<EightBit>(call, band);
         for (int32_t r = b.rowStart; r < b.rowEnd; r++) {
             const uint8_t* mapRow = a->map[r];
             for (int32_t c = b.colStart; c < b.colEnd; c++) {

@@ -8,6 +8,7 @@
 
 struct AllocBudget;
 struct BitReader;
+struct ReconQueue;
 
 struct BandValueArgs {
     BitReader* bits;
@@ -26,6 +27,7 @@ struct BandValueArgs {
     int32_t fineSteps;
     uint32_t halfSize;
     AllocBudget* budget;      // the decode's, for the context model
+    ReconQueue* recon;        // non-null: values are queued for the reconstruction thread
 };
 
 // Returns 0 when the call's Huffman tree or context model cannot be

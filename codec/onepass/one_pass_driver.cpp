@@ -10,6 +10,7 @@
 #include "codec/onepass/run_map_coders.h"
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"
+#include "codec/recon/recon_queue.h"
 #include "codec/recon/sharpen.h"
 
 #include <climits>
@@ -40,6 +41,26 @@ static void sharpenComponent0(DecodeSession* s)
     s->planes[0] = sharpened;
 }
 
+// Every component's expansion to level L: into pixels at level 0 of a
+// low-memory decode, else plane by plane.
+static void expandComponents(DecodeSession* s, int32_t L)
+{
+    if (L == 0 && s->halfSize) {
+        if (s->components == 1)
+            expandToGray8(s->planes[0], s->pixelPlanes[0], s->height, s->width);
+        else
+            expandYuvToRgb8(s->planes, s->pixelPlanes[0], s->height, s->width);
+    } else {
+        for (int32_t i = 0; i < s->components; i++)
+            expandLevel(s->planes[i], s->height, s->width, L);
+    }
+}
+
+static void expandComponentsTask(void* session, int32_t L)
+{
+    expandComponents(static_cast<DecodeSession*>(session), L);
+}
+
 int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* mapLevel)
 {
     BitReader* bits = s->bits;
@@ -61,19 +82,19 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
     args.magnitudeBoost = s->magnitudeBoost;
     args.fineSteps = s->fineSteps;
     args.halfSize = s->halfSize;
+    args.recon = s->recon;
 
     for (int32_t L = s->levels - 1; L >= 0; L--) {
-        if (L == 0 && s->sharpen > 0)
+        // Sharpening replaces plane 0, so it waits for the queued work.
+        if (L == 0 && s->sharpen > 0) {
+            if (s->recon)
+                waitForRecon(s->recon);
             sharpenComponent0(s);
-        if (L == 0 && s->halfSize) {
-            if (s->components == 1)
-                expandToGray8(s->planes[0], s->pixelPlanes[0], s->height, s->width);
-            else
-                expandYuvToRgb8(s->planes, s->pixelPlanes[0], s->height, s->width);
-        } else {
-            for (int32_t i = 0; i < s->components; i++)
-                expandLevel(s->planes[i], s->height, s->width, L);
         }
+        if (s->recon)
+            queueReconTask(s->recon, expandComponentsTask, s, L);
+        else
+            expandComponents(s, L);
         // After the end of data the remaining levels are expansion alone.
         for (int32_t i = 0; i < s->components && !(bits->endOfData & 1); i++) {
             BandValueDecoder decoder;

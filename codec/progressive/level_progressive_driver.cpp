@@ -15,6 +15,7 @@
 #include "codec/progressive/value_coder.h"
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"
+#include "codec/recon/recon_queue.h"
 #include "codec/recon/sharpen.h"
 
 namespace {
@@ -146,6 +147,29 @@ void expandLevelOfAllComponents(DecodeSession* session, int32_t L)
     freePlane(spare);
 }
 
+void expandLevelTask(void* session, int32_t L)
+{
+    expandLevelOfAllComponents(static_cast<DecodeSession*>(session), L);
+}
+
+// Where the values of the band just started go, for the reconstruction thread.
+void queueBandTarget(DecodeSession* session, int32_t toPixels)
+{
+    const ValueCoderState* state = &session->valueCoderState;
+    CoefficientTarget target{};
+    target.planes = state->targetPlanes;
+    target.pixelPlanes = state->targetPixelPlanes;
+    target.toPixels = toPixels;
+    target.component = state->componentIndex;
+    target.components = state->componentCount;
+    target.levelHeight = state->levelHeight;
+    target.levelWidth = state->levelWidth;
+    target.lowHeight = state->lowHeight;
+    target.lowWidth = state->lowWidth;
+    target.band = state->currentBand;
+    queueReconTarget(session->recon, target);
+}
+
 } // namespace
 
 int32_t startLevelProgressive(DecodeSession* session)
@@ -185,7 +209,15 @@ int32_t decodeNextLevel(DecodeSession* session)
     const int32_t L = --session->level;
 
     session->phase = PHASE_NONE;
-    expandLevelOfAllComponents(session, L);
+    // Sharpening swaps planes, so it waits for the queued work.
+    ReconQueue* recon = session->recon;
+    if (recon && !(L == 0 && session->sharpen >= 1)) {
+        queueReconTask(recon, expandLevelTask, session, L);
+    } else {
+        if (recon)
+            waitForRecon(recon);
+        expandLevelOfAllComponents(session, L);
+    }
     const bool toPixels = session->halfSize != 0 && L == 0;
     session->phase = toPixels ? PHASE_PIXELS_READY : PHASE_LEVEL_READY;
 
@@ -202,6 +234,8 @@ int32_t decodeNextLevel(DecodeSession* session)
             return 0;
         for (int32_t b = 0; b < 3; b++) {
             startBand(session, L, b);
+            if (recon)
+                queueBandTarget(session, toPixels);
             if (pass)
                 pass(bits, session, &session->mapCoderState, session->flagMaps[c], session->height,
                      session->width, L, b);

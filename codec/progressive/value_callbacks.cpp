@@ -5,6 +5,7 @@
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/progressive/value_coder.h"
+#include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
 namespace {
@@ -51,6 +52,10 @@ int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int3
     if (bits->endOfData & 1)
         return 0;
 
+    if (session->recon) {
+        queueReconValue(session->recon, V, row, col);
+        return 1;
+    }
     if constexpr (PIXELS) {
         if (state->componentCount == 1)
             addCoefficientGray8(state->targetPixels, V, state->levelHeight, state->levelWidth, state->lowHeight,

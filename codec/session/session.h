@@ -29,6 +29,8 @@ enum : int32_t {
     PHASE_ONE_PASS = 5,
 };
 
+struct ReconQueue;
+
 struct DecodeSession {
     ValueCoderState valueCoderState;
     MapCoderState mapCoderState;
@@ -61,4 +63,6 @@ struct DecodeSession {
     int32_t status;
     AllocBudget budget;   // the decode's memory: picture and context models
     uint64_t pixelLimit;  // largest height x width decoded; 0: no limit
+    int32_t threads;      // 2 or more: reconstruct on a second thread
+    ReconQueue* recon;    // that thread's queue while the driver runs; null: none
 };
