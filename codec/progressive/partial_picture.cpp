@@ -5,6 +5,7 @@
 #include "codec/core/render.h"
 #include "codec/session/session.h"
 #include "codec/progressive/level_progressive_driver.h"
+#include "codec/recon/recon_queue.h"
 
 uint8_t* partialPicture(DecodeSession* session, int32_t* height, int32_t* width, int32_t* partHeight,
                         int32_t* partWidth, int32_t* bitsPerSample, int32_t* components)
@@ -20,6 +21,9 @@ uint8_t* partialPicture(DecodeSession* session, int32_t* height, int32_t* width,
         return nullptr;
     }
 
+    // The picture is the one a single thread would have reached here.
+    if (session->recon)
+        waitForRecon(session->recon);
     uint8_t* pixels = session->pixelPlanes[0][0];
     if (session->halfSize != 0 && session->level == 0) {
         session->phase = PHASE_PIXELS_READY;

@@ -198,6 +198,33 @@ TEST(Zrdec, FramesEveryWritesEachPartialPicture)
     EXPECT_GT(count, 0);
 }
 
+TEST(Zrdec, ThreadsWriteTheSameFramesAndPicture)
+{
+    ToolStream params;
+    params.height = 90;
+    params.width = 70;
+    params.colour = true;
+    std::string in = writeStream("threads.zr", makeToolStream(params));
+    std::string pictures[3], indexes[3];
+    const char* counts[3] = {"1", "2", "4"};
+    for (int i = 0; i < 3; i++) {
+        fs::path frames = scratchDir() / (std::string("threads-") + counts[i]);
+        fs::path out = scratchDir() / (std::string("threads-") + counts[i] + ".raw");
+        ToolRun run = zrdec(std::string("-j ") + counts[i] + " --raw --frames-every 5 " + frames.string() + " " +
+                            in + " " + out.string());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        pictures[i] = slurp(out);
+        indexes[i] = slurp(frames / "index.txt");
+        for (int k = 1; fs::exists(frames / frameName(k, "raw")); k++)
+            pictures[i] += slurp(frames / frameName(k, "raw"));
+    }
+    EXPECT_FALSE(indexes[0].empty());
+    for (int i = 1; i < 3; i++) {
+        EXPECT_EQ(indexes[i], indexes[0]) << counts[i] << " threads";
+        EXPECT_TRUE(pictures[i] == pictures[0]) << counts[i] << " threads";
+    }
+}
+
 TEST(Zrdec, RefusesWithTheReason)
 {
     HeaderFields h;
@@ -232,6 +259,11 @@ TEST(Zrdec, UsageErrors)
     EXPECT_EQ(zrdec(in + " out.jpg").exitCode, 2);
     EXPECT_EQ(zrdec("--frames-every 0 dir " + in + " out.png").exitCode, 2);
     EXPECT_EQ(zrdec("--frames-every 3").exitCode, 2);
+    for (const char* bad : {"0", "257", "two", "-1"}) {
+        ToolRun run = zrdec(std::string("--threads ") + bad + " " + in + " out.png");
+        EXPECT_EQ(run.exitCode, 2) << bad;
+        EXPECT_NE(run.err.find("--threads needs a whole number from 1 to 256"), std::string::npos) << run.err;
+    }
     EXPECT_EQ(zrdec("--bogus " + in + " out.png").exitCode, 2);
     ToolRun missing = zrdec((scratchDir() / "missing.zr").string() + " out.png");
     EXPECT_EQ(missing.exitCode, 1);
