@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int32_t kBlocks = 4;
-constexpr int32_t kBlockItems = 4096;
+constexpr int32_t kBlockItems = 1024;
 
 constexpr int32_t itemsFor(size_t bytes)
 {
