@@ -178,10 +178,16 @@ struct SerpentineVisit {
         const SmallOrders::Order* order = small->find(type, r1 - r0, c1 - c0);
         if (!order)
             return false;
+        uint8_t* lines[kSerpentineSmallSide];
+        for (int32_t i = 0; i < r1 - r0; i++)
+            lines[i] = flags[r0 + i] + c0;
         const int32_t n = (r1 - r0) * (c1 - c0);
         for (int32_t i = 0; i < n; i++) {
-            const int32_t at = order->at[i];
-            (*this)(r0 + at / kSerpentineSmallSide, c0 + at % kSerpentineSmallSide);
+            const int32_t row = order->at[i] / kSerpentineSmallSide;
+            const int32_t col = order->at[i] % kSerpentineSmallSide;
+            uint8_t* flag = lines[row] + col;
+            if (*flag == FLAG_UNTESTED && state->valueCallback(bits, session, r0 + row, c0 + col) != 0)
+                *flag = FLAG_SIGNIFICANT;
         }
         return true;
     }
@@ -221,6 +227,28 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
             uint8_t* children = flags[rows.first + i];
             int32_t col = first;
             if (inner.count == 2) {
+                // Eight parents at a time: skipped when all are significant,
+                // their sixteen children marked at once when none is. A row
+                // that marks its own line takes one parent at a time.
+                constexpr uint64_t kOnes = 0x0101010101010101ull;
+                constexpr uint64_t kAllSignificant = kOnes * FLAG_SIGNIFICANT;
+                if (children != line) {
+                    for (; col + 8 <= c1 - 1; col += 8) {
+                        uint64_t eight;
+                        std::memcpy(&eight, line + col, 8);
+                        if (eight == kAllSignificant)
+                            continue;
+                        uint8_t* to = children + 2 * col + inner.first;
+                        const uint64_t d = eight ^ kAllSignificant; // a zero byte where significant
+                        if (((d - kOnes) & ~d & (kOnes << 7)) == 0) {
+                            std::memset(to, FLAG_KNOWN_ZERO, 16);
+                            continue;
+                        }
+                        for (int32_t k = 0; k < 8; k++)
+                            if (line[col + k] != FLAG_SIGNIFICANT)
+                                to[2 * k] = to[2 * k + 1] = FLAG_KNOWN_ZERO;
+                    }
+                }
                 for (; col < c1 - 1; col++) {
                     if (line[col] != FLAG_SIGNIFICANT) {
                         children[2 * col + inner.first] = FLAG_KNOWN_ZERO;

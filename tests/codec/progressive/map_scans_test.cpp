@@ -241,6 +241,48 @@ TEST_F(MapScans, ChildrenOfABandCoverTheSameBandOneLevelFiner)
     }
 }
 
+// The serpentine pass marks children in bulk (eight parents at a time where
+// it can); the result must be markChildren's for every insignificant parent,
+// over parents mixing runs of all, none and some significant positions.
+TEST_F(MapScans, SerpentineMarksTheChildrenOfEveryInsignificantPosition)
+{
+    std::mt19937 rng(11);
+    for (int32_t h : {19, 70}) {
+        for (int32_t w : {37, 131, 260}) {
+            CaseTables tables(h, w);
+            for (int32_t L = 1; L < 3; L++) {
+                for (int32_t b = 0; b < 3; b++) {
+                    const BandRect rect = bandRect(h, w, L, b);
+                    FlagMap flags(h, w);
+                    significantSet.clear();
+                    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                        for (int32_t c = rect.colStart; c < rect.colEnd; c++) {
+                            const int32_t run = (c - rect.colStart) / 8 % 3; // all, none, some
+                            if (run == 0 || (run == 2 && rng() % 3 == 0))
+                                significantSet.insert({r, c});
+                            else if (rng() % 4 == 0)
+                                flags.rows[r][c] = FLAG_KNOWN_ZERO;
+                        }
+                    FlagMap expected = flags;
+                    for (size_t r = 0; r < expected.rows.size(); r++)
+                        expected.rows[r] = expected.block.data() + (flags.rows[r] - flags.block.data());
+                    tables.state.valueCallback = recordCall;
+                    scanSerpentine(nullptr, nullptr, &tables.state, flags.map(), h, w, L, b);
+                    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                        for (int32_t c = rect.colStart; c < rect.colEnd; c++) {
+                            if (significantSet.count({r, c}))
+                                expected.rows[r][c] = FLAG_SIGNIFICANT;
+                            else
+                                markChildren(expected.map(), tables.state.rowCases, tables.state.columnCases, b, L,
+                                             r, c, rect.rowEnd, rect.colEnd);
+                        }
+                    ASSERT_EQ(flags.block, expected.block) << h << "x" << w << " L" << L << " b" << b;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(MapScans, RasterTakesTheCallbackAsTheDecision)
 {
     const int32_t h = 20, w = 18;
