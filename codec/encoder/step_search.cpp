@@ -6,6 +6,9 @@
 
 namespace {
 
+// Shortfalls from which a larger stream cut to the target decodes better.
+constexpr double kCutBelow = 0.05;
+
 // A trial on a log scale: x is the log of the step or of the value cost.
 struct Point {
     double x;
@@ -66,13 +69,15 @@ struct Search {
         return true;
     }
 
-    // Where no stream lands within the tolerance (the sizes jump over the
-    // window, as when every coefficient of a level is coded), the smallest
-    // stream over the target cut to it: decoders stop at its end with all that
-    // arrived. Only when the cut leaves the header and the lowest band whole.
+    // Where the closest stream falls short by more than kCutBelow (the sizes
+    // jump over the window, as when every coefficient of a level is coded),
+    // the smallest stream over the target cut to it: decoders stop at its end
+    // with all that arrived. Closer misses keep the whole stream, which
+    // mostly decodes better than a cut one. Only when the cut leaves the header and
+    // the lowest band whole.
     bool cutOver()
     {
-        if (done() || over.empty())
+        if (over.empty() || bestSize >= static_cast<int64_t>(static_cast<double>(target) * (1.0 - kCutBelow)))
             return true;
         EncoderParams bare = overParams;
         bare.mapCoder = 3;

@@ -19,8 +19,9 @@ struct SizeSearchReport {
 constexpr double kSizeTolerance = 0.01;
 
 // Encodes with parameters whose stream takes at most maxBytes and, wherever
-// the stream can be that large, at least 99% of it; *step receives the step.
-// Where the sizes jump over that window, a larger stream is cut to maxBytes.
+// the stream can be that large, nearly always at least 99% of it; *step
+// receives the step. Where the sizes jump far over that window, a larger
+// stream is cut to maxBytes.
 // Fails when even the largest step is too big.
 bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, int64_t maxBytes,
                   std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,

@@ -55,10 +55,12 @@ TEST(SizeSearch, LandsJustBelowTheTargetForEveryCoder)
                             << error;
                         EXPECT_LE(static_cast<int64_t>(stream.size()), target);
                         EXPECT_EQ(step, report.step);
-                        EXPECT_GE(static_cast<double>(stream.size()), 0.99 * static_cast<double>(target));
-                        EXPECT_LE(report.encodes, codesEveryCoefficient ? 32 : 24);
                         // Coding every coefficient of a level leaves gaps between
-                        // the sizes with and without it: those streams are cut.
+                        // the sizes with and without it: streams far short are cut,
+                        // those a few per cent short are kept whole.
+                        EXPECT_GE(static_cast<double>(stream.size()),
+                                  (codesEveryCoefficient ? 0.95 : 0.99) * static_cast<double>(target));
+                        EXPECT_LE(report.encodes, codesEveryCoefficient ? 32 : 24);
                         if (!codesEveryCoefficient) {
                             EXPECT_FALSE(report.cut);
                         }
