@@ -105,6 +105,20 @@ def generated_pictures(size=(288, 384)):
     return {k: np.clip(np.rint(v * 255), 0, 255).astype(np.uint8) for k, v in pictures.items()}
 
 
+def benchmark_pictures(photos_only=False, names=""):
+    """The generated pictures (unless photos_only) and the corpus-local
+    photographs present, limited to the comma-separated names if given."""
+    pictures = {} if photos_only else generated_pictures()
+    for name in CORPUS:
+        path = os.path.join(ROOT, "corpus-local/pictures", name + ".png")
+        if os.path.exists(path):
+            pictures[name] = load_picture(path)
+    if names:
+        wanted = names.split(",")
+        pictures = {k: v for k, v in pictures.items() if k in wanted}
+    return pictures
+
+
 def load_picture(path):
     img = Image.open(path)
     if img.mode in ("L", "I;16", "I"):
@@ -299,14 +313,7 @@ def main():
     peers = [p for p in args.peers.split(",") if p]
     rates = [float(b) for b in args.bpp.split(",")]
 
-    pictures = {} if args.photos else generated_pictures()
-    for name in CORPUS:
-        path = os.path.join(ROOT, "corpus-local/pictures", name + ".png")
-        if os.path.exists(path):
-            pictures[name] = load_picture(path)
-    if args.pictures:
-        wanted = args.pictures.split(",")
-        pictures = {k: v for k, v in pictures.items() if k in wanted}
+    pictures = benchmark_pictures(args.photos, args.pictures)
 
     cache_path = os.path.join(args.out, "peers.json")
     cache = json.load(open(cache_path)) if os.path.exists(cache_path) else {}

@@ -28,7 +28,7 @@ import tempfile
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from rd import CORPUS, ROOT, generated_pictures, load_picture, write_picture  # noqa: E402
+from rd import ROOT, benchmark_pictures, write_picture  # noqa: E402
 
 
 def all_combos():
@@ -70,14 +70,7 @@ def main():
 
     rates = [float(b) for b in args.bpp.split(",")]
     combos = args.combos.split(",") if args.combos else all_combos()
-    pictures = {} if args.photos else generated_pictures()
-    for name in CORPUS:
-        path = os.path.join(ROOT, "corpus-local/pictures", name + ".png")
-        if os.path.exists(path):
-            pictures[name] = load_picture(path)
-    if args.pictures:
-        wanted = args.pictures.split(",")
-        pictures = {k: v for k, v in pictures.items() if k in wanted}
+    pictures = benchmark_pictures(args.photos, args.pictures)
 
     misses = {c: 0 for c in combos}
     over = failed = total = 0
