@@ -4,6 +4,7 @@
 #include <cmath>
 #include <thread>
 
+#include "codec/encoder/final_fitting.h"
 #include "codec/encoder/step_search.h"
 #include "codec/session/sharpen_mark.h"
 
@@ -206,8 +207,18 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (!target)
         target = int64_t(settings.bppTarget * picture.height * picture.width / 8.0);
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
-    if (candidates.size() == 1)
-        return encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error);
+    if (candidates.size() == 1) {
+        SizeSearchReport report;
+        if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report))
+            return false;
+        if (settings.effort >= 1) {
+            EncoderParams chosen = candidates[0];
+            chosen.quantStep = report.step;
+            chosen.valueCost = report.valueCost;
+            refitChosenStream(prepared, chosen, target, out, stats);
+        }
+        return true;
+    }
     for (EncoderParams& c : candidates) {
         c.searchProgress = nullptr; // the searches run on several threads
         c.samplesRead = nullptr;    // and compare decoded streams with the picture

@@ -80,7 +80,8 @@ bool settleEncodeSettings(EncodeSettings* settings, SpellName spell, SettleMessa
 int32_t stepForQuality(int32_t quality, int32_t bitsPerSample);
 
 // Encodes the picture as the settings say: at the quality's or the given
-// step, or to the size target (searching more settings at effort 2 and up).
+// step, or to the size target (at effort 1 the values of the chosen step
+// are then fitted to the synthesis; effort 2 and up search more settings).
 // *step receives the step used. params.searchProgress is told of trial
 // encodes of a single-setting size search.
 bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, std::vector<uint8_t>* out,

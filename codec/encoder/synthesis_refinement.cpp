@@ -1,6 +1,7 @@
 #include "codec/encoder/synthesis_refinement.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "codec/core/geometry.h"
@@ -55,6 +56,14 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
 {
     if (rounds <= 0 || levels <= 0 || settings.mapCoder == 3)
         return;
+    CoefficientPlane fitted[3];
+    if (fitToSynthesis(planes, components, levels, settings, rounds, plan, fitted))
+        planPicture(fitted, components, levels, settings, plan);
+}
+
+bool fitToSynthesis(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                    const PlanSettings& settings, int32_t rounds, PicturePlan* plan, CoefficientPlane* fitted)
+{
     // Squared error in red, green and blue of errors in two components.
     double mix[3][3] = {{1.0}};
     if (components == 3)
@@ -81,6 +90,8 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
     }
     size_t n = original[0].samples.size();
     for (int32_t round = 0; round < rounds; round++) {
+        if (round > 0)
+            planPicture(work, components, levels, settings, plan);
         for (int32_t c = 0; c < components; c++) {
             decodedPlane(*plan, settings, c, &work[c]);
             error[c] = work[c];
@@ -130,7 +141,7 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
                     norm += along[a].samples[i] * s;
                 }
         if (!(norm > 0.0))
-            break;
+            return false;
         // From the values as decoded: a value left out whose error alone is
         // behind its gradient comes back at about its first size, not twice it.
         float t = static_cast<float>(gain / norm);
@@ -138,6 +149,8 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
             for (size_t i = 0; i < n; i++)
                 work[c].samples[i] += t * step[c].samples[i];
         }
-        planPicture(work, components, levels, settings, plan);
     }
+    for (int32_t c = 0; c < components; c++)
+        fitted[c] = std::move(work[c]);
+    return true;
 }

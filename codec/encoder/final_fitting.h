@@ -1,0 +1,26 @@
+// The default size search's last step: the stream it chose, refitted to the
+// decoder's synthesis at the same step (one round), where the refitted stream
+// still fits the budget.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "codec/encoder/encoder.h"
+
+// Rounds of the refit after a plain size search (effort 1).
+constexpr int32_t kFinalFittingRounds = 1;
+
+// Samples up to which the refit runs: it keeps four more picture-sized planes
+// per component for a round, which large pictures are spared.
+constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
+
+// `chosen`: the parameters (step and value cost included) of *out, a stream
+// of at most maxBytes. Replaces *out (and *stats) by the refitted stream
+// when that takes at most maxBytes and no fewer bytes than both *out and the
+// 1% window below maxBytes ask; the value cost may move once to bring it
+// there. Returns whether *out was replaced.
+bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& chosen, int64_t maxBytes,
+                       std::vector<uint8_t>* out, EncodeStats* stats);
+
+// Whether a plain size search with these parameters ends with the refit.
+bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& params);

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/final_fitting.h"
+#include "codec/encoder/step_search.h"
+#include "tests/support/test_pictures.h"
+
+namespace {
+
+// The refitted stream stays within the target and the window below it, still
+// decodes, and decodes closer to the picture than the searched one, grey and
+// colour, in both modes.
+TEST(FinalFitting, StaysWithinTheTargetAndDecodesCloser)
+{
+    int32_t replaced = 0, tried = 0;
+    double gain = 0.0;
+    for (int32_t components : {1, 3}) {
+        PictureSamples picture = makeTestPicture(96, 128, components, 8, 21);
+        for (int32_t mode = 0; mode < 2; mode++) {
+            EncoderParams p;
+            p.decodeMode = mode;
+            p.mapCoder = 1;
+            p.valueCoder = 0;
+            PreparedPicture prepared;
+            std::string error;
+            ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+            for (double bpp : {0.5, 1.5}) {
+                int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
+                SCOPED_TRACE("components " + std::to_string(components) + " mode " + std::to_string(mode)
+                             + " target " + std::to_string(target));
+                std::vector<uint8_t> stream;
+                int32_t step = 0;
+                SizeSearchReport report;
+                ASSERT_TRUE(encodeToSize(prepared, p, target, &stream, &step, nullptr, &error, &report)) << error;
+                std::vector<uint8_t> searched = stream;
+                EncoderParams chosen = p;
+                chosen.quantStep = report.step;
+                chosen.valueCost = report.valueCost;
+                bool refitted = refitChosenStream(prepared, chosen, target, &stream, nullptr);
+                tried++;
+                EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+                double floorBytes = std::ceil(0.99 * static_cast<double>(target));
+                EXPECT_GE(static_cast<double>(stream.size()),
+                          std::fmin(static_cast<double>(searched.size()), floorBytes));
+                DecodeResult before = decodeAndCompare(searched, picture);
+                DecodeResult after = decodeAndCompare(stream, picture);
+                ASSERT_EQ(after.status, 0);
+                if (!refitted) {
+                    EXPECT_EQ(stream, searched);
+                    continue;
+                }
+                replaced++;
+                gain += after.psnr - before.psnr;
+                EXPECT_GT(after.psnr, before.psnr - 0.1);
+            }
+        }
+    }
+    EXPECT_GE(replaced, tried / 2);
+    EXPECT_GT(gain / (replaced > 0 ? replaced : 1), 0.0);
+}
+
+// Streams for sharpening decoders, streams without detail, searches that
+// fitted already and large pictures keep the searched stream.
+TEST(FinalFitting, KeepsTheStreamWhereItDoesNotApply)
+{
+    PreparedPicture prepared;
+    prepared.height = 64;
+    prepared.width = 64;
+    prepared.levels = 3;
+    EncoderParams p;
+    EXPECT_TRUE(refitsChosenStream(prepared, p));
+    EncoderParams noDetail = p;
+    noDetail.mapCoder = 3;
+    EXPECT_FALSE(refitsChosenStream(prepared, noDetail));
+    EncoderParams fitted = p;
+    fitted.synthesisRounds = 2;
+    EXPECT_FALSE(refitsChosenStream(prepared, fitted));
+    PreparedPicture sharpened = prepared;
+    sharpened.sharpenedFor = 1;
+    EXPECT_FALSE(refitsChosenStream(sharpened, p));
+    PreparedPicture large = prepared;
+    large.height = 4096;
+    large.width = 2048;
+    EXPECT_FALSE(refitsChosenStream(large, p));
+
+    PictureSamples picture = makeTestPicture(48, 64, 1, 8, 4);
+    std::string error;
+    EncoderParams sharpen = p;
+    sharpen.sharpenCompensation = 1;
+    sharpen.decodeMode = 1;
+    ASSERT_TRUE(preparePicture(picture.view(), sharpen, &sharpened, &error)) << error;
+    std::vector<uint8_t> stream;
+    ASSERT_TRUE(encodePrepared(sharpened, sharpen, &stream, nullptr, &error)) << error;
+    std::vector<uint8_t> kept = stream;
+    EXPECT_FALSE(refitChosenStream(sharpened, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream, nullptr));
+    EXPECT_EQ(stream, kept);
+}
+
+} // namespace
