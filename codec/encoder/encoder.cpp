@@ -114,6 +114,12 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
     return true;
 }
 
+PlanSettings planSettingsOf(const EncoderParams& params)
+{
+    return {params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,
+            params.fineSteps, params.magnitudeBoost, params.valueCost};
+}
+
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
                     std::vector<uint8_t>* out, EncodeStats* stats, std::string* error,
                     EncodeWorkspace* workspace)
@@ -130,8 +136,7 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     if (prepared.sharpenedFor != sharpenedFor)
         return fail(error, "the picture was prepared for another sharpening compensation");
 
-    PlanSettings settings{params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,
-                          params.fineSteps, params.magnitudeBoost, params.valueCost};
+    const PlanSettings settings = planSettingsOf(params);
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
     planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);

@@ -86,6 +86,10 @@ struct EncodeWorkspace {
     PicturePlan plan;
 };
 
+struct PlanSettings;
+// The planner's share of the parameters.
+PlanSettings planSettingsOf(const EncoderParams& params);
+
 // Writes the stream into *out (replacing its contents). The picture must have
 // been prepared for the same sharpening compensation and mode.
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,

@@ -38,8 +38,7 @@ bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& cho
     fitted.levels = prepared.levels;
     fitted.sharpenedFor = prepared.sharpenedFor;
     {
-        PlanSettings settings{chosen.decodeMode, chosen.mapCoder, chosen.valueCoder, chosen.quantStep,
-                              chosen.fineSteps, chosen.magnitudeBoost, chosen.valueCost};
+        const PlanSettings settings = planSettingsOf(chosen);
         PicturePlan plan;
         planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
         if (!fitToSynthesis(prepared.planes, prepared.components, prepared.levels, settings, kFinalFittingRounds,
