@@ -87,14 +87,10 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
     for (int32_t L = s->levels - 1; L >= 0; L--) {
         // Sharpening replaces plane 0, so it waits for the queued work.
         if (L == 0 && s->sharpen > 0) {
-            if (s->recon)
-                waitForRecon(s->recon);
+            waitForRecon(s->recon);
             sharpenComponent0(s);
         }
-        if (s->recon)
-            queueReconTask(s->recon, expandComponentsTask, s, L);
-        else
-            expandComponents(s, L);
+        runReconTask(s->recon, expandComponentsTask, s, L);
         // After the end of data the remaining levels are expansion alone.
         for (int32_t i = 0; i < s->components && !(bits->endOfData & 1); i++) {
             BandValueDecoder decoder;

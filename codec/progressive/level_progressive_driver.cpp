@@ -210,13 +210,11 @@ int32_t decodeNextLevel(DecodeSession* session)
 
     session->phase = PHASE_NONE;
     // Sharpening swaps planes, so it waits for the queued work.
-    ReconQueue* recon = session->recon;
-    if (recon && !(L == 0 && session->sharpen >= 1)) {
-        queueReconTask(recon, expandLevelTask, session, L);
-    } else {
-        if (recon)
-            waitForRecon(recon);
+    if (L == 0 && session->sharpen >= 1) {
+        waitForRecon(session->recon);
         expandLevelOfAllComponents(session, L);
+    } else {
+        runReconTask(session->recon, expandLevelTask, session, L);
     }
     const bool toPixels = session->halfSize != 0 && L == 0;
     session->phase = toPixels ? PHASE_PIXELS_READY : PHASE_LEVEL_READY;
@@ -234,7 +232,7 @@ int32_t decodeNextLevel(DecodeSession* session)
             return 0;
         for (int32_t b = 0; b < 3; b++) {
             startBand(session, L, b);
-            if (recon)
+            if (session->recon)
                 queueBandTarget(session, toPixels);
             if (pass)
                 pass(bits, session, &session->mapCoderState, session->flagMaps[c], session->height,

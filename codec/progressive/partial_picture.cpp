@@ -22,8 +22,7 @@ uint8_t* partialPicture(DecodeSession* session, int32_t* height, int32_t* width,
     }
 
     // The picture is the one a single thread would have reached here.
-    if (session->recon)
-        waitForRecon(session->recon);
+    waitForRecon(session->recon);
     uint8_t* pixels = session->pixelPlanes[0][0];
     if (session->halfSize != 0 && session->level == 0) {
         session->phase = PHASE_PIXELS_READY;

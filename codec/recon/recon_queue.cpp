@@ -150,6 +150,8 @@ void publishReconBlock(ReconQueue* queue)
 
 void waitForRecon(ReconQueue* queue)
 {
+    if (!queue)
+        return;
     ReconWorker* w = queue->worker;
     if (queue->next != blockStart(w, w->published))
         publishReconBlock(queue);
@@ -213,3 +215,11 @@ void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}
 void queueReconTask(ReconQueue*, ReconTask, void*, int32_t) {}
 
 #endif
+
+void runReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument)
+{
+    if (queue)
+        queueReconTask(queue, task, context, argument);
+    else
+        task(context, argument);
+}

@@ -34,12 +34,15 @@ ReconQueue* startReconThread();
 // Finishes the queued work, ends the worker and releases the queue. Null is fine.
 void stopReconThread(ReconQueue* queue);
 // Returns once every queued step has been carried out; the worker's writes are
-// then visible to the caller.
+// then visible to the caller. Null is fine.
 void waitForRecon(ReconQueue* queue);
 
 // The target and geometry of the values queued after it.
 void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target);
 void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument);
+// task(context, argument) after the queued work: on the worker, or at once
+// here when there is no queue.
+void runReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument);
 
 // Hands the full block over and starts the next one.
 void publishReconBlock(ReconQueue* queue);
