@@ -2,6 +2,7 @@
 
 #ifndef ZR_NO_PNG
 #include <png.h>
+#include <zlib.h>
 #endif
 
 #include <cerrno>
@@ -352,10 +353,13 @@ bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_
     errno = 0;
     png_init_io(png, file);
     if (compression == PngCompression::Fast) {
-        // One cheap filter and zlib's fastest level: several times quicker
-        // than the defaults for files somewhat larger.
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+        // The row-above filter and zlib's run-length matching: several times
+        // quicker than the defaults for files somewhat larger. On photographs
+        // this is also quicker and smaller than the left filter with level 1's
+        // hashed matching, most of all on grey rows.
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
         png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_RLE);
     }
     static const int colourTypes[4] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                        PNG_COLOR_TYPE_RGB_ALPHA};
