@@ -381,6 +381,10 @@ int main(int argc, char** argv)
         if (!target)
             target = int64_t(o.settings.bppTarget * picture.height * picture.width / 8.0);
         m.note("step " + std::to_string(step));
+        if (stats.cut)
+            m.warn("the stream was cut to fit " + std::to_string(target)
+                   + " bytes (no whole stream comes closer than 5% below it); decoders show all that arrived and "
+                     "report that the stream ended early");
         if (double(stream.size()) < double(target) * (1.0 - kSizeTolerance))
             m.warn("the target of " + std::to_string(target) + " bytes is not reached: the closest stream takes "
                    + std::to_string(stream.size()) + " bytes");

@@ -171,6 +171,7 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     if (stats) {
         stats->clampedValues = plan.clampedValues;
         stats->levels = prepared.levels;
+        stats->cut = false;
     }
     return true;
 }

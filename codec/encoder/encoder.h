@@ -58,6 +58,9 @@ constexpr int32_t kMaxSynthesisRounds = 16;
 struct EncodeStats {
     int64_t clampedValues = 0;   // magnitudes cut to what the value coder carries
     int32_t levels = 0;
+    // A size search cut a larger stream to its target: decoders show what
+    // arrived and report that the stream ended early.
+    bool cut = false;
 };
 
 // The picture after the forward colour transform and the wavelet

@@ -94,6 +94,7 @@ struct Search {
         bestSize = target;
         bestParams = overParams;
         bestStats = overStats;
+        bestStats.cut = true;
         cut = true;
         return true;
     }

@@ -277,6 +277,30 @@ TEST(Zrenc, SizeTargetsSayWhatTheyCannotDo)
     EXPECT_EQ(zrenc({"--effort", "4", "--size", "400", png, (dir / "e3.zr").string()}).exitCode, 2);
 }
 
+// Where whole streams jump over the target (progressive map coder 1 codes a
+// level's every coefficient with value coder 1), zrenc says it cut the
+// stream, and zrdec then reports the early end; whole streams pass quietly.
+TEST(Zrenc, SaysWhenItCutTheStream)
+{
+    fs::path dir = scratch();
+    std::string png = savePicture((dir / "t.png").string(), makePicture(64, 64, 1));
+    int32_t cuts = 0, whole = 0;
+    for (int32_t target = 400; target <= 1400; target += 100) {
+        std::string out = (dir / "c.zr").string();
+        ToolRun run = zrenc({"--size", std::to_string(target), "--map-coder", "1", "--value-coder", "1", png, out});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ToolRun decoded = runTool(ZRDEC_PATH, {out, (dir / "c.pgm").string()});
+        bool said = run.err.find("the stream was cut to fit " + std::to_string(target) + " bytes") != std::string::npos;
+        EXPECT_EQ(said, decoded.err.find("ended early") != std::string::npos) << target << ": " << run.err;
+        if (said) {
+            EXPECT_EQ(fs::file_size(out), uint64_t(target));
+        }
+        (said ? cuts : whole)++;
+    }
+    EXPECT_GT(cuts, 0);
+    EXPECT_GT(whole, 0);
+}
+
 TEST(Zrenc, SharpeningStreamsAreMarkedWithoutChangingWhatDecodersDo)
 {
     fs::path dir = scratch();
