@@ -11,6 +11,12 @@ namespace {
 // Rounds fitting the values to the synthesis at efforts 2 and 3.
 constexpr int32_t kEffortSynthesisRounds[2] = {2, 4};
 
+// The probe's step at 8 bits; its ratio of the two coders' sizes changes
+// little with the step.
+constexpr int32_t kMapProbeStep = 16;
+// Share of map coder 1's bytes that map coder 0 must save to be chosen.
+constexpr double kMapProbeMargin = 0.02;
+
 } // namespace
 
 std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t effort, const FixedChoices& fixed)
@@ -58,6 +64,43 @@ std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t 
                 }
     }
     return out;
+}
+
+int32_t chooseMapCoder(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params)
+{
+    if (params.decodeMode != 1 || params.mapCoder != 1 || params.valueCoder != 0 || prepared.levels <= 0)
+        return params.mapCoder;
+    EncoderParams probe = params;
+    probe.quantStep = kMapProbeStep << (prepared.bitsPerSample - 8);
+    probe.synthesisRounds = 0;
+    probe.searchProgress = nullptr;
+    probe.samplesRead = nullptr;
+    const PreparedPicture* probed = &prepared;
+    PreparedPicture strip;
+    int64_t samples = int64_t(picture.height) * picture.width * picture.components;
+    if (samples > kMapProbeSamples) {
+        int32_t rows = static_cast<int32_t>(kMapProbeSamples / (int64_t(picture.width) * picture.components));
+        if (rows < 64)
+            rows = 64;
+        if (rows < picture.height) {
+            EncoderPicture middle = picture;
+            middle.height = rows;
+            middle.samples += static_cast<size_t>((picture.height - rows) / 2) * picture.width * picture.components;
+            std::string error;
+            if (!preparePicture(middle, probe, &strip, &error))
+                return params.mapCoder;
+            probed = &strip;
+        }
+    }
+    std::vector<uint8_t> curve, raster;
+    if (!encodePrepared(*probed, probe, &curve, nullptr, nullptr))
+        return params.mapCoder;
+    probe.mapCoder = 0;
+    if (!encodePrepared(*probed, probe, &raster, nullptr, nullptr))
+        return params.mapCoder;
+    return static_cast<double>(raster.size()) < (1.0 - kMapProbeMargin) * static_cast<double>(curve.size())
+               ? 0
+               : params.mapCoder;
 }
 
 double decodedSquaredError(const std::vector<uint8_t>& stream, const EncoderPicture& picture)

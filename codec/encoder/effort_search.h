@@ -23,6 +23,15 @@ struct FixedChoices {
 // `base` alone.
 std::vector<EncoderParams> effortCandidates(const EncoderParams& base, int32_t effort, const FixedChoices& fixed);
 
+// The map coder for a level-progressive stream with value coder 0: 1 (the
+// curve scan) unless 0 (raster runs) writes the picture at a probe step in
+// fewer bytes by a clear margin, as it does for dense bands (fine textures,
+// flat renders). Both code the same values, so the bytes alone decide.
+// Pictures over kMapProbeSamples are probed on a strip of whole rows from
+// their middle. Other parameters keep params.mapCoder.
+constexpr int64_t kMapProbeSamples = int64_t(1) << 20;
+int32_t chooseMapCoder(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params);
+
 // Squared error of the decoded stream against the picture, summed over all
 // samples; negative when the decoder refuses the stream.
 double decodedSquaredError(const std::vector<uint8_t>& stream, const EncoderPicture& picture);

@@ -206,6 +206,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     int64_t target = settings.sizeTarget;
     if (!target)
         target = int64_t(settings.bppTarget * picture.height * picture.width / 8.0);
+    if (settings.effort >= 1 && !settings.fixed.mapCoder)
+        p.mapCoder = chooseMapCoder(picture, prepared, p);
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1) {
         SizeSearchReport report;

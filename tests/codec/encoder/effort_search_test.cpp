@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "codec/encoder/effort_search.h"
@@ -61,6 +62,59 @@ TEST(EffortSearch, BestStreamIsTheSameOnAnyThreadCount)
     ASSERT_TRUE(encodeToSize(prepared, base, target, &first, &step, nullptr, &error)) << error;
     EXPECT_LE(decodedSquaredError(one, picture.view()), decodedSquaredError(first, picture.view()));
     EXPECT_LT(decodedSquaredError({1, 2, 3}, picture.view()), 0.0);
+}
+
+// Crossed waves a few pixels long: dense detail in the fine bands, which
+// raster runs carry in fewer bytes than the curve scan.
+PictureSamples makeWaves(int32_t height, int32_t width, int32_t components)
+{
+    PictureSamples p;
+    p.height = height;
+    p.width = width;
+    p.components = components;
+    p.samples.resize(size_t(height) * width * components);
+    for (int32_t y = 0; y < height; y++)
+        for (int32_t x = 0; x < width; x++)
+            for (int32_t c = 0; c < components; c++) {
+                double v = 0.5 + 0.15 * std::sin(x * 0.5 + 2 * std::sin(y * 0.05) + c)
+                           + 0.15 * std::sin(y * 0.45 + 2 * c) + 0.1 * std::sin((x + y) * 0.3 - c);
+                p.samples[(size_t(y) * width + x) * components + c] = uint16_t(std::lround(255 * v));
+            }
+    return p;
+}
+
+int32_t chosenMapCoder(const PictureSamples& picture, const EncoderParams& params)
+{
+    PreparedPicture prepared;
+    std::string error;
+    EXPECT_TRUE(preparePicture(picture.view(), params, &prepared, &error)) << error;
+    return chooseMapCoder(picture.view(), prepared, params);
+}
+
+TEST(EffortSearch, MapCoderFollowsTheBytesOfBothScans)
+{
+    EncoderParams base;
+    base.decodeMode = 1;
+    base.mapCoder = 1;
+    base.valueCoder = 0;
+    EXPECT_EQ(chosenMapCoder(makeWaves(160, 192, 1), base), 0);
+    EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 3), base), 0);
+    // Detail that clusters stays with the curve scan.
+    EXPECT_EQ(chosenMapCoder(makeTestPicture(96, 128, 3, 8, 5), base), 1);
+    // A large picture is probed on a strip of its rows.
+    EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 1), base), 0);
+
+    // Streams the choice does not cover keep their map coder.
+    EncoderParams other = base;
+    other.decodeMode = 0;
+    EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 1), other), 1);
+    other = base;
+    other.valueCoder = 1;
+    EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 1), other), 1);
+    other = base;
+    other.mapCoder = 2;
+    other.valueCoder = 2;
+    EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 1), other), 2);
 }
 
 } // namespace
