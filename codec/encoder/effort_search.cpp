@@ -92,11 +92,14 @@ int32_t chooseMapCoder(const EncoderPicture& picture, const PreparedPicture& pre
             probed = &strip;
         }
     }
+    // One plan, written by both scans.
     std::vector<uint8_t> curve, raster;
-    if (!encodePrepared(*probed, probe, &curve, nullptr, nullptr))
+    EncodeWorkspace workspace;
+    if (!encodePrepared(*probed, probe, &curve, nullptr, nullptr, &workspace))
         return params.mapCoder;
     probe.mapCoder = 0;
-    if (!encodePrepared(*probed, probe, &raster, nullptr, nullptr))
+    workspace.reusePlan = true;
+    if (!encodePrepared(*probed, probe, &raster, nullptr, nullptr, &workspace))
         return params.mapCoder;
     return static_cast<double>(raster.size()) < (1.0 - kMapProbeMargin) * static_cast<double>(curve.size())
                ? 0

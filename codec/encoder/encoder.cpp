@@ -139,11 +139,13 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     const PlanSettings settings = planSettingsOf(params);
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
-    planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
-    // Sharpening decoders do not rebuild the plain synthesis.
-    if (prepared.sharpenedFor < 0)
-        refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,
-                           params.synthesisRounds, &plan);
+    if (!workspace || !workspace->reusePlan) {
+        planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
+        // Sharpening decoders do not rebuild the plain synthesis.
+        if (prepared.sharpenedFor < 0)
+            refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,
+                               params.synthesisRounds, &plan);
+    }
 
     if (params.contrastStretch > 0) {
         // Decoders centre the stretch on the mean of component 0's lowest

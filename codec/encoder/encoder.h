@@ -87,6 +87,9 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
 // trial reuses the memory of the last.
 struct EncodeWorkspace {
     PicturePlan plan;
+    // Write `plan` as it stands (made by an encode with the same settings
+    // but for the stream layout) rather than planning again.
+    bool reusePlan = false;
 };
 
 struct PlanSettings;

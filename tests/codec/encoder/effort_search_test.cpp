@@ -117,4 +117,31 @@ TEST(EffortSearch, MapCoderFollowsTheBytesOfBothScans)
     EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 1), other), 2);
 }
 
+// The probe writes one plan in both scans: the streams differ, the decoded
+// pictures do not.
+TEST(EffortSearch, ReusedPlanWritesTheSameValuesInTheOtherScan)
+{
+    PictureSamples picture = makeWaves(72, 88, 3);
+    EncoderParams params;
+    params.decodeMode = 1;
+    params.mapCoder = 1;
+    params.quantStep = 12;
+    PreparedPicture prepared;
+    std::string error;
+    ASSERT_TRUE(preparePicture(picture.view(), params, &prepared, &error)) << error;
+    EncodeWorkspace workspace;
+    std::vector<uint8_t> curve, raster;
+    ASSERT_TRUE(encodePrepared(prepared, params, &curve, nullptr, &error, &workspace)) << error;
+    params.mapCoder = 0;
+    workspace.reusePlan = true;
+    ASSERT_TRUE(encodePrepared(prepared, params, &raster, nullptr, &error, &workspace)) << error;
+    EXPECT_NE(curve, raster);
+    DecodeResult a = decodeAndCompare(curve, picture);
+    DecodeResult b = decodeAndCompare(raster, picture);
+    ASSERT_EQ(a.status, 0);
+    ASSERT_EQ(b.status, 0);
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_GT(a.psnr, 30.0);
+}
+
 } // namespace
