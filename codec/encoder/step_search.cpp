@@ -34,6 +34,7 @@ struct Search {
     int32_t encodes = 0;
     double lastX = NAN;   // knob position of the trial in progress, if any
     double bestX = NAN;
+    double overX = NAN;
     bool cut = false;      // the best stream is a larger one cut to the target
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
@@ -65,6 +66,7 @@ struct Search {
             over = stream;
             overParams = trial;
             overStats = stats;
+            overX = lastX;
         }
         return true;
     }
@@ -299,7 +301,8 @@ bool searchKnob(Search* s, const Knob& knob, double x0, double* slope, int32_t b
         return false;
     Point low, high;
     auto same = [](double x) { return x; };
-    auto apart = [](double a, double b) { return b - a > 1e-4; };
+    // Close to a change of step the sizes jump: no use searching further there.
+    auto apart = [&](double a, double b) { return b - a > 1e-4 && (knob.step(a) == knob.step(b) || b - a > 0.02); };
     auto nudge = [](double x, int direction) { return x + 1e-3 * direction; };
     if (!s->falling(sizeAt, same, apart, nudge, {x0, size}, 0.0, std::log(65535.0), *slope, budget - 1, &low,
                     &high))
@@ -364,49 +367,97 @@ bool takeSample(const EncoderPicture& picture, PictureSample* sample)
     return true;
 }
 
-// Where the knob meets the target on the sample, scaled by area, and how fast
-// the size falls there with the step (*slope) and the value cost
-// (*costSlope). The sample's arrays are gone on return.
-struct SampleAnswer {
-    int32_t step = 0;
-    double cost = 0.0;
+// The sample's prepared picture and what its trials taught: the knob, how
+// fast the size falls along it (*slope) and with the value cost alone
+// (*costSlope), and the trials spent.
+struct SampleSearch {
+    PreparedPicture prepared;
+    EncoderParams params;
+    Knob knob{0.0, 4.5};
     double slope = -1.0;
-    double costSlope = -0.2;
+    double costSlope = -0.15;
     int32_t encodes = 0;
 };
 
-bool searchSample(const PictureSample& sample, const EncoderParams& params, int64_t maxBytes, SampleAnswer* answer,
-                  std::string* error)
-{
-    PreparedPicture small;
-    if (!preparePicture(sample.picture, params, &small, error))
-        return false;
-    double cost = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
-    Knob knob{cost, 4.5};
-    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
-    int64_t sampleTarget = static_cast<int64_t>(static_cast<double>(maxBytes) * sample.share);
-    EncoderParams quiet = params;
-    quiet.searchProgress = nullptr;   // the sample's sizes mean nothing to the caller
-    quiet.samplesRead = nullptr;
-    EncodeWorkspace arrays;
-    Search trial(small, quiet, sampleTarget, error, &arrays);
-    if (!searchKnob(&trial, knob, std::log(static_cast<double>(first)), &answer->slope, 12))
-        return false;
-    double x = std::isnan(trial.bestX) ? std::log(static_cast<double>(first)) : trial.bestX;
+// A trial of the sample: the knob position, the step and value cost it
+// stands for, and the size of the sample's stream.
+struct SampleTrial {
+    double x;
+    int32_t step;
+    double cost;
+    int64_t size;
+};
 
-    // How fast the size falls with the value cost at that step.
-    answer->step = knob.step(x);
-    answer->cost = knob.cost(x);
-    int64_t sizeHere = trial.bestSize, sizeThere;
-    if (std::isnan(trial.bestX) && !trial.run(answer->step, answer->cost, &sizeHere))
+// Sample sizes aimed at lie within this share either side of the aim: the
+// whole picture's window is 1% wide, and the sample's scale drifts a little
+// from one trial to the next.
+constexpr double kSampleMargin = 0.003;
+// Misses up to this share move the value cost alone; larger ones the knob.
+constexpr double kCostOnlyMiss = 0.03;
+
+// Searches the sample, from `from`, for a step and value cost whose stream
+// takes `bytes`: along the knob for a large miss, then with the value cost
+// alone at the closest trial's step, where sizes move smoothly (the knob's
+// sizes jump a little where the step changes). *found receives the closest
+// trial that fits, else the smallest one over.
+bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from, SampleTrial* found,
+                     std::string* error)
+{
+    EncodeWorkspace arrays;
+    Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + kSampleMargin)), error,
+                 &arrays);
+    trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - kSampleMargin)));
+    auto closest = [&]() -> SampleTrial {
+        if (trial.bestSize >= 0)
+            return {trial.bestX, trial.bestParams.quantStep, trial.bestParams.valueCost, trial.bestSize};
+        if (!trial.over.empty())
+            return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
+                    static_cast<int64_t>(trial.over.size())};
+        return from;
+    };
+    bool ok = true;
+    SampleTrial start = from;
+    if (from.size <= 0 || std::fabs(std::log(bytes / static_cast<double>(from.size))) > kCostOnlyMiss) {
+        ok = searchKnob(&trial, sample->knob, from.x, &sample->slope, 12);
+        // The finer step leaving more values out, else the coarser one coding more.
+        start = trial.over.empty() ? closest()
+                                   : SampleTrial{trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
+                                                 static_cast<int64_t>(trial.over.size())};
+    }
+    if (ok && !trial.done() && start.size > 0) {
+        int32_t q = start.step;
+        auto sizeAt = [&](double x, int64_t* size) {
+            trial.lastX = start.x;
+            return trial.run(q, std::exp(x), size);
+        };
+        auto same = [](double x) { return x; };
+        auto apart = [](double a, double b) { return b - a > 1e-4; };
+        auto nudge = [](double x, int direction) { return x + 1e-3 * direction; };
+        Point low, high;
+        ok = trial.falling(sizeAt, same, apart, nudge, {std::log(start.cost), start.size}, std::log(kMinValueCost),
+                           std::log(kMaxValueCost), sample->costSlope, 10, &low, &high);
+        if (ok && !std::isnan(low.x) && !std::isnan(high.x) && high.x > low.x && high.size > 0) {
+            double k = (std::log(static_cast<double>(high.size)) - std::log(static_cast<double>(low.size)))
+                       / (high.x - low.x);
+            if (k < -0.02 && k > -5.0)
+                sample->costSlope = k;
+        }
+    }
+    sample->encodes += trial.encodes;
+    if (!ok)
         return false;
-    if (!trial.run(answer->step, answer->cost * 1.25, &sizeThere))
-        return false;
-    if (sizeHere > 0 && sizeThere > 0 && sizeThere < sizeHere)
-        answer->costSlope = std::log(static_cast<double>(sizeThere) / static_cast<double>(sizeHere)) / std::log(1.25);
-    answer->encodes = trial.encodes;
+    *found = closest();
+    // The starting point was not tried again: keep it where it comes closer.
+    double aim = bytes;
+    if (from.size > 0 && found->size > 0
+        && std::fabs(std::log(static_cast<double>(from.size) / aim))
+               < std::fabs(std::log(static_cast<double>(found->size) / aim)))
+        *found = from;
     return true;
 }
+
+// Trials on the whole picture before the exact search takes over.
+constexpr int32_t kWholeTrials = 4;
 
 } // namespace
 
@@ -415,72 +466,67 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
                          std::string* error, SizeSearchReport* report)
 {
     EncodeWorkspace workspace;
-    SampleAnswer sampled;
+    SampleSearch sample;
+    double share;
     {
-        PictureSample sample;
+        PictureSample tiles;
         bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
-        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeSample(picture, &sample);
+        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeSample(picture, &tiles);
         if (params.samplesRead)
             params.samplesRead(params.progressContext);
         if (!sampling)
             return searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report);
-        if (!searchSample(sample, params, maxBytes, &sampled, error))
+        if (!preparePicture(tiles.picture, params, &sample.prepared, error))
             return false;
+        share = tiles.share;
     }
-    double slope = sampled.slope;
-    double costSlope = sampled.costSlope;
-    EncoderParams at = params;
-    at.quantStep = sampled.step;
-    double cost0 = sampled.cost;
+    sample.params = params;
+    sample.params.searchProgress = nullptr; // the sample's sizes mean nothing to the caller
+    sample.params.samplesRead = nullptr;
+    sample.knob.cost0 = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
+    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
 
-    // The whole picture: the sample's answer first; then the sample's slopes
-    // move the step (the value cost taking up its rounding) for a large miss
-    // and the value cost alone for a small one; then the value cost by secant.
-    Search s(prepared, params, maxBytes, error, &workspace);
-    double aim = std::log(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance / 2));
-    int32_t q = at.quantStep;
-    double c = cost0;
-    int64_t size;
-    if (!s.run(q, c, &size))
+    // The sample, scaled by area, says where to try the whole picture; each
+    // whole trial then measures the sample's scale there (whole bytes per
+    // sample byte, which tile borders and content move away from the area's
+    // share), and the sample, searched again for the target over that scale,
+    // says where to try next.
+    double aim = static_cast<double>(maxBytes) * (1.0 - kSizeTolerance / 2);
+    double x0 = std::log(static_cast<double>(first));
+    SampleTrial at;
+    if (!searchSampleFor(&sample, aim * share, {x0, sample.knob.step(x0), sample.knob.cost(x0), 0}, &at, error))
         return false;
-    double lastCost = NAN;
-    int64_t lastSize = 0;
-    for (int32_t t = 0; t < 4 && !s.done() && size > 0; t++) {
-        double miss = aim - std::log(static_cast<double>(size));
-        double k = costSlope;
-        if (!std::isnan(lastCost) && lastCost != c && lastSize != size && lastSize > 0) {
-            double measured = std::log(static_cast<double>(size) / static_cast<double>(lastSize)) / std::log(c / lastCost);
-            if (measured < -0.01 && measured > -5.0)
-                k = measured;
-        }
-        double nextCost = c * std::exp(miss / k);
-        int32_t nextStep = q;
-        if (t == 0 && (nextCost < 0.5 * c || nextCost > 2.0 * c)) {
-            double move = miss / slope;
-            double qx = static_cast<double>(q) * std::exp(move);
-            nextStep = qx < 1.0 ? 1 : (qx > 65535.0 ? 65535 : static_cast<int32_t>(std::lround(qx)));
-            double rest = miss - slope * std::log(static_cast<double>(nextStep) / q);
-            nextCost = c * std::exp(rest / costSlope);
-        }
-        nextCost = nextCost < kMinValueCost ? kMinValueCost : (nextCost > kMaxValueCost ? kMaxValueCost : nextCost);
-        if (nextStep == q && std::fabs(nextCost - c) < 1e-6 * c)
-            break;
-        if (nextStep == q) {
-            lastCost = c;
-            lastSize = size;
-        } else {
-            lastCost = NAN;
-        }
-        q = nextStep;
-        c = nextCost;
-        if (!s.run(q, c, &size))
+    Search s(prepared, params, maxBytes, error, &workspace);
+    double lastSample = NAN, lastWhole = NAN; // logs of the previous whole trial's sizes
+    for (int32_t t = 0; t < kWholeTrials; t++) {
+        int64_t size;
+        if (!s.run(at.step, at.cost, &size))
             return false;
+        if (s.done() || size <= 0 || at.size <= 0)
+            break;
+        // The sample's size that should give the aim: by the scale measured
+        // here, or where two trials measured it, by how it drifts with size.
+        double sampleLog = std::log(static_cast<double>(at.size));
+        double wholeLog = std::log(static_cast<double>(size));
+        double drift = 1.0;
+        if (!std::isnan(lastSample) && std::fabs(sampleLog - lastSample) > 1e-4) {
+            double measured = (wholeLog - lastWhole) / (sampleLog - lastSample);
+            if (measured > 0.5 && measured < 2.0)
+                drift = measured;
+        }
+        lastSample = sampleLog;
+        lastWhole = wholeLog;
+        SampleTrial next;
+        if (!searchSampleFor(&sample, std::exp(sampleLog + (std::log(aim) - wholeLog) / drift), at, &next, error))
+            return false;
+        if (next.step == at.step && next.cost == at.cost)
+            break;
+        at = next;
     }
-    at.quantStep = q;
     if (!s.done()) {
         // Where the knob stalls (gaps in what the format can say), the exact search.
         EncoderParams start = params;
-        start.quantStep = at.quantStep;
+        start.quantStep = s.bestSize >= 0 ? s.bestParams.quantStep : at.step;
         SizeSearchReport exact;
         std::vector<uint8_t> stream;
         int32_t exactStep;
@@ -507,6 +553,6 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     }
     s.handOver(out, step, stats, report);
     if (report)
-        report->sampleEncodes = sampled.encodes;
+        report->sampleEncodes = sample.encodes;
     return true;
 }
