@@ -211,13 +211,16 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1) {
         SizeSearchReport report;
-        if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report))
+        EncodeWorkspace workspace;
+        if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report,
+                                 &workspace))
             return false;
         if (settings.effort >= 1) {
             EncoderParams chosen = candidates[0];
             chosen.quantStep = report.step;
             chosen.valueCost = report.valueCost;
-            refitChosenStream(prepared, chosen, target, out, stats);
+            // The search's last plan is the chosen stream's more often than not.
+            refitChosenStream(prepared, chosen, target, out, stats, report.planKept ? &workspace.plan : nullptr);
         }
         return true;
     }

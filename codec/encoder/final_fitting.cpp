@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "codec/encoder/significance_planner.h"
 #include "codec/encoder/step_search.h"
@@ -26,7 +27,7 @@ bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& pa
 }
 
 bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& chosen, int64_t maxBytes,
-                       std::vector<uint8_t>* out, EncodeStats* stats)
+                       std::vector<uint8_t>* out, EncodeStats* stats, PicturePlan* planned)
 {
     if (!refitsChosenStream(prepared, chosen))
         return false;
@@ -40,7 +41,10 @@ bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& cho
     {
         const PlanSettings settings = planSettingsOf(chosen);
         PicturePlan plan;
-        planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
+        if (planned)
+            std::swap(plan, *planned);
+        else
+            planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
         if (!fitToSynthesis(prepared.planes, prepared.components, prepared.levels, settings, kFinalFittingRounds,
                             &plan, fitted.planes))
             return false;

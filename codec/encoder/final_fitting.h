@@ -18,9 +18,11 @@ constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
 // of at most maxBytes. Replaces *out (and *stats) by the refitted stream
 // when that takes at most maxBytes and no fewer bytes than both *out and the
 // 1% window below maxBytes ask; the value cost may move once to bring it
-// there. Returns whether *out was replaced.
+// there. Returns whether *out was replaced. `planned`, where given, is the
+// plan of *out (the search's last), which then is not made again; the refit
+// consumes it.
 bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& chosen, int64_t maxBytes,
-                       std::vector<uint8_t>* out, EncodeStats* stats);
+                       std::vector<uint8_t>* out, EncodeStats* stats, PicturePlan* planned = nullptr);
 
 // Whether a plain size search with these parameters ends with the refit.
 bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& params);

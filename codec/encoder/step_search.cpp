@@ -35,7 +35,8 @@ struct Search {
     double lastX = NAN;   // knob position of the trial in progress, if any
     double bestX = NAN;
     double overX = NAN;
-    bool cut = false;      // the best stream is a larger one cut to the target
+    bool cut = false;
+    bool lastIsBest = false; // the workspace holds the best stream's plan      // the best stream is a larger one cut to the target
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
            EncodeWorkspace* arrays)
@@ -50,6 +51,7 @@ struct Search {
         trial.quantStep = q;
         trial.valueCost = cost;
         EncodeStats stats;
+        lastIsBest = false;
         if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
             return false;
         encodes++;
@@ -62,6 +64,7 @@ struct Search {
             bestParams = trial;
             bestStats = stats;
             bestX = lastX;
+            lastIsBest = true;
         } else if (*size > target && (over.empty() || *size < static_cast<int64_t>(over.size()))) {
             over = stream;
             overParams = trial;
@@ -114,6 +117,7 @@ struct Search {
             report->valueCost = bestParams.valueCost;
             report->encodes = encodes;
             report->cut = cut;
+            report->planKept = lastIsBest && !cut;
         }
         out->swap(best);
     }
@@ -264,7 +268,11 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
                   SizeSearchReport* report)
 {
     EncodeWorkspace workspace;
-    return searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report);
+    if (!searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report))
+        return false;
+    if (report)
+        report->planKept = false; // the workspace is gone
+    return true;
 }
 
 namespace {
@@ -463,9 +471,10 @@ constexpr int32_t kWholeTrials = 4;
 
 bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
-                         std::string* error, SizeSearchReport* report)
+                         std::string* error, SizeSearchReport* report, EncodeWorkspace* kept)
 {
-    EncodeWorkspace workspace;
+    EncodeWorkspace own;
+    EncodeWorkspace& workspace = kept ? *kept : own;
     SampleSearch sample;
     double share;
     {
@@ -536,7 +545,10 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         if (!found && s.bestSize < 0)
             return false;
         s.encodes += exact.encodes;
-        if (found && static_cast<int64_t>(stream.size()) > s.bestSize) {
+        // The exact search planned last: its plan is the chosen one's if its stream is.
+        bool taken = found && static_cast<int64_t>(stream.size()) > s.bestSize;
+        s.lastIsBest = taken && exact.planKept;
+        if (taken) {
             s.best.swap(stream);
             s.bestSize = static_cast<int64_t>(s.best.size());
             s.bestParams = start;

@@ -13,6 +13,7 @@ struct SizeSearchReport {
     int32_t encodes = 0;      // trial encodes spent on the whole picture
     int32_t sampleEncodes = 0; // trial encodes of a sample of it
     bool cut = false;         // a larger stream cut to the target (sizes jump over the window)
+    bool planKept = false;    // the workspace given holds the chosen stream's plan
 };
 
 // Streams within this share below the target count as on target.
@@ -28,7 +29,10 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
                   SizeSearchReport* report = nullptr);
 // The same, faster on large pictures: the search runs on a sample of the
 // picture's tiles first and then needs about two encodes of the whole
-// picture. `prepared` is `picture` prepared for params.
+// picture. `prepared` is `picture` prepared for params. With a workspace,
+// its trials plan there, and report->planKept tells whether the chosen
+// stream's plan is still in it.
 bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
-                         std::string* error, SizeSearchReport* report = nullptr);
+                         std::string* error, SizeSearchReport* report = nullptr,
+                         EncodeWorkspace* workspace = nullptr);

@@ -99,4 +99,42 @@ TEST(FinalFitting, KeepsTheStreamWhereItDoesNotApply)
     EXPECT_EQ(stream, kept);
 }
 
+// The plan a search leaves in its workspace, where it says the plan is the
+// chosen stream's, refits to the very stream that planning again gives.
+TEST(FinalFitting, TakesTheSearchsPlanWhereItIsTheChosenOne)
+{
+    int32_t kept = 0;
+    for (int32_t mode = 0; mode < 2; mode++) {
+        PictureSamples picture = makeTestPicture(80, 112, 3, 8, 23);
+        EncoderParams p;
+        p.decodeMode = mode;
+        p.mapCoder = 1;
+        PreparedPicture prepared;
+        std::string error;
+        ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+        for (double bpp : {0.5, 1.0, 2.0}) {
+            int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
+            SCOPED_TRACE("mode " + std::to_string(mode) + " target " + std::to_string(target));
+            std::vector<uint8_t> searched;
+            int32_t step = 0;
+            SizeSearchReport report;
+            EncodeWorkspace workspace;
+            ASSERT_TRUE(encodePictureToSize(picture.view(), prepared, p, target, &searched, &step, nullptr, &error,
+                                            &report, &workspace))
+                << error;
+            if (!report.planKept)
+                continue;
+            kept++;
+            EncoderParams chosen = p;
+            chosen.quantStep = report.step;
+            chosen.valueCost = report.valueCost;
+            std::vector<uint8_t> again = searched, handed = searched;
+            bool refitAgain = refitChosenStream(prepared, chosen, target, &again, nullptr);
+            EXPECT_EQ(refitChosenStream(prepared, chosen, target, &handed, nullptr, &workspace.plan), refitAgain);
+            EXPECT_EQ(handed, again);
+        }
+    }
+    EXPECT_GT(kept, 0);
+}
+
 } // namespace
