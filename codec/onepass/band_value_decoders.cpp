@@ -5,7 +5,9 @@
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
+#include "codec/onepass/map_bytes.h"
 #include "codec/core/dequantiser.h"
+#include "codec/core/force_inline.h"
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
@@ -152,8 +154,16 @@ inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
     } else {
         if (code == 1)
             return false;
+        const int32_t width = call->escapeWidth;
+        if (width < 31) {
+            // Sign and magnitude in one read; at the end of data neither is used.
+            const uint32_t signAndJ = readBits(bits, width + 1);
+            *negative = (signAndJ >> width) != 0;
+            *J = static_cast<int32_t>(signAndJ & ((1u << width) - 1u));
+            return true;
+        }
         *negative = readBit(bits) != 0;
-        *J = static_cast<int32_t>(readBits(bits, call->escapeWidth));
+        *J = static_cast<int32_t>(readBits(bits, width));
         return true;
     }
 }
@@ -170,19 +180,31 @@ void decodeBands(ValueCall* call)
             queueBandTarget<EightBit>(call, band);
         for (int32_t r = b.rowStart; r < b.rowEnd; r++) {
             const uint8_t* mapRow = a->map[r];
-            for (int32_t c = b.colStart; c < b.colEnd; c++) {
+            // False once the data have ended: nothing decoded after the end is added.
+            auto position = [&](int32_t c) ZR_INLINE_LAMBDA {
                 bool negative = false;
                 int32_t J = 0;
                 if (!readValue<M>(call, mapRow[c], &negative, &J))
-                    continue;
+                    return true;
                 int32_t v = dequantiseMagnitude(&call->quant, J);
                 if (negative)
                     v = negate(v);
-                // Nothing decoded after the end of data is added.
                 if (bits->endOfData & 1)
-                    return;
+                    return false;
                 placeValue<EightBit>(call, band, r, c, v);
+                return true;
+            };
+            int32_t c = b.colStart;
+            // Every coder passes over code 1 without reading, so runs of it are skipped.
+            if constexpr (kMapBytes8) {
+                for (; b.colEnd - c >= 8; c += 8)
+                    for (uint64_t others = otherBytes8(mapRow + c); others != 0; others &= others - 1)
+                        if (!position(c + firstFlaggedByte(others)))
+                            return;
             }
+            for (; c < b.colEnd; c++)
+                if (!position(c))
+                    return;
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
+#include "codec/onepass/map_bytes.h"
 
 // A position still 1 is counted against the run; when the run is used up it
 // becomes significant and the next run is read.
@@ -17,6 +18,29 @@ static inline void passPosition(BitReader* bits, uint8_t** map, RunMapState* sta
     }
     markSignificant(&state->mark, map, r, c);
     state->run = decodeHuffmanValue(bits, &state->tree);
+}
+
+// passPosition over columns colStart..colEnd-1 of row r. Eight positions that
+// the run covers are passed at once: marking changes only the position itself
+// and coarser levels, never the codes still ahead in this row.
+static void passRow(BitReader* bits, uint8_t** map, RunMapState* state, int32_t r, int32_t colStart,
+                    int32_t colEnd)
+{
+    const uint8_t* row = map[r];
+    int32_t c = colStart;
+    if constexpr (kMapBytes8) {
+        for (; colEnd - c >= 8; c += 8) {
+            const int32_t n = countFlaggedBytes(notSignificantBytes8(row + c));
+            if (n <= state->run) {
+                state->run -= n;
+                continue;
+            }
+            for (int32_t k = 0; k < 8; k++)
+                passPosition(bits, map, state, r, c + k);
+        }
+    }
+    for (; c < colEnd; c++)
+        passPosition(bits, map, state, r, c);
 }
 
 // Tree, first run and parity tables; 0 when an allocation fails (nothing is
@@ -53,8 +77,7 @@ int32_t decodeRunMapRaster(BitReader* bits, uint8_t** map, int32_t rows, int32_t
             BandRect b = bandRect(rows, cols, L, t);
             enterMapBand(&state.mark, L, t, b.rowEnd, b.colEnd);
             for (int32_t r = b.rowStart; r < b.rowEnd; r++)
-                for (int32_t c = b.colStart; c < b.colEnd; c++)
-                    passPosition(bits, map, &state, r, c);
+                passRow(bits, map, &state, r, b.colStart, b.colEnd);
         }
     }
     endRunMap(&state);
@@ -72,7 +95,11 @@ static int32_t countUnmarked(uint8_t** map, int32_t rowStart, int32_t rowEnd, in
     int32_t n = 0;
     for (int32_t r = rowStart; r < rowEnd && n <= limit; r++) {
         const uint8_t* row = map[r];
-        for (int32_t c = colStart; c < colEnd; c++)
+        int32_t c = colStart;
+        if constexpr (kMapBytes8)
+            for (; colEnd - c >= 8; c += 8)
+                n += countFlaggedBytes(notSignificantBytes8(row + c));
+        for (; c < colEnd; c++)
             n += row[c] == MAP_NOT_SIGNIFICANT;
     }
     return n;

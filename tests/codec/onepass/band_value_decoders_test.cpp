@@ -8,6 +8,7 @@
 #include "codec/entropy/context_model.h"
 #include "codec/onepass/band_value_decoders.h"
 #include "codec/core/dequantiser.h"
+#include "codec/core/geometry.h"
 #include "codec/synth/synthesis_kernels.h"
 #include "tests/codec/onepass/stream_builder.h"
 
@@ -175,6 +176,51 @@ TEST(BandValueDecoders, FixedWidthMagnitudesAndChromaAtHalfScale)
         addReference(ref.get()[1], 2 * (width ? 33 * 20 + 10 : 10), g, 1, 30, 2);
         EXPECT_TRUE(planes.equals(ref)) << width;
         EXPECT_EQ(src.consumed(), sink.counted());
+    }
+}
+
+TEST(BandValueDecoders, FixedWidthValuesAtEveryPositionOfAMixedMap)
+{
+    // Grey, one level: significant codes at every offset within and across
+    // groups of eight, sparse and dense rows, for widths read in one piece
+    // with the sign (up to 30) and apart from it (31).
+    const int32_t size = 44;
+    ByteMap map(size, size);
+    uint32_t seed = 99;
+    for (int32_t r = 0; r < size; r++)
+        for (int32_t c = 0; c < size; c++) {
+            seed = seed * 1103515245u + 12345u;
+            const uint32_t pick = (seed >> 16) % 100;
+            const uint32_t density = r % 3 == 0 ? 5 : r % 3 == 1 ? 40 : 95;
+            map.at(r, c) = pick >= density ? 1 : pick % 2 ? 2 : 4;
+        }
+    for (int32_t width : {0, 3, 30, 31}) {
+        BitSink sink;
+        sink.bits(5, width);
+        PlaneSet planes(size, size, 1), ref(size, size, 1);
+        Geometry g = geometryOf(size, size, 0);
+        uint32_t value = 7;
+        for (int32_t band = 0; band < 3; band++) {
+            BandRect b = bandRect(size, size, 0, band);
+            for (int32_t r = b.rowStart; r < b.rowEnd; r++)
+                for (int32_t c = b.colStart; c < b.colEnd; c++) {
+                    if (map.at(r, c) == 1)
+                        continue;
+                    value = value * 69069u + 1u;
+                    const bool negative = (value >> 31) != 0;
+                    const uint32_t J = width ? (value >> 3) & ((1u << (width < 12 ? width : 12)) - 1u) : 0;
+                    sink.bit(negative);
+                    sink.bits(width, J);
+                    const int32_t v = static_cast<int32_t>(J * 20 + 10);
+                    addReference(ref.get()[0], negative ? -v : v, g, band, r, c);
+                }
+        }
+        std::vector<uint8_t> data = sink.finish();
+        BitSource src(data);
+        BandValueArgs a = argsFor(src.reader(), planes.get(), map.get(), size, size, 0, 1, 0, nullptr);
+        ASSERT_EQ(selectBandValueDecoder(3, 0, 0)(&a), 1);
+        EXPECT_TRUE(planes.equals(ref)) << width;
+        EXPECT_EQ(src.consumed(), sink.counted()) << width;
     }
 }
 

@@ -186,6 +186,33 @@ TEST(RunMapCoders, RasterMapMatchesTheReferenceAncestorRule)
     EXPECT_GT(map.count(MAP_ANCESTOR), 2);
 }
 
+TEST(RunMapCoders, RasterMapMatchesTheReferenceAtEveryDensity)
+{
+    // Rows wider than eight positions, with runs that end anywhere in and across
+    // groups of eight, from a few significant positions to most of them.
+    const int32_t rows = 37, cols = 75, levels = 3;
+    uint32_t seed = 12345;
+    for (uint32_t percent : {1u, 10u, 50u, 90u}) {
+        std::vector<std::vector<bool>> wanted(rows, std::vector<bool>(cols));
+        for (auto& row : wanted)
+            for (size_t c = 0; c < row.size(); c++) {
+                seed = seed * 1103515245u + 12345u;
+                row[c] = (seed >> 16) % 100 < percent;
+            }
+        std::vector<std::vector<uint8_t>> ref(rows, std::vector<uint8_t>(cols, 1));
+        std::vector<int32_t> runs =
+            referenceRuns(ref, rows, cols, levels, [&](int32_t r, int32_t c) { return bool(wanted[r][c]); });
+        std::vector<uint8_t> data = encodeRuns(runs);
+        ByteMap map(rows, cols);
+        BitSource src(data);
+        ASSERT_EQ(decodeRunMapRaster(src.reader(), map.get(), rows, cols, levels), 1);
+        EXPECT_EQ(src.reader()->endOfData, 0u) << percent;
+        for (int32_t r = 0; r < rows; r++)
+            for (int32_t c = 0; c < cols; c++)
+                ASSERT_EQ(map.at(r, c), ref[r][c]) << percent << "%: " << r << "," << c;
+    }
+}
+
 TEST(SignificanceMarking, AncestorsFollowTheBandGeometryForEverySizeParity)
 {
     // Three levels for every row and column count modulo 4.
