@@ -7,6 +7,57 @@
 #include "codec/progressive/level_progressive_driver.h"
 #include "codec/recon/recon_queue.h"
 
+namespace {
+
+// Rows of the final picture rendered on the reconstruction thread.
+struct RenderRows {
+    Plane planes[3];
+    uint8_t* out;
+    int32_t rows;
+    const DecodeSession* session;
+    bool rendered;
+};
+
+void renderRowsTask(void* context, int32_t)
+{
+    RenderRows* part = static_cast<RenderRows*>(context);
+    const DecodeSession* s = part->session;
+    part->rendered = renderPlanes(part->planes, part->out, part->rows, s->width, s->bitsPerSample,
+                                  s->components, s->meanLevel, s->contrastStretch) != nullptr;
+}
+
+// The final render; with a reconstruction thread its lower half is rendered
+// there at the same time. False when a tone table cannot be allocated.
+bool renderFinal(DecodeSession* session)
+{
+    const int32_t height = session->height;
+    const int32_t components = session->components;
+    Plane* planes = session->planes;
+    uint8_t* pixels = session->pixelPlanes[0][0];
+    RenderRows lower{};
+    lower.rows = session->recon ? height / 2 : 0;
+    const int32_t upper = height - lower.rows;
+    if (lower.rows > 0) {
+        const size_t rowBytes = static_cast<size_t>(session->width)
+                                * (components == 3 ? 3 : session->bitsPerSample > 8 ? 2 : 1);
+        for (int32_t c = 0; c < components; c++)
+            lower.planes[c] = planes[c] + upper;
+        lower.out = pixels + rowBytes * static_cast<size_t>(upper);
+        lower.session = session;
+        queueReconTask(session->recon, renderRowsTask, &lower, 0);
+        publishReconBlock(session->recon);
+    }
+    bool rendered = renderPlanes(planes, pixels, upper, session->width, session->bitsPerSample, components,
+                                 session->meanLevel, session->contrastStretch) != nullptr;
+    if (lower.rows > 0) {
+        waitForRecon(session->recon);
+        rendered = rendered && lower.rendered;
+    }
+    return rendered;
+}
+
+} // namespace
+
 void streamDecode(DecodeSession* session)
 {
     int32_t status = admitStreamHeader(session);
@@ -53,19 +104,18 @@ void streamDecode(DecodeSession* session)
         if (session->status == ZR_NO_PARTIAL_ONE_PASS)
             session->status = ZR_OK;
     }
-    stopReconThread(session->recon);
-    session->recon = nullptr;
+    waitForRecon(session->recon);
     session->phase = PHASE_DONE;
     if (session->budget.failed)
         session->status = ZR_OUT_OF_MEMORY;
 
     if (session->status == ZR_OK && session->halfSize == 0) {
         // Without its tone table the pixel block would be left unwritten.
-        if (!renderPlanes(session->planes, session->pixelPlanes[0][0], height, width,
-                          session->bitsPerSample, components, session->meanLevel,
-                          session->contrastStretch))
+        if (!renderFinal(session))
             session->status = ZR_OUT_OF_MEMORY;
     }
+    stopReconThread(session->recon);
+    session->recon = nullptr;
     freePlanes(session->planes, components);
     session->planes = nullptr;
 }

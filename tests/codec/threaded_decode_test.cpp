@@ -214,6 +214,25 @@ TEST(ThreadedDecode, CutAndDamagedStreams)
         }
 }
 
+// The final picture is rendered in two parts, one on each thread.
+TEST(ThreadedDecode, EveryToneRuleAndHeightRendersTheSameBytes)
+{
+    for (int32_t height : {6, 7, 65})
+        for (int32_t kind = 0; kind < 3; kind++) {
+            const PictureSamples picture =
+                makeTestPicture(height, 37, kind == 1 ? 3 : 1, kind == 2 ? 12 : 8, uint32_t(height + kind));
+            for (int32_t stretch : {0, 3}) {
+                EncoderParams params;
+                params.decodeMode = 0;
+                params.contrastStretch = stretch;
+                const std::vector<uint8_t> bytes = encode(picture, params);
+                expectSameForEveryThreadCount(bytes, requestFor(0), 0,
+                                              "height " + std::to_string(height) + " kind " +
+                                                  std::to_string(kind) + " stretch " + std::to_string(stretch));
+            }
+        }
+}
+
 TEST(ThreadedDecode, IncrementalDecoderWithThreadsMatches)
 {
     const PictureSamples colour = makeTestPicture(48, 60, 3, 8, 11);
