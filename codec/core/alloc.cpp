@@ -60,6 +60,8 @@ constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
 // resident.
 void* allocLarge(size_t bytes)
 {
+    if (bytes > SIZE_MAX - kHugePage)
+        return nullptr; // the rounded size would wrap
     void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) & ~(kHugePage - 1));
     if (block)
         madvise(block, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);

@@ -30,6 +30,23 @@ TEST(Alloc, RefusesZeroAndOversizedRequests)
     freeChecked(nullptr);
 }
 
+TEST(Alloc, LargeBlocksAreWholeAndSizesNearTheTopAreRefused)
+{
+    LimitGuard guard;
+    // Sizes around the 2 MiB rounding of large blocks: every byte is usable.
+    for (size_t bytes : {(size_t{2} << 20) - 1, size_t{2} << 20, (size_t{3} << 20) + 12345}) {
+        uint8_t* block = static_cast<uint8_t*>(allocChecked(bytes));
+        ASSERT_NE(block, nullptr) << bytes;
+        std::memset(block, 0x5A, bytes);
+        EXPECT_EQ(block[0], 0x5A);
+        EXPECT_EQ(block[bytes - 1], 0x5A);
+        freeChecked(block);
+    }
+    // With no limit, a size whose rounding would wrap is refused, not shrunk.
+    setAllocLimit(SIZE_MAX);
+    EXPECT_EQ(allocChecked(SIZE_MAX - 1000), nullptr);
+}
+
 TEST(Array2D, RowsAreContiguous)
 {
     void** table = makeArray2D(3, 5, 4);
