@@ -33,10 +33,10 @@ struct Search {
     EncodeStats bestStats;
     int32_t encodes = 0;
     double lastX = NAN;   // knob position of the trial in progress, if any
-    double bestX = NAN;
+    double bestX = NAN;   // knob positions of the best stream and of the smallest one over
     double overX = NAN;
-    bool cut = false;
-    bool lastIsBest = false; // the workspace holds the best stream's plan      // the best stream is a larger one cut to the target
+    bool cut = false;        // the best stream is a larger one cut to the target
+    bool lastIsBest = false; // the workspace holds the best stream's plan
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
            EncodeWorkspace* arrays)
@@ -415,12 +415,15 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + kSampleMargin)), error,
                  &arrays);
     trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - kSampleMargin)));
+    auto smallestOver = [&]() -> SampleTrial {
+        return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
+                static_cast<int64_t>(trial.over.size())};
+    };
     auto closest = [&]() -> SampleTrial {
         if (trial.bestSize >= 0)
             return {trial.bestX, trial.bestParams.quantStep, trial.bestParams.valueCost, trial.bestSize};
         if (!trial.over.empty())
-            return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
-                    static_cast<int64_t>(trial.over.size())};
+            return smallestOver();
         return from;
     };
     bool ok = true;
@@ -428,9 +431,7 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     if (from.size <= 0 || std::fabs(std::log(bytes / static_cast<double>(from.size))) > kCostOnlyMiss) {
         ok = searchKnob(&trial, sample->knob, from.x, &sample->slope, 12);
         // The finer step leaving more values out, else the coarser one coding more.
-        start = trial.over.empty() ? closest()
-                                   : SampleTrial{trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
-                                                 static_cast<int64_t>(trial.over.size())};
+        start = trial.over.empty() ? closest() : smallestOver();
     }
     if (ok && !trial.done() && start.size > 0) {
         int32_t q = start.step;
