@@ -219,8 +219,11 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
             EncoderParams chosen = candidates[0];
             chosen.quantStep = report.step;
             chosen.valueCost = report.valueCost;
-            // The search's last plan is the chosen stream's more often than not.
-            refitChosenStream(prepared, chosen, target, out, stats, report.planKept ? &workspace.plan : nullptr);
+            // The search's last plan is the chosen stream's more often than not;
+            // where it is not, its memory goes before the refit's.
+            if (!report.planKept)
+                workspace.plan = PicturePlan();
+            refitChosenStream(&prepared, chosen, target, out, stats, report.planKept ? &workspace.plan : nullptr);
         }
         return true;
     }

@@ -26,27 +26,21 @@ bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& pa
            && params.mapCoder != 3 && samples <= kFinalFittingMaxSamples;
 }
 
-bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& chosen, int64_t maxBytes,
+bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, int64_t maxBytes,
                        std::vector<uint8_t>* out, EncodeStats* stats, PicturePlan* planned)
 {
-    if (!refitsChosenStream(prepared, chosen))
+    if (!refitsChosenStream(*prepared, chosen))
         return false;
-    PreparedPicture fitted;
-    fitted.height = prepared.height;
-    fitted.width = prepared.width;
-    fitted.components = prepared.components;
-    fitted.bitsPerSample = prepared.bitsPerSample;
-    fitted.levels = prepared.levels;
-    fitted.sharpenedFor = prepared.sharpenedFor;
+    PreparedPicture& fitted = *prepared;
     {
         const PlanSettings settings = planSettingsOf(chosen);
         PicturePlan plan;
         if (planned)
             std::swap(plan, *planned);
         else
-            planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
-        if (!fitToSynthesis(prepared.planes, prepared.components, prepared.levels, settings, kFinalFittingRounds,
-                            &plan, fitted.planes))
+            planPicture(fitted.planes, fitted.components, fitted.levels, settings, &plan);
+        if (!fitToSynthesis(fitted.planes, fitted.components, fitted.levels, settings, kFinalFittingRounds, &plan,
+                            true))
             return false;
     }
 

@@ -10,8 +10,8 @@
 // Rounds of the refit after a plain size search (effort 1).
 constexpr int32_t kFinalFittingRounds = 1;
 
-// Samples up to which the refit runs: it keeps four more picture-sized planes
-// per component for a round, which large pictures are spared.
+// Samples up to which the refit runs: its round holds one more plane per
+// component and one besides, which large pictures are spared.
 constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
 
 // `chosen`: the parameters (step and value cost included) of *out, a stream
@@ -20,8 +20,9 @@ constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
 // 1% window below maxBytes ask; the value cost may move once to bring it
 // there. Returns whether *out was replaced. `planned`, where given, is the
 // plan of *out (the search's last), which then is not made again; the refit
-// consumes it.
-bool refitChosenStream(const PreparedPicture& prepared, const EncoderParams& chosen, int64_t maxBytes,
+// consumes it, as it consumes *prepared (its planes end as the fitted values,
+// or spent).
+bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, int64_t maxBytes,
                        std::vector<uint8_t>* out, EncodeStats* stats, PicturePlan* planned = nullptr);
 
 // Whether a plain size search with these parameters ends with the refit.

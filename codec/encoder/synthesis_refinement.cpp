@@ -1,5 +1,6 @@
 #include "codec/encoder/synthesis_refinement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -12,6 +13,79 @@ namespace {
 double planeScale(int32_t c, int32_t L, int32_t b)
 {
     return c > 0 ? 0.5 * detailScale(L, b) : detailScale(L, b);
+}
+
+// Squared error in red, green and blue of errors in two components.
+void colourMix(int32_t components, double mix[3][3])
+{
+    mix[0][0] = 1.0;
+    if (components == 3)
+        for (int32_t a = 0; a < 3; a++)
+            for (int32_t b = 0; b < 3; b++) {
+                mix[a][b] = 0.0;
+                for (int32_t ch = 0; ch < 3; ch++)
+                    mix[a][b] += kLowestColourGain[a][ch] * kLowestColourGain[b][ch];
+            }
+}
+
+// Turns the colour-weighted error r (coefficients) of component c into the
+// descent step: the gradient S' S r over the detail values, each scaled by its
+// pattern's energy, the lowest band left alone. Returns the sum of gradient
+// times step.
+double scaledGradient(CoefficientPlane* r, int32_t c, int32_t levels, const std::vector<double>& weights,
+                      const double mix[3][3])
+{
+    inverseTransform(r, levels);
+    adjointInverseTransform(r, levels);
+    int32_t height = r->height;
+    int32_t width = r->width;
+    int32_t R = levelSize(height, levels);
+    int32_t C = levelSize(width, levels);
+    for (int32_t row = 0; row < R; row++)
+        std::fill(r->row(row), r->row(row) + C, 0.0f);
+    double gain = 0.0;
+    for (int32_t L = 0; L < levels; L++) {
+        for (int32_t b = 0; b < 3; b++) {
+            double scale = detailScale(L, b);
+            double energy = weights[static_cast<size_t>(L) * 3 + b] * scale * scale * mix[c][c];
+            float share = static_cast<float>(1.0 / energy);
+            BandRect rect = bandRect(height, width, L, b);
+            for (int32_t row = rect.rowStart; row < rect.rowEnd; row++) {
+                float* g = r->row(row);
+                double sum = 0.0;
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                    sum += static_cast<double>(g[col]) * g[col];
+                    g[col] *= share;
+                }
+                gain += sum * share;
+            }
+        }
+    }
+    return gain;
+}
+
+// The colour-weighted squared size of the picture the steps d add.
+double pictureEnergy(const CoefficientPlane* d, int32_t components, int32_t levels, CoefficientPlane* scratch)
+{
+    double energy = 0.0;
+    for (int32_t ch = 0; ch < components; ch++) {
+        *scratch = d[0];
+        float* s = scratch->samples.data();
+        size_t n = scratch->samples.size();
+        if (components == 3) {
+            float g0 = static_cast<float>(kLowestColourGain[0][ch]);
+            float g1 = static_cast<float>(kLowestColourGain[1][ch]);
+            float g2 = static_cast<float>(kLowestColourGain[2][ch]);
+            const float* d1 = d[1].samples.data();
+            const float* d2 = d[2].samples.data();
+            for (size_t i = 0; i < n; i++)
+                s[i] = g0 * s[i] + g1 * d1[i] + g2 * d2[i];
+        }
+        inverseTransform(scratch, levels);
+        for (size_t i = 0; i < n; i++)
+            energy += static_cast<double>(s[i]) * s[i];
+    }
+    return energy;
 }
 
 } // namespace
@@ -57,100 +131,82 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
     if (rounds <= 0 || levels <= 0 || settings.mapCoder == 3)
         return;
     CoefficientPlane fitted[3];
-    if (fitToSynthesis(planes, components, levels, settings, rounds, plan, fitted))
+    for (int32_t c = 0; c < components; c++)
+        fitted[c] = planes[c];
+    if (fitToSynthesis(fitted, components, levels, settings, rounds, plan, false))
         planPicture(fitted, components, levels, settings, plan);
 }
 
-bool fitToSynthesis(const CoefficientPlane* planes, int32_t components, int32_t levels,
-                    const PlanSettings& settings, int32_t rounds, PicturePlan* plan, CoefficientPlane* fitted)
+bool fitToSynthesis(CoefficientPlane* planes, int32_t components, int32_t levels, const PlanSettings& settings,
+                    int32_t rounds, PicturePlan* plan, bool releasePlan)
 {
-    // Squared error in red, green and blue of errors in two components.
-    double mix[3][3] = {{1.0}};
-    if (components == 3)
-        for (int32_t a = 0; a < 3; a++)
-            for (int32_t b = 0; b < 3; b++) {
-                mix[a][b] = 0.0;
-                for (int32_t ch = 0; ch < 3; ch++)
-                    mix[a][b] += kLowestColourGain[a][ch] * kLowestColourGain[b][ch];
-            }
+    double mix[3][3];
+    colourMix(components, mix);
     std::vector<double> weights;
     detailErrorWeights(levels, &weights);
-    int32_t height = planes[0].height;
-    int32_t width = planes[0].width;
-    int32_t R = levelSize(height, levels);
-    int32_t C = levelSize(width, levels);
 
-    // original: the picture; work: the plan's values as decoded; error: what
-    // the plan misses of the picture; step: the correction of the values and
-    // then the picture it adds.
-    CoefficientPlane original[3], work[3], error[3], step[3];
+    // The synthesis acts on every component alike and the colour weighting
+    // mixes components sample by sample, so the decoded picture's weighted
+    // error S'M S (p - w) is S'S of the mixed coefficient error: planes hold
+    // that error p - w, work the values as decoded (w), step the descent step
+    // (in planes itself on the last round, when the error is needed no more).
+    CoefficientPlane work[3], step[3], scratch;
     for (int32_t c = 0; c < components; c++) {
-        original[c] = planes[c];
-        inverseTransform(&original[c], levels);
+        decodedPlane(*plan, settings, c, &work[c]);
+        if (releasePlan && rounds == 1)
+            plan->component[c] = ComponentPlan();
+        float* e = planes[c].samples.data();
+        const float* w = work[c].samples.data();
+        for (size_t i = 0; i < planes[c].samples.size(); i++)
+            e[i] -= w[i];
     }
-    size_t n = original[0].samples.size();
+    size_t n = planes[0].samples.size();
     for (int32_t round = 0; round < rounds; round++) {
-        if (round > 0)
-            planPicture(work, components, levels, settings, plan);
-        for (int32_t c = 0; c < components; c++) {
-            decodedPlane(*plan, settings, c, &work[c]);
-            error[c] = work[c];
-            inverseTransform(&error[c], levels);
-            float* e = error[c].samples.data();
-            const float* o = original[c].samples.data();
-            for (size_t i = 0; i < n; i++)
-                e[i] = o[i] - e[i];
-            step[c] = error[c];
-        }
+        bool last = round + 1 == rounds;
+        if (last && releasePlan)
+            *plan = PicturePlan();
+        CoefficientPlane* d = last ? planes : step;
+        if (!last)
+            for (int32_t c = 0; c < components; c++)
+                step[c] = planes[c];
         if (components == 3)
-            for (size_t i = 0; i < n; i++)
+            for (size_t i = 0; i < n; i++) {
+                double e[3] = {d[0].samples[i], d[1].samples[i], d[2].samples[i]};
                 for (int32_t a = 0; a < 3; a++)
-                    step[a].samples[i] = static_cast<float>(mix[a][0] * error[0].samples[i]
-                                                            + mix[a][1] * error[1].samples[i]
-                                                            + mix[a][2] * error[2].samples[i]);
-        // The gradient, each value scaled by its pattern's energy.
-        for (int32_t c = 0; c < components; c++) {
-            adjointInverseTransform(&step[c], levels);
-            for (int32_t r = 0; r < R; r++)
-                for (int32_t col = 0; col < C; col++)
-                    step[c].row(r)[col] = 0.0f;
-            for (int32_t L = 0; L < levels; L++) {
-                for (int32_t b = 0; b < 3; b++) {
-                    double scale = detailScale(L, b);
-                    double energy = weights[static_cast<size_t>(L) * 3 + b] * scale * scale * mix[c][c];
-                    float share = static_cast<float>(1.0 / energy);
-                    BandRect rect = bandRect(height, width, L, b);
-                    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
-                        float* g = step[c].row(r);
-                        for (int32_t col = rect.colStart; col < rect.colEnd; col++)
-                            g[col] *= share;
-                    }
-                }
+                    d[a].samples[i] = static_cast<float>(mix[a][0] * e[0] + mix[a][1] * e[1] + mix[a][2] * e[2]);
             }
-        }
-        // How far along it: the least squared error of the unrounded values.
-        std::vector<CoefficientPlane> along(step, step + components);
+        double gain = 0.0;
         for (int32_t c = 0; c < components; c++)
-            inverseTransform(&along[c], levels);
-        double gain = 0.0, norm = 0.0;
-        for (size_t i = 0; i < n; i++)
-            for (int32_t a = 0; a < components; a++)
-                for (int32_t b = 0; b < components; b++) {
-                    double s = along[b].samples[i] * mix[a][b];
-                    gain += error[a].samples[i] * s;
-                    norm += along[a].samples[i] * s;
-                }
+            gain += scaledGradient(&d[c], c, levels, weights, mix);
+        // How far along it: the least squared error of the unrounded values.
+        double norm = pictureEnergy(d, components, levels, &scratch);
         if (!(norm > 0.0))
             return false;
         // From the values as decoded: a value left out whose error alone is
         // behind its gradient comes back at about its first size, not twice it.
         float t = static_cast<float>(gain / norm);
         for (int32_t c = 0; c < components; c++) {
+            float* w = work[c].samples.data();
+            const float* s = d[c].samples.data();
             for (size_t i = 0; i < n; i++)
-                work[c].samples[i] += t * step[c].samples[i];
+                w[i] += t * s[i];
+        }
+        if (last)
+            break;
+        // The next round starts from these values as planned and decoded.
+        planPicture(work, components, levels, settings, plan);
+        for (int32_t c = 0; c < components; c++) {
+            decodedPlane(*plan, settings, c, &scratch);
+            float* e = planes[c].samples.data();
+            const float* s = step[c].samples.data();
+            const float* w = work[c].samples.data();
+            const float* v = scratch.samples.data();
+            for (size_t i = 0; i < n; i++)
+                e[i] += w[i] - t * s[i] - v[i];
+            std::swap(work[c], scratch);
         }
     }
     for (int32_t c = 0; c < components; c++)
-        fitted[c] = std::move(work[c]);
+        std::swap(planes[c], work[c]);
     return true;
 }

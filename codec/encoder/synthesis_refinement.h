@@ -17,13 +17,16 @@
 void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int32_t levels,
                         const PlanSettings& settings, int32_t rounds, PicturePlan* plan);
 
-// The values after `rounds` rounds (rounds >= 1, levels >= 1, a map coder
-// that codes detail) in fitted[0 .. components - 1], to be planned from;
-// *plan, planned from planes on entry, is left as the last round's start.
-// False, with *plan as the values' best plan, where the error stops
-// falling early (the picture is already rebuilt exactly).
-bool fitToSynthesis(const CoefficientPlane* planes, int32_t components, int32_t levels,
-                    const PlanSettings& settings, int32_t rounds, PicturePlan* plan, CoefficientPlane* fitted);
+// Replaces planes[0 .. components - 1] (the transformed components *plan was
+// planned from) by the values after `rounds` rounds (rounds >= 1, levels >= 1,
+// a map coder that codes detail), to be planned from; *plan is left as the
+// last round's start, or released where releasePlan (once read). The last
+// round holds one more plane per component and one besides.
+// False, with planes spent, where the error stops falling early (the picture
+// is already rebuilt exactly); *plan is then the values' best plan unless
+// released.
+bool fitToSynthesis(CoefficientPlane* planes, int32_t components, int32_t levels, const PlanSettings& settings,
+                    int32_t rounds, PicturePlan* plan, bool releasePlan);
 
 // The plan's values as the decoder rebuilds them, in plane units (component c).
 void decodedPlane(const PicturePlan& plan, const PlanSettings& settings, int32_t c, CoefficientPlane* out);

@@ -39,7 +39,8 @@ TEST(FinalFitting, StaysWithinTheTargetAndDecodesCloser)
                 EncoderParams chosen = p;
                 chosen.quantStep = report.step;
                 chosen.valueCost = report.valueCost;
-                bool refitted = refitChosenStream(prepared, chosen, target, &stream, nullptr);
+                PreparedPicture spent = prepared;
+                bool refitted = refitChosenStream(&spent, chosen, target, &stream, nullptr);
                 tried++;
                 EXPECT_LE(static_cast<int64_t>(stream.size()), target);
                 double floorBytes = std::ceil(0.99 * static_cast<double>(target));
@@ -95,7 +96,7 @@ TEST(FinalFitting, KeepsTheStreamWhereItDoesNotApply)
     std::vector<uint8_t> stream;
     ASSERT_TRUE(encodePrepared(sharpened, sharpen, &stream, nullptr, &error)) << error;
     std::vector<uint8_t> kept = stream;
-    EXPECT_FALSE(refitChosenStream(sharpened, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream, nullptr));
+    EXPECT_FALSE(refitChosenStream(&sharpened, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream, nullptr));
     EXPECT_EQ(stream, kept);
 }
 
@@ -129,8 +130,9 @@ TEST(FinalFitting, TakesTheSearchsPlanWhereItIsTheChosenOne)
             chosen.quantStep = report.step;
             chosen.valueCost = report.valueCost;
             std::vector<uint8_t> again = searched, handed = searched;
-            bool refitAgain = refitChosenStream(prepared, chosen, target, &again, nullptr);
-            EXPECT_EQ(refitChosenStream(prepared, chosen, target, &handed, nullptr, &workspace.plan), refitAgain);
+            PreparedPicture first = prepared, second = prepared;
+            bool refitAgain = refitChosenStream(&first, chosen, target, &again, nullptr);
+            EXPECT_EQ(refitChosenStream(&second, chosen, target, &handed, nullptr, &workspace.plan), refitAgain);
             EXPECT_EQ(handed, again);
         }
     }
