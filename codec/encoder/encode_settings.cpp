@@ -2,9 +2,9 @@
 
 #include <climits>
 #include <cmath>
-#include <thread>
 
 #include "codec/encoder/final_fitting.h"
+#include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/step_search.h"
 #include "codec/session/sharpen_mark.h"
 
@@ -194,6 +194,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         *error = problem;
         return false;
     }
+    int32_t threads = encoderThreads(settings.threads);
+    p.threads = threads;
     PreparedPicture prepared;
     if (!preparePicture(picture, p, &prepared, error))
         return false;
@@ -227,11 +229,13 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         }
         return true;
     }
+    // The candidates share the threads.
+    int32_t each = threads / static_cast<int32_t>(candidates.size());
     for (EncoderParams& c : candidates) {
         c.searchProgress = nullptr; // the searches run on several threads
         c.samplesRead = nullptr;    // and compare decoded streams with the picture
+        c.threads = each > 1 ? each : 1;
     }
-    int32_t threads = settings.threads ? settings.threads : int32_t(std::thread::hardware_concurrency());
     EncoderParams chosen;
     if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats, error))
         return false;

@@ -20,7 +20,7 @@ struct EncodeSettings {
     int64_t sizeTarget = 0;  // bytes; 0: none
     double bppTarget = 0.0;  // bits per pixel; 0: none
     int32_t effort = 1;
-    int32_t threads = 0;     // threads of an effort search; 0: all cores
+    int32_t threads = 0;     // threads of the encode; 0: all cores
 
     EncodeSettings()
     {

@@ -7,6 +7,7 @@
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/header_writer.h"
 #include "codec/encoder/one_pass_writer.h"
+#include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/progressive_writer.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/encoder/sharpen_compensation.h"
@@ -93,21 +94,25 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
         prepared->planes[c].samples.resize(count);
     }
     const uint16_t* s = picture.samples;
-    for (size_t i = 0; i < count; i++) {
-        if (n == 1) {
-            prepared->planes[0].samples[i] = static_cast<float>(s[i] + offset);
-        } else {
-            double yuv[3];
-            forwardColour(s[3 * i], s[3 * i + 1], s[3 * i + 2], yuv);
-            for (int32_t c = 0; c < 3; c++)
-                prepared->planes[c].samples[i] = static_cast<float>(yuv[c]);
+    int32_t threads = encoderThreads(params.threads);
+    size_t parts = count >= (size_t(1) << 16) ? static_cast<size_t>(threads) : 1;
+    runTasks(threads, parts, [&](size_t part) {
+        for (size_t i = count * part / parts, end = count * (part + 1) / parts; i < end; i++) {
+            if (n == 1) {
+                prepared->planes[0].samples[i] = static_cast<float>(s[i] + offset);
+            } else {
+                double yuv[3];
+                forwardColour(s[3 * i], s[3 * i + 1], s[3 * i + 2], yuv);
+                for (int32_t c = 0; c < 3; c++)
+                    prepared->planes[c].samples[i] = static_cast<float>(yuv[c]);
+            }
         }
-    }
+    });
     bool sharpen = params.sharpenCompensation && prepared->levels > 0;
     prepared->sharpenedFor = sharpen ? params.decodeMode : -1;
     for (int32_t L = 0; L < prepared->levels; L++) {
         for (int32_t c = 0; c < n; c++)
-            forwardLevel(&prepared->planes[c], L);
+            forwardLevel(&prepared->planes[c], L, threads);
         if (L == 0 && sharpen)
             compensateSharpening(prepared->planes, n, params.decodeMode);
     }
@@ -117,7 +122,7 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
 PlanSettings planSettingsOf(const EncoderParams& params)
 {
     return {params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,
-            params.fineSteps, params.magnitudeBoost, params.valueCost};
+            params.fineSteps, params.magnitudeBoost, params.valueCost, encoderThreads(params.threads)};
 }
 
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
@@ -166,7 +171,7 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     if (!writer)
         return fail(error, "out of memory");
     bool ok = params.decodeMode == 0 ? writeOnePassStream(writer, header, plan)
-                                     : writeProgressiveStream(writer, header, plan);
+                                     : writeProgressiveStream(writer, header, plan, settings.threads);
     releaseBitSink(writer);
     if (!ok)
         return fail(error, "out of memory");

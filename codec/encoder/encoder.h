@@ -39,6 +39,9 @@ struct EncoderParams {
     // Rounds fitting the coded values to the decoder's synthesis (each about
     // one more encode's planning); 0: the plain transform's values.
     int32_t synthesisRounds = 0;
+    // Threads an encode may use (0: all cores); the stream is the same for
+    // every count.
+    int32_t threads = 1;
     // Optional: told of every trial encode of a size search (the step tried
     // and the stream's size in bytes), so that callers can show progress.
     void (*searchProgress)(void* context, int32_t step, int64_t bytes) = nullptr;

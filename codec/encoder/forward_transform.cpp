@@ -1,6 +1,7 @@
 #include "codec/encoder/forward_transform.h"
 
 #include "codec/core/geometry.h"
+#include "codec/encoder/parallel_tasks.h"
 
 namespace {
 
@@ -95,8 +96,11 @@ void adjointInverseLift(double* x, int32_t n, int32_t stride, double* scratch)
 
 namespace {
 
+// Levels smaller than this many samples are not worth another thread.
+constexpr int64_t kParallelLevel = int64_t(1) << 16;
+
 template <typename Lift>
-void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
+void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift, int32_t threads)
 {
     int32_t R = levelSize(plane->height, L);
     int32_t C = levelSize(plane->width, L);
@@ -104,20 +108,28 @@ void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
     // cache line at a time rather than one sample per line.
     constexpr int32_t kBlock = 16;
     size_t longest = static_cast<size_t>(R > C ? R : C);
-    std::vector<double> lines(longest * kBlock), scratch(2 * longest);
-    auto rows = [&] {
-        double* line = lines.data();
-        for (int32_t r = 0; r < R; r++) {
+    int32_t parts = static_cast<int64_t>(R) * C >= kParallelLevel && threads > 1 ? threads : 1;
+    // Every row and every column lifts on its own: each part takes a share of
+    // them with lines of its own.
+    auto rows = [&](size_t part) {
+        std::vector<double> line(longest), scratch(2 * longest);
+        int32_t first = static_cast<int32_t>(static_cast<int64_t>(R) * part / parts);
+        int32_t end = static_cast<int32_t>(static_cast<int64_t>(R) * (part + 1) / parts);
+        for (int32_t r = first; r < end; r++) {
             float* x = plane->row(r);
             for (int32_t i = 0; i < C; i++)
                 line[i] = x[i];
-            lift(line, C, 1, scratch.data());
+            lift(line.data(), C, 1, scratch.data());
             for (int32_t i = 0; i < C; i++)
                 x[i] = static_cast<float>(line[i]);
         }
     };
-    auto cols = [&] {
-        for (int32_t c0 = 0; c0 < C; c0 += kBlock) {
+    auto cols = [&](size_t part) {
+        std::vector<double> lines(longest * kBlock), scratch(2 * longest);
+        int32_t blocks = (C + kBlock - 1) / kBlock;
+        int32_t first = static_cast<int32_t>(static_cast<int64_t>(blocks) * part / parts) * kBlock;
+        int32_t end = static_cast<int32_t>(static_cast<int64_t>(blocks) * (part + 1) / parts) * kBlock;
+        for (int32_t c0 = first; c0 < end && c0 < C; c0 += kBlock) {
             int32_t count = C - c0 < kBlock ? C - c0 : kBlock;
             for (int32_t i = 0; i < R; i++) {
                 const float* x = plane->row(i) + c0;
@@ -133,32 +145,33 @@ void applyLevel(CoefficientPlane* plane, int32_t L, bool rowsFirst, Lift lift)
             }
         }
     };
+    size_t count = static_cast<size_t>(parts);
     if (rowsFirst) {
-        rows();
-        cols();
+        runTasks(parts, count, rows);
+        runTasks(parts, count, cols);
     } else {
-        cols();
-        rows();
+        runTasks(parts, count, cols);
+        runTasks(parts, count, rows);
     }
 }
 
 } // namespace
 
-void forwardLevel(CoefficientPlane* plane, int32_t L)
+void forwardLevel(CoefficientPlane* plane, int32_t L, int32_t threads)
 {
-    applyLevel(plane, L, true, forwardLift);
+    applyLevel(plane, L, true, forwardLift, threads);
 }
 
 void inverseLevel(CoefficientPlane* plane, int32_t L)
 {
-    applyLevel(plane, L, false, inverseLift);
+    applyLevel(plane, L, false, inverseLift, 1);
 }
 
 void adjointInverseTransform(CoefficientPlane* plane, int32_t levels)
 {
     // The inverse runs columns then rows from the coarsest level down.
     for (int32_t L = 0; L < levels; L++)
-        applyLevel(plane, L, true, adjointInverseLift);
+        applyLevel(plane, L, true, adjointInverseLift, 1);
 }
 
 void forwardTransform(CoefficientPlane* plane, int32_t levels)

@@ -31,8 +31,9 @@ void inverseLift(double* x, int32_t n, int32_t stride, double* scratch);
 // the low and high values. `scratch` holds at least 2 n values.
 void adjointInverseLift(double* x, int32_t n, int32_t stride, double* scratch);
 
-// Level L of the decomposition: rows then columns of the R(L) x C(L) region.
-void forwardLevel(CoefficientPlane* plane, int32_t L);
+// Level L of the decomposition: rows then columns of the R(L) x C(L) region,
+// on up to `threads` threads (the same values for any count).
+void forwardLevel(CoefficientPlane* plane, int32_t L, int32_t threads = 1);
 void inverseLevel(CoefficientPlane* plane, int32_t L);
 // Levels 0 .. levels - 1, finest first.
 void forwardTransform(CoefficientPlane* plane, int32_t levels);

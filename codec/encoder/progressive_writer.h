@@ -9,4 +9,8 @@
 
 struct BitReader;
 
-bool writeProgressiveStream(BitReader* writer, const StreamHeader& header, const PicturePlan& plan);
+// Where no coder state passes from one component to the next (map coder 1,
+// or map coder 0 with value coder 0), the components are written on up to
+// `threads` threads and joined: the same bits for every count.
+bool writeProgressiveStream(BitReader* writer, const StreamHeader& header, const PicturePlan& plan,
+                            int32_t threads = 1);

@@ -8,6 +8,7 @@
 #include "codec/core/geometry.h"
 #include "codec/encoder/band_rates.h"
 #include "codec/encoder/curve_order.h"
+#include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/onepass/significance_marking.h"
 
@@ -74,7 +75,7 @@ struct Planner {
     double cost = 0.0;
     double lambda = 0.0;   // squared error worth one bit
     int32_t maxJ = 0;
-    int64_t clamped = 0;
+    int64_t clamped[3] = {0, 0, 0}; // per component: tasks of several threads count them
 
     Dequantiser dequantiser(int32_t L) const { return planDequantiser(settings, L); }
 
@@ -113,17 +114,21 @@ struct Planner {
         return w * m * m - cost;
     }
 
-    void record(ComponentPlan* plan, size_t p, const Dequantiser& d, double v, int32_t J)
+    void record(int32_t c, ComponentPlan* plan, size_t p, const Dequantiser& d, double v, int32_t J)
     {
         plan->index[p] = J;
         plan->negative[p] = v < 0;
         if (J == maxJ && std::fabs(v) > dequantiseMagnitude(&d, J) + d.quantStep)
-            clamped++;
+            clamped[c]++;
     }
 
     void planOnePass(int32_t c, ComponentPlan* plan);
     void planProgressive(PicturePlan* plan, const RateModel* rates, const ContextRateModel* contextRates,
                          CountModel* counted, ContextCountModel* contextCounted);
+    bool planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool codeAll, bool levelGains,
+                          const RateModel* rates, const ContextRateModel* contextRates, CountModel* counted,
+                          ContextCountModel* contextCounted);
+    void markKnownZero(int32_t* index, int32_t L) const;
 };
 
 // One-pass: a position is coded explicitly (index at least 1, or 0 for value
@@ -197,7 +202,7 @@ void Planner::planOnePass(int32_t c, ComponentPlan* plan)
                     double v = value(c, L, b, r, col);
                     int32_t J;
                     gain(d, v, 0.0, choice[p] == EXPLICIT ? minExplicit : 0, &J);
-                    record(plan, p, d, v, J);
+                    record(c, plan, p, d, v, J);
                     plan->mapLevel = L;
                 }
             }
@@ -223,148 +228,172 @@ void Planner::planProgressive(PicturePlan* plan, const RateModel* rates, const C
                               CountModel* counted, ContextCountModel* contextCounted)
 {
     bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
-    std::vector<double> levelGain(levels, 0.0);
-
-    // Bottom-up, each component on its own: how much more every position's
-    // tree gains coded than left out where it does, else 0, in the index
-    // array (see gainAt).
-    for (int32_t c = 0; c < components; c++) {
+    // Bottom-up, each band's trees of each component on their own: how much
+    // more every position's tree gains coded than left out where it does,
+    // else 0, in the index array (see gainAt). The gains of each band and
+    // level are summed in a fixed order whatever thread runs them.
+    std::vector<double> bandGain(static_cast<size_t>(components) * 3 * levels, 0.0);
+    runTasks(settings.threads, static_cast<size_t>(components) * 3, [&](size_t task) {
+        int32_t c = static_cast<int32_t>(task / 3);
+        int32_t b = static_cast<int32_t>(task % 3);
         int32_t* best = plan->component[c].index.data();
         const uint8_t* context = plan->component[c].negative.data();
         for (int32_t L = 0; L < levels; L++) {
             Dequantiser d = dequantiser(L);
             double gainSum = 0.0;
-            for (int32_t b = 0; b < 3; b++) {
-                BandRect rect = bandRect(height, width, L, b);
-                double w = weight(c, L, b);
-                double scale = valueScale(c, L, b);
-                const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
-                const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
-                const ContextRates* childAround = around && L > 0 ? &contextRates->band(c, L - 1, b) : nullptr;
-                double childLeaveOut = band && L > 0 ? -lambda * rates->band(c, L - 1, b).zeroBits : 0.0;
-                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
-                    int32_t rowFirst = 0, rowCount = 0;
-                    if (L > 0)
-                        childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
-                    const float* source = planes[c].row(r);
-                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
-                        int32_t J;
-                        double v = source[col] * scale;
-                        size_t p = static_cast<size_t>(r) * width + col;
-                        const BandRates* here = around ? &around->after[context[p]] : band;
-                        double leaveOut = here ? -lambda * here->zeroBits : 0.0;
-                        double g = here ? ratedGain(d, v, w, *here, &J) : gain(d, v, w, 0, &J);
-                        gainSum += g;
-                        if (L > 0) {
-                            int32_t colFirst, colCount;
-                            childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst,
-                                      &colCount);
-                            for (int32_t i = 0; i < rowCount; i++)
-                                for (int32_t j = 0; j < colCount; j++) {
-                                    size_t child = static_cast<size_t>(rowFirst + i) * width + colFirst + j;
-                                    g += gainAt(best, child)
-                                         + (childAround ? -lambda * childAround->after[context[child]].zeroBits
-                                                        : childLeaveOut);
-                                }
-                        }
-                        double excess = g - leaveOut;
-                        float kept = static_cast<float>(excess);
-                        // A tree that gains at all stays marked as gaining.
-                        if (excess > 0.0 && !(kept > 0.0f))
-                            kept = std::numeric_limits<float>::denorm_min();
-                        setGain(best, p, excess > 0.0 ? kept : 0.0f);
-                    }
-                }
-            }
-            levelGain[L] += gainSum;
-        }
-    }
-
-    // Top-down: a position is coded where its tree gains and it is not known
-    // zero; -1 (not a positive gain) marks the children of positions left out.
-    for (int32_t L = levels - 1; L >= 0; L--) {
-        Dequantiser d = dequantiser(L);
-        bool any = false;
-        for (int32_t c = 0; c < components; c++) {
-            int32_t* index = plan->component[c].index.data();
-            uint8_t* context = plan->component[c].negative.data();
-            // The symbol class before the position in the coder's scan (the
-            // context model runs over the three bands of a level).
-            uint8_t previous = 0;
-            for (int32_t b = 0; b < 3; b++) {
-                double w = weight(c, L, b);
-                double scale = valueScale(c, L, b);
-                const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
-                const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
-                BandCounts* tally = counted ? &counted->band(c, L, b) : nullptr;
-                ContextCounts* contextTally = contextCounted ? &contextCounted->band(c, L, b) : nullptr;
-                auto visit = [&](int32_t r, int32_t col) {
-                    size_t p = static_cast<size_t>(r) * width + col;
-                    bool tested = index[p] != -1;
-                    bool coded = codeAll ? levelGain[L] > 0.0 : gainAt(index, p) > 0.0f;
-                    int32_t J = -1;
-                    if (coded) {
-                        double v = planes[c].row(r)[col] * scale;
-                        const BandRates* here = around ? &around->after[previous] : band;
-                        if (here)
-                            ratedGain(d, v, w, *here, &J);
-                        else
-                            gain(d, v, 0.0, 0, &J);
-                        record(&plan->component[c], p, d, v, J);
-                        any = true;
-                    } else {
-                        index[p] = -1;
-                        context[p] = 0;
-                    }
-                    BandCounts* n = tally;
-                    if (contextTally) {
-                        context[p] = previous;
-                        n = &contextTally->after[previous];
-                    }
-                    if (tested) {
-                        if (n) {
-                            if (J < 0)
-                                n->zeros++;
-                            else
-                                n->index[J < kRatedIndexes ? J : kRatedIndexes - 1]++;
-                        }
-                        previous = static_cast<uint8_t>(rateContext(J));
-                    }
-                };
-                BandRect rect = bandRect(height, width, L, b);
-                if (settings.mapCoder == 1) {
-                    walkCurve(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, visit);
-                } else {
-                    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
-                        for (int32_t col = rect.colStart; col < rect.colEnd; col++)
-                            visit(r, col);
-                }
-            }
-        }
-        plan->levelHasDetail[L] = any;
-        if (!any || L == 0)
-            continue;
-        // Children of every position left out at a level with detail are known zero.
-        for (int32_t c = 0; c < components; c++) {
-            int32_t* index = plan->component[c].index.data();
-            for (int32_t b = 0; b < 3; b++) {
-                BandRect rect = bandRect(height, width, L, b);
-                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
-                    int32_t rowFirst, rowCount;
+            BandRect rect = bandRect(height, width, L, b);
+            double w = weight(c, L, b);
+            double scale = valueScale(c, L, b);
+            const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
+            const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
+            const ContextRates* childAround = around && L > 0 ? &contextRates->band(c, L - 1, b) : nullptr;
+            double childLeaveOut = band && L > 0 ? -lambda * rates->band(c, L - 1, b).zeroBits : 0.0;
+            for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                int32_t rowFirst = 0, rowCount = 0;
+                if (L > 0)
                     childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
-                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
-                        if (index[static_cast<size_t>(r) * width + col] >= 0)
-                            continue;
+                const float* source = planes[c].row(r);
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                    int32_t J;
+                    double v = source[col] * scale;
+                    size_t p = static_cast<size_t>(r) * width + col;
+                    const BandRates* here = around ? &around->after[context[p]] : band;
+                    double leaveOut = here ? -lambda * here->zeroBits : 0.0;
+                    double g = here ? ratedGain(d, v, w, *here, &J) : gain(d, v, w, 0, &J);
+                    gainSum += g;
+                    if (L > 0) {
                         int32_t colFirst, colCount;
                         childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
                         for (int32_t i = 0; i < rowCount; i++)
-                            for (int32_t j = 0; j < colCount; j++)
-                                index[static_cast<size_t>(rowFirst + i) * width + colFirst + j] = -1;
+                            for (int32_t j = 0; j < colCount; j++) {
+                                size_t child = static_cast<size_t>(rowFirst + i) * width + colFirst + j;
+                                g += gainAt(best, child)
+                                     + (childAround ? -lambda * childAround->after[context[child]].zeroBits
+                                                    : childLeaveOut);
+                            }
                     }
+                    double excess = g - leaveOut;
+                    float kept = static_cast<float>(excess);
+                    // A tree that gains at all stays marked as gaining.
+                    if (excess > 0.0 && !(kept > 0.0f))
+                        kept = std::numeric_limits<float>::denorm_min();
+                    setGain(best, p, excess > 0.0 ? kept : 0.0f);
                 }
+            }
+            bandGain[(static_cast<size_t>(c) * 3 + b) * levels + L] = gainSum;
+        }
+    });
+    std::vector<double> levelGain(levels, 0.0);
+    for (int32_t c = 0; c < components; c++)
+        for (int32_t L = 0; L < levels; L++)
+            for (int32_t b = 0; b < 3; b++)
+                levelGain[L] += bandGain[(static_cast<size_t>(c) * 3 + b) * levels + L];
+
+    // Top-down, level by level, each component on its own: a position is
+    // coded where its tree gains and it is not known zero; -1 (not a positive
+    // gain) marks the children of positions left out.
+    std::vector<uint8_t> anyOf(static_cast<size_t>(components), 0);
+    for (int32_t L = levels - 1; L >= 0; L--) {
+        runTasks(settings.threads, static_cast<size_t>(components), [&](size_t task) {
+            int32_t c = static_cast<int32_t>(task);
+            if (L + 1 < levels && plan->levelHasDetail[L + 1])
+                markKnownZero(plan->component[c].index.data(), L + 1);
+            anyOf[c] = planLevelTopDown(plan, c, L, codeAll, levelGain[L] > 0.0, rates, contextRates, counted,
+                                        contextCounted);
+        });
+        bool any = false;
+        for (uint8_t a : anyOf)
+            any |= a != 0;
+        plan->levelHasDetail[L] = any;
+    }
+}
+
+// Children of every position of level L left out are known zero (level L
+// carries detail).
+void Planner::markKnownZero(int32_t* index, int32_t L) const
+{
+    for (int32_t b = 0; b < 3; b++) {
+        BandRect rect = bandRect(height, width, L, b);
+        for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+            int32_t rowFirst, rowCount;
+            childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
+            for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                if (index[static_cast<size_t>(r) * width + col] >= 0)
+                    continue;
+                int32_t colFirst, colCount;
+                childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
+                for (int32_t i = 0; i < rowCount; i++)
+                    for (int32_t j = 0; j < colCount; j++)
+                        index[static_cast<size_t>(rowFirst + i) * width + colFirst + j] = -1;
             }
         }
     }
+}
+
+// The top-down pass over level L of component c (codeAll: every position not
+// known zero is coded where the level gains); whether it codes any position.
+bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool codeAll, bool levelGains,
+                               const RateModel* rates,
+                               const ContextRateModel* contextRates, CountModel* counted,
+                               ContextCountModel* contextCounted)
+{
+    Dequantiser d = dequantiser(L);
+    bool any = false;
+    int32_t* index = plan->component[c].index.data();
+    uint8_t* context = plan->component[c].negative.data();
+    // The symbol class before the position in the coder's scan (the
+    // context model runs over the three bands of a level).
+    uint8_t previous = 0;
+    for (int32_t b = 0; b < 3; b++) {
+        double w = weight(c, L, b);
+        double scale = valueScale(c, L, b);
+        const BandRates* band = rates ? &rates->band(c, L, b) : nullptr;
+        const ContextRates* around = contextRates ? &contextRates->band(c, L, b) : nullptr;
+        BandCounts* tally = counted ? &counted->band(c, L, b) : nullptr;
+        ContextCounts* contextTally = contextCounted ? &contextCounted->band(c, L, b) : nullptr;
+        auto visit = [&](int32_t r, int32_t col) {
+            size_t p = static_cast<size_t>(r) * width + col;
+            bool tested = index[p] != -1;
+            bool coded = codeAll ? levelGains : gainAt(index, p) > 0.0f;
+            int32_t J = -1;
+            if (coded) {
+                double v = planes[c].row(r)[col] * scale;
+                const BandRates* here = around ? &around->after[previous] : band;
+                if (here)
+                    ratedGain(d, v, w, *here, &J);
+                else
+                    gain(d, v, 0.0, 0, &J);
+                record(c, &plan->component[c], p, d, v, J);
+                any = true;
+            } else {
+                index[p] = -1;
+                context[p] = 0;
+            }
+            BandCounts* n = tally;
+            if (contextTally) {
+                context[p] = previous;
+                n = &contextTally->after[previous];
+            }
+            if (tested) {
+                if (n) {
+                    if (J < 0)
+                        n->zeros++;
+                    else
+                        n->index[J < kRatedIndexes ? J : kRatedIndexes - 1]++;
+                }
+                previous = static_cast<uint8_t>(rateContext(J));
+            }
+        };
+        BandRect rect = bandRect(height, width, L, b);
+        if (settings.mapCoder == 1) {
+            walkCurve(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, visit);
+        } else {
+            for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++)
+                    visit(r, col);
+        }
+    }
+    return any;
 }
 
 } // namespace
@@ -420,8 +449,9 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
     if (!makeBandParityTables(&planner.rowCodes, &planner.colCodes, height, width, levels))
         return;
     if (settings.decodeMode == 0) {
-        for (int32_t c = 0; c < components; c++)
-            planner.planOnePass(c, &plan->component[c]);
+        runTasks(settings.threads, static_cast<size_t>(components), [&](size_t c) {
+            planner.planOnePass(static_cast<int32_t>(c), &plan->component[c]);
+        });
     } else {
         // The adaptive value coders spend about what the symbol frequencies
         // say; the unary and fixed-width ones keep the fixed cost.
@@ -445,5 +475,5 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
         }
     }
     freeBandParityTables(planner.rowCodes, planner.colCodes);
-    plan->clampedValues = planner.clamped;
+    plan->clampedValues = planner.clamped[0] + planner.clamped[1] + planner.clamped[2];
 }

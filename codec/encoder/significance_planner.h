@@ -20,6 +20,7 @@ struct PlanSettings {
     int32_t fineSteps;
     int32_t magnitudeBoost;
     double valueCost;   // cost of one coded value, in squared quantisation steps
+    int32_t threads = 1; // the plan is the same for every count
 };
 
 // The decoder's dequantiser for level L of a plan with these settings.
