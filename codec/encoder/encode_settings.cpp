@@ -5,6 +5,7 @@
 
 #include "codec/encoder/final_fitting.h"
 #include "codec/encoder/parallel_tasks.h"
+#include "codec/encoder/size_fill.h"
 #include "codec/encoder/step_search.h"
 #include "codec/session/sharpen_mark.h"
 
@@ -217,10 +218,14 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report,
                                  &workspace))
             return false;
+        EncoderParams chosen = candidates[0];
+        chosen.quantStep = report.step;
+        chosen.valueCost = report.valueCost;
+        if (!report.cut && fillToSize(prepared, target, &chosen, out, stats, &workspace)) {
+            report.planKept = false;
+            *step = chosen.quantStep;
+        }
         if (settings.effort >= 1) {
-            EncoderParams chosen = candidates[0];
-            chosen.quantStep = report.step;
-            chosen.valueCost = report.valueCost;
             // The search's last plan is the chosen stream's more often than not;
             // where it is not, its memory goes before the refit's.
             if (!report.planKept)
@@ -237,8 +242,11 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         c.threads = each > 1 ? each : 1;
     }
     EncoderParams chosen;
-    if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats, error))
+    EncodeStats own;
+    if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats ? stats : &own, error))
         return false;
+    EncodeWorkspace workspace;
+    fillToSize(prepared, target, &chosen, out, stats ? stats : &own, &workspace);
     *step = chosen.quantStep;
     return true;
 }

@@ -46,7 +46,8 @@ bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, i
 
     // The fitted values at the chosen step, the value cost moved by secant
     // until the stream lands in the window.
-    int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance)));
+    // Strictly inside the window: a stream of exactly its floor reads as short.
+    int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance))) + 1;
     int64_t least = static_cast<int64_t>(out->size());
     if (least > floorBytes)
         least = floorBytes;

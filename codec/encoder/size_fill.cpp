@@ -1,0 +1,272 @@
+#include "codec/encoder/size_fill.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "codec/core/geometry.h"
+#include "codec/encoder/significance_planner.h"
+#include "codec/encoder/step_search.h"
+#include "codec/onepass/significance_marking.h"
+
+namespace {
+
+constexpr int32_t kStepTrials = 14;
+constexpr double kCostRaise = 4.0;
+constexpr int32_t kCostTrials = 8;
+constexpr int32_t kBlendTrials = 16;
+constexpr double kLeastCost = 1.0 / 4096.0;
+
+// One-pass map codes (see ComponentPlan).
+constexpr uint8_t kNotCoded = 1;
+constexpr uint8_t kAncestor = 4;
+
+struct Fill {
+    const PreparedPicture& prepared;
+    int64_t maxBytes;
+    int64_t floorBytes;
+    EncoderParams best;
+    std::vector<uint8_t>* out;
+    EncodeStats* stats;
+    int64_t bestSize;
+    std::vector<uint8_t> trial;
+    EncodeStats trialStats;
+    std::string error;
+
+    bool done() const { return bestSize >= floorBytes; }
+
+    // Encodes p (planning in *workspace unless it holds the plan to write);
+    // keeps the stream where it is the largest within the budget so far.
+    // Returns the size, or -1 on failure.
+    int64_t run(const EncoderParams& p, EncodeWorkspace* workspace)
+    {
+        if (!encodePrepared(prepared, p, &trial, &trialStats, &error, workspace))
+            return -1;
+        int64_t size = static_cast<int64_t>(trial.size());
+        if (size <= maxBytes && size > bestSize) {
+            bestSize = size;
+            best = p;
+            out->swap(trial);
+            if (stats)
+                *stats = trialStats;
+        }
+        return size;
+    }
+};
+
+// Finer steps: steps down by doubling distances until a stream is over, then
+// bisects. Where a finer step is over, a higher value cost there (which may
+// leave a whole level out again) is tried before giving the step up.
+void fillWithSteps(Fill* f, EncodeWorkspace* workspace)
+{
+    EncoderParams p = f->best;
+    int32_t under = p.quantStep, over = 0;
+    for (int32_t d = 1, trials = 0; trials < kStepTrials && !f->done(); trials++) {
+        int32_t q = over ? under - (under - over) / 2 : under - d;
+        if (q < 1)
+            q = 1;
+        if (q == under || q == over)
+            break;
+        p.quantStep = q;
+        int64_t size = f->run(p, workspace);
+        if (size > f->maxBytes && trials + 1 < kStepTrials) {
+            trials++;
+            p.valueCost *= kCostRaise;
+            size = f->run(p, workspace);
+            if (size > f->maxBytes)
+                p.valueCost /= kCostRaise;
+        }
+        if (size < 0)
+            return;
+        if (size > f->maxBytes)
+            over = q;
+        else
+            under = q;
+        if (!over)
+            d *= 2;
+        if (over && under - over <= 1)
+            break;
+    }
+}
+
+// Positions whose decisions differ between two plans, coarsest level first,
+// each as component << 40 | position.
+void differences(const PicturePlan& a, const PicturePlan& b, std::vector<uint64_t>* list)
+{
+    list->clear();
+    for (int32_t L = a.levels - 1; L >= 0; L--)
+        for (int32_t c = 0; c < a.components; c++) {
+            const ComponentPlan& x = a.component[c];
+            const ComponentPlan& y = b.component[c];
+            for (int32_t band = 0; band < 3; band++) {
+                BandRect rect = bandRect(a.height, a.width, L, band);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        size_t p = a.at(r, col);
+                        bool same = x.index[p] == y.index[p] && (x.index[p] < 0 || x.negative[p] == y.negative[p])
+                                    && (x.mapCode.empty() || x.mapCode[p] == y.mapCode[p]);
+                        if (!same)
+                            list->push_back(static_cast<uint64_t>(c) << 40 | p);
+                    }
+            }
+        }
+}
+
+// Brings a mixed plan back under the zero-tree rules: one-pass positions
+// whose parent is no ancestor are left out; level-progressive positions whose
+// parent is left out at a level with detail are known zero.
+void restoreTreeRules(PicturePlan* plan, int32_t decodeMode, uint8_t** rowCodes, uint8_t** colCodes)
+{
+    int32_t levels = plan->levels;
+    int32_t width = plan->width;
+    for (int32_t c = 0; c < plan->components; c++)
+        plan->component[c].mapLevel = levels;
+    for (int32_t L = levels - 1; L >= 0; L--) {
+        bool any = false;
+        for (int32_t c = 0; c < plan->components; c++) {
+            ComponentPlan& cp = plan->component[c];
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(plan->height, width, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        size_t p = plan->at(r, col);
+                        if (decodeMode == 0 && L + 1 < levels && cp.mapCode[p] != kNotCoded) {
+                            int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
+                            int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
+                            if (cp.mapCode[plan->at(pr, pc)] != kAncestor) {
+                                cp.mapCode[p] = kNotCoded;
+                                cp.index[p] = -1;
+                                cp.negative[p] = 0;
+                            }
+                        }
+                        if (cp.index[p] >= 0) {
+                            any = true;
+                            cp.mapLevel = L;
+                        }
+                    }
+            }
+        }
+        if (decodeMode == 0)
+            continue;
+        plan->levelHasDetail[L] = any;
+        if (!any || L == 0)
+            continue;
+        for (int32_t c = 0; c < plan->components; c++) {
+            ComponentPlan& cp = plan->component[c];
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(plan->height, width, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    int32_t rowFirst, rowCount;
+                    childSpan(rowCodes[b][L - 1], r, r == rect.rowEnd - 1, &rowFirst, &rowCount);
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        if (cp.index[plan->at(r, col)] >= 0)
+                            continue;
+                        int32_t colFirst, colCount;
+                        childSpan(colCodes[b][L - 1], col, col == rect.colEnd - 1, &colFirst, &colCount);
+                        for (int32_t i = 0; i < rowCount; i++)
+                            for (int32_t j = 0; j < colCount; j++) {
+                                size_t child = plan->at(rowFirst + i, colFirst + j);
+                                cp.index[child] = -1;
+                                cp.negative[child] = 0;
+                            }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Lower value costs at the chosen step: the nearest one over the budget, and
+// then that plan's decisions taken over from the chosen plan's, coarsest
+// level first, as far as the budget allows.
+void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
+{
+    // Every value coded: the cost only says which levels are, and sizes jump.
+    EncoderParams under = f->best, over = f->best;
+    if (under.decodeMode == 1 && under.mapCoder == 1 && under.valueCoder != 0)
+        return;
+    over.valueCost = -1.0;
+    int32_t trials = 0;
+    while (trials < kCostTrials && !f->done()) {
+        EncoderParams p = under;
+        if (over.valueCost < 0.0)
+            p.valueCost = under.valueCost > 4.0 * kLeastCost ? under.valueCost / 4.0 : 0.0;
+        else
+            p.valueCost = over.valueCost > 0.0 ? std::sqrt(under.valueCost * over.valueCost) : under.valueCost / 2.0;
+        if (p.valueCost == under.valueCost || p.valueCost == over.valueCost)
+            break;
+        int64_t size = f->run(p, workspace);
+        trials++;
+        if (size < 0)
+            return;
+        if (size > f->maxBytes)
+            over = p;
+        else
+            under = p;
+        if (over.valueCost < 0.0 && p.valueCost == 0.0)
+            return; // every value is coded and the stream still fits
+        if (over.valueCost >= 0.0 && (under.valueCost - over.valueCost) < 0.01 * under.valueCost)
+            break;
+    }
+    int64_t samples = static_cast<int64_t>(f->prepared.height) * f->prepared.width;
+    if (f->done() || over.valueCost < 0.0 || samples > kFillBlendMaxSamples)
+        return;
+
+    EncodeWorkspace a, b;
+    if (f->run(under, &a) < 0 || f->run(over, &b) < 0)
+        return;
+    std::vector<uint64_t> list;
+    differences(a.plan, b.plan, &list);
+    uint8_t **rowCodes = nullptr, **colCodes = nullptr;
+    if (list.empty() || !makeBandParityTables(&rowCodes, &colCodes, a.plan.height, a.plan.width, a.plan.levels))
+        return;
+    workspace->reusePlan = true;
+    size_t lo = 0, hi = list.size();
+    for (int32_t t = 0; t < kBlendTrials && hi - lo > 1 && !f->done(); t++) {
+        size_t k = lo + (hi - lo) / 2;
+        workspace->plan = a.plan;
+        for (size_t i = 0; i < k; i++) {
+            int32_t c = static_cast<int32_t>(list[i] >> 40);
+            size_t p = static_cast<size_t>(list[i] & ((uint64_t(1) << 40) - 1));
+            ComponentPlan& to = workspace->plan.component[c];
+            const ComponentPlan& from = b.plan.component[c];
+            to.index[p] = from.index[p];
+            to.negative[p] = from.negative[p];
+            if (!to.mapCode.empty())
+                to.mapCode[p] = from.mapCode[p];
+        }
+        restoreTreeRules(&workspace->plan, under.decodeMode, rowCodes, colCodes);
+        int64_t size = f->run(under, workspace);
+        if (size < 0)
+            break;
+        if (size > f->maxBytes)
+            hi = k;
+        else
+            lo = k;
+    }
+    workspace->reusePlan = false;
+    freeBandParityTables(rowCodes, colCodes);
+}
+
+} // namespace
+
+bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, EncoderParams* chosen, std::vector<uint8_t>* out,
+                EncodeStats* stats, EncodeWorkspace* workspace)
+{
+    // Aims strictly inside the window.
+    int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance))) + 1;
+    int64_t size = static_cast<int64_t>(out->size());
+    if (size >= floorBytes || size > maxBytes || (stats && stats->cut))
+        return false;
+    Fill f{prepared, maxBytes, floorBytes, *chosen, out, stats, size, {}, {}, {}};
+    f.best.searchProgress = nullptr;
+    f.best.samplesRead = nullptr;
+    workspace->reusePlan = false;
+    if (chosen->quantStep > 1)
+        fillWithSteps(&f, workspace);
+    if (!f.done())
+        fillWithCosts(&f, workspace);
+    chosen->quantStep = f.best.quantStep;
+    chosen->valueCost = f.best.valueCost;
+    return true;
+}

@@ -1,0 +1,21 @@
+// The size search's fill stage: where the chosen stream lands more than the
+// tolerance under its budget (the sizes jump between neighbouring steps or
+// value costs), finer steps at the chosen value cost and then the decisions
+// of a lower value cost's plan, coarse levels first, bring it closer without
+// ever exceeding the budget.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "codec/encoder/encoder.h"
+
+// Samples up to which the fill blends two plans (it then holds three plans).
+constexpr int64_t kFillBlendMaxSamples = int64_t(1) << 20;
+
+// *chosen: the parameters of *out, a stream of at most maxBytes (not cut).
+// Returns whether it tried, which it does where *out lands more than the
+// tolerance under maxBytes; its trials then plan in *workspace. Where it finds
+// a larger stream within maxBytes, it replaces *out, *stats and *chosen (the
+// step and value cost, whose plan it may have mixed with a lower cost's).
+bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, EncoderParams* chosen, std::vector<uint8_t>* out,
+                EncodeStats* stats, EncodeWorkspace* workspace);

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/size_fill.h"
+#include "codec/encoder/step_search.h"
+#include "tests/support/test_pictures.h"
+
+namespace {
+
+// Wood rings: few distinct detail values, so many coefficients flip together
+// and the sizes jump between neighbouring steps and value costs.
+PictureSamples rings(int32_t height, int32_t width)
+{
+    PictureSamples picture;
+    picture.height = height;
+    picture.width = width;
+    picture.samples.resize(static_cast<size_t>(height) * width);
+    for (int32_t r = 0; r < height; r++)
+        for (int32_t c = 0; c < width; c++) {
+            double d = std::hypot((static_cast<double>(c) / width - 0.3) * 3.0,
+                                  (static_cast<double>(r) / height - 1.4) * 1.2);
+            double v = std::lround(255.0 * (0.5 + 0.35 * std::sin(40.0 * d)));
+            picture.samples[static_cast<size_t>(r) * width + c] = static_cast<uint16_t>(v);
+        }
+    return picture;
+}
+
+// After the search, the fill never exceeds the budget, never shrinks the
+// stream, keeps it decodable, and brings streams that landed short into the
+// window, in both modes with several coders.
+TEST(SizeFill, FillsStreamsThatLandedShortWithinTheBudget)
+{
+    PictureSamples picture = rings(288, 384);
+    struct Combo {
+        int32_t mode, map, value;
+    };
+    int32_t shortBefore = 0, shortAfter = 0;
+    for (Combo combo : {Combo{0, 0, 3}, Combo{0, 2, 0}, Combo{1, 2, 3}, Combo{1, 1, 2}}) {
+        EncoderParams p;
+        p.decodeMode = combo.mode;
+        p.mapCoder = combo.map;
+        p.valueCoder = combo.value;
+        PreparedPicture prepared;
+        std::string error;
+        ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+        for (double bpp : {1.0, 2.0}) {
+            int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
+            SCOPED_TRACE("mode " + std::to_string(combo.mode) + " map " + std::to_string(combo.map) + " value "
+                         + std::to_string(combo.value) + " target " + std::to_string(target));
+            std::vector<uint8_t> stream;
+            int32_t step = 0;
+            EncodeStats stats;
+            SizeSearchReport report;
+            ASSERT_TRUE(encodePictureToSize(picture.view(), prepared, p, target, &stream, &step, &stats, &error, &report))
+                << error;
+            if (report.cut)
+                continue;
+            size_t searched = stream.size();
+            bool landedShort = static_cast<double>(searched) <= 0.99 * static_cast<double>(target);
+            EncoderParams chosen = p;
+            chosen.quantStep = report.step;
+            chosen.valueCost = report.valueCost;
+            EncodeWorkspace workspace;
+            EXPECT_EQ(fillToSize(prepared, target, &chosen, &stream, &stats, &workspace), landedShort);
+            EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+            EXPECT_GE(stream.size(), searched);
+            ASSERT_EQ(decodeAndCompare(stream, picture).status, 0);
+            shortBefore += landedShort;
+            shortAfter += static_cast<double>(stream.size()) <= 0.99 * static_cast<double>(target);
+        }
+    }
+    EXPECT_GT(shortBefore, 0);
+    EXPECT_LT(shortAfter, shortBefore);
+}
+
+// Streams on target, or larger than it, are left alone.
+TEST(SizeFill, LeavesStreamsOnTargetAlone)
+{
+    PictureSamples picture = makeTestPicture(48, 64, 1, 8, 3);
+    EncoderParams p;
+    PreparedPicture prepared;
+    std::string error;
+    ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+    std::vector<uint8_t> stream;
+    ASSERT_TRUE(encodePrepared(prepared, p, &stream, nullptr, &error)) << error;
+    std::vector<uint8_t> kept = stream;
+    EncodeWorkspace workspace;
+    EncoderParams chosen = p;
+    for (int64_t target : {static_cast<int64_t>(stream.size()), static_cast<int64_t>(stream.size()) - 1}) {
+        EXPECT_FALSE(fillToSize(prepared, target, &chosen, &stream, nullptr, &workspace));
+        EXPECT_EQ(stream, kept);
+        EXPECT_EQ(chosen.quantStep, p.quantStep);
+    }
+}
+
+} // namespace
