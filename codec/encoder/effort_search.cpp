@@ -44,9 +44,17 @@ std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t 
             for (int32_t m : mode == 0 ? std::vector<int32_t>{1, 2} : std::vector<int32_t>{0, 1})
                 if (m != base.mapCoder)
                     maps.push_back(m);
+        // Effort 2: the other level-progressive scan, at the given value cost
+        // (the probe that chose the scan looks at one step only).
+        bool otherScanOnly = effort == 2 && !fixed.mapCoder && mode == 1
+                             && (base.mapCoder == 0 || base.mapCoder == 1);
+        if (otherScanOnly)
+            maps.push_back(1 - base.mapCoder);
         for (int32_t map : maps)
             for (double cost : costs)
                 for (int32_t boost : boosts) {
+                    if (otherScanOnly && map != base.mapCoder && cost != base.valueCost)
+                        continue;
                     EncoderParams p = base;
                     p.decodeMode = mode;
                     p.mapCoder = map;

@@ -24,6 +24,19 @@ TEST(EffortSearch, CandidatesKeepWhatTheCallerFixed)
         otherMode |= p.decodeMode == 0;
     EXPECT_TRUE(otherMode);
 
+    // Effort 2 tries the other level-progressive scan once, at the given cost.
+    int32_t otherScan = 0;
+    for (const EncoderParams& p : effortCandidates(base, 2, FixedChoices()))
+        if (p.decodeMode == 1 && p.mapCoder == 0) {
+            otherScan++;
+            EXPECT_EQ(p.valueCost, base.valueCost);
+        }
+    EXPECT_EQ(otherScan, 1);
+    FixedChoices scanFixed;
+    scanFixed.mapCoder = true;
+    for (const EncoderParams& p : effortCandidates(base, 2, scanFixed))
+        EXPECT_EQ(p.mapCoder, 1);
+
     FixedChoices fixed;
     fixed.mode = fixed.mapCoder = fixed.valueCost = fixed.boost = true;
     EXPECT_EQ(effortCandidates(base, 3, fixed).size(), 1u);
