@@ -12,19 +12,6 @@
 #include "codec/encoder/quantiser.h"
 #include "codec/onepass/significance_marking.h"
 
-void childSpan(int32_t k, int32_t x, bool last, int32_t* first, int32_t* count)
-{
-    switch (k) {
-    case 0: *first = 2 * x - 1; *count = last ? 1 : 2; break;
-    case 1: *first = 2 * x - 1; *count = 2; break;
-    case 2: *first = 2 * x - 2; *count = 2; break;
-    case 3: *first = 2 * x - 2; *count = last ? 3 : 2; break;
-    case 4: *first = 2 * x; *count = last ? 0 : 2; break;
-    case 5: *first = 2 * x; *count = last ? 1 : 2; break;
-    default: *first = 0; *count = 0; break;
-    }
-}
-
 int32_t maxMagnitudeIndex(int32_t decodeMode, int32_t valueCoder, int32_t quantStep,
                           int32_t fineSteps)
 {

@@ -32,7 +32,18 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
 
 // Children of coordinate x at the next finer level (level-progressive rule),
 // for case code k; last: x is the band's last row or column.
-void childSpan(int32_t k, int32_t x, bool last, int32_t* first, int32_t* count);
+inline void childSpan(int32_t k, int32_t x, bool last, int32_t* first, int32_t* count)
+{
+    switch (k) {
+    case 0: *first = 2 * x - 1; *count = last ? 1 : 2; break;
+    case 1: *first = 2 * x - 1; *count = 2; break;
+    case 2: *first = 2 * x - 2; *count = 2; break;
+    case 3: *first = 2 * x - 2; *count = last ? 3 : 2; break;
+    case 4: *first = 2 * x; *count = last ? 0 : 2; break;
+    case 5: *first = 2 * x; *count = last ? 1 : 2; break;
+    default: *first = 0; *count = 0; break;
+    }
+}
 
 // Largest magnitude index value coder `valueCoder` of mode `decodeMode` can
 // carry for quantStep (one-pass value coder 0 is limited per level instead).

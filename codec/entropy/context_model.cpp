@@ -444,27 +444,66 @@ void startContextEncoder(int32_t maxOrder, ContextModel* model, int32_t option)
     startArithmeticEncoder(model);
 }
 
+namespace {
+
+// What the encoder's ranges take of the totals totalizeTable makes (its
+// 16-bit sums and rescaling alike), without writing them: the scale, the sum
+// of all counts, and the sums from entry i and from entry i + 1 on.
+struct EncoderSums {
+    int16_t scale;
+    int16_t all;
+    int16_t from;
+    int16_t after;
+};
+
+EncoderSums sumForEncoding(ContextModel* model, ContextTable* table, int32_t i)
+{
+    for (;;) {
+        uint8_t max = 0;
+        int16_t sum = 0, from = 0, after = 0;
+        for (int32_t j = table->maxIndex; j >= 0; j--) {
+            const SymbolStat e = table->stats[j];
+            if (j == i)
+                after = sum;
+            if (e.count != 0 && (model->currentOrder == -2 || model->excluded[e.symbol] == 0))
+                sum = static_cast<int16_t>(sum + e.count);
+            if (j == i)
+                from = sum;
+            if (e.count > max)
+                max = e.count;
+        }
+        int16_t scale = escapedScale(table->maxIndex, max, sum);
+        if (scale < kRescaleTotal)
+            return {scale, sum, from, after};
+        rescaleTable(model, table);
+    }
+}
+
+} // namespace
+
 int32_t encodeContextSymbol(BitReader* writer, int32_t symbol, ContextModel* model)
 {
     if (symbol < kContextFlushMarker || symbol > 255)
         return kContextSymbolRefused;
-    int16_t* totals = model->totals;
     bool escaped = true;
     while (escaped) {
         ContextTable* table = model->contexts[model->currentOrder];
-        totalizeTable(model, table);
         int32_t c = model->currentOrder == -2 ? -symbol : symbol;
         int32_t i = findSymbol(table, c);
+        bool found = i >= 0 && table->stats[i].count > 0;
+        EncoderSums sums = sumForEncoding(model, table, found ? i : -1);
         SymbolRange range;
-        range.scale = static_cast<uint16_t>(totals[0]);
-        if (i >= 0 && table->stats[i].count > 0) {
-            range.lowCount = static_cast<uint16_t>(totals[i + 2]);
-            range.highCount = static_cast<uint16_t>(totals[i + 1]);
+        range.scale = static_cast<uint16_t>(sums.scale);
+        if (found) {
+            range.lowCount = static_cast<uint16_t>(sums.after);
+            range.highCount = static_cast<uint16_t>(sums.from);
             escaped = false;
         } else {
-            // Every symbol accepted above is found by order -2 at the latest.
-            range.lowCount = static_cast<uint16_t>(totals[1]);
-            range.highCount = static_cast<uint16_t>(totals[0]);
+            // Every symbol accepted above is found by order -2 at the latest;
+            // the orders below count none of this table's symbols.
+            range.lowCount = static_cast<uint16_t>(sums.all);
+            range.highCount = static_cast<uint16_t>(sums.scale);
+            markExclusions(model, table);
             model->currentOrder--;
         }
         encodeRange(writer, &range, model);
