@@ -221,7 +221,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         EncoderParams chosen = candidates[0];
         chosen.quantStep = report.step;
         chosen.valueCost = report.valueCost;
-        if (!report.cut && fillToSize(prepared, target, &chosen, out, stats, &workspace)) {
+        if (!report.cut && fillToSize(prepared, target, !settings.fixed.boost, &chosen, out, stats, &workspace)) {
             report.planKept = false;
             *step = chosen.quantStep;
         }
@@ -246,7 +246,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats ? stats : &own, error))
         return false;
     EncodeWorkspace workspace;
-    fillToSize(prepared, target, &chosen, out, stats ? stats : &own, &workspace);
+    fillToSize(prepared, target, !settings.fixed.boost, &chosen, out, stats ? stats : &own, &workspace);
     *step = chosen.quantStep;
     return true;
 }

@@ -1,5 +1,6 @@
 #include "codec/encoder/size_fill.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr int32_t kStepTrials = 14;
+constexpr int32_t kBoostTrials = 6;
 constexpr double kCostRaise = 4.0;
 constexpr int32_t kCostTrials = 8;
 constexpr int32_t kBlendTrials = 16;
@@ -19,7 +21,15 @@ constexpr double kLeastCost = 1.0 / 4096.0;
 
 // One-pass map codes (see ComponentPlan).
 constexpr uint8_t kNotCoded = 1;
+constexpr uint8_t kExplicit = 2;
 constexpr uint8_t kAncestor = 4;
+
+// Level-progressive map coder 1 with value coders 1..3 codes every value of a
+// level or none.
+bool codesEveryValue(const EncoderParams& p)
+{
+    return p.decodeMode == 1 && p.mapCoder == 1 && p.valueCoder != 0;
+}
 
 struct Fill {
     const PreparedPicture& prepared;
@@ -54,12 +64,39 @@ struct Fill {
     }
 };
 
+// The finer step that is over, its finest levels boosted (the values there
+// then take smaller indexes): bisects the boost for the largest stream within
+// the budget.
+void fillWithBoost(Fill* f, EncoderParams p, int32_t overStep, EncodeWorkspace* workspace)
+{
+    p.quantStep = overStep;
+    int32_t lo = 0, hi = kMaxMagnitudeBoost;
+    p.magnitudeBoost = hi;
+    int64_t size = f->run(p, workspace);
+    if (size < 0 || size > f->maxBytes)
+        return;
+    for (int32_t t = 0; t < kBoostTrials && hi - lo > 1 && !f->done(); t++) {
+        p.magnitudeBoost = lo + (hi - lo) / 2;
+        size = f->run(p, workspace);
+        if (size < 0)
+            return;
+        if (size > f->maxBytes)
+            lo = p.magnitudeBoost;
+        else
+            hi = p.magnitudeBoost;
+    }
+}
+
 // Finer steps: steps down by doubling distances until a stream is over, then
-// bisects. Where a finer step is over, a higher value cost there (which may
-// leave a whole level out again) is tried before giving the step up.
-void fillWithSteps(Fill* f, EncodeWorkspace* workspace)
+// bisects. Where every value is coded and a finer step is over, a higher value
+// cost there (which may leave a whole level out again) is tried before giving
+// the step up.
+void fillWithSteps(Fill* f, bool mayBoost, EncodeWorkspace* workspace)
 {
     EncoderParams p = f->best;
+    // Elsewhere a higher cost or a boost at a finer step buys the bytes with
+    // values left out or rebuilt coarser, which costs more than it gains.
+    bool everyValue = codesEveryValue(p);
     int32_t under = p.quantStep, over = 0;
     for (int32_t d = 1, trials = 0; trials < kStepTrials && !f->done(); trials++) {
         int32_t q = over ? under - (under - over) / 2 : under - d;
@@ -69,7 +106,7 @@ void fillWithSteps(Fill* f, EncodeWorkspace* workspace)
             break;
         p.quantStep = q;
         int64_t size = f->run(p, workspace);
-        if (size > f->maxBytes && trials + 1 < kStepTrials) {
+        if (size > f->maxBytes && everyValue && trials + 1 < kStepTrials) {
             trials++;
             p.valueCost *= kCostRaise;
             size = f->run(p, workspace);
@@ -87,6 +124,8 @@ void fillWithSteps(Fill* f, EncodeWorkspace* workspace)
         if (over && under - over <= 1)
             break;
     }
+    if (over && under - over == 1 && everyValue && mayBoost && p.magnitudeBoost == 0)
+        fillWithBoost(f, p, over, workspace);
 }
 
 // Positions whose decisions differ between two plans, coarsest level first,
@@ -112,10 +151,51 @@ void differences(const PicturePlan& a, const PicturePlan& b, std::vector<uint64_
         }
 }
 
+// One-pass: an ancestor code promises a coded position below it. Finest level
+// first, ancestors left without one become explicit values where their index
+// allows, else are left out.
+void keepAncestorsAboveCodedValues(PicturePlan* plan, int32_t minExplicit, uint8_t** rowCodes, uint8_t** colCodes)
+{
+    int32_t levels = plan->levels;
+    std::vector<uint8_t> below(static_cast<size_t>(plan->height) * plan->width, 0);
+    for (int32_t c = 0; c < plan->components; c++) {
+        ComponentPlan& cp = plan->component[c];
+        std::fill(below.begin(), below.end(), 0);
+        cp.mapLevel = levels;
+        for (int32_t L = 0; L < levels; L++)
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(plan->height, plan->width, L, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                        size_t p = plan->at(r, col);
+                        if (cp.mapCode[p] == kAncestor && !below[p]) {
+                            if (cp.index[p] >= minExplicit) {
+                                cp.mapCode[p] = kExplicit;
+                            } else {
+                                cp.mapCode[p] = kNotCoded;
+                                cp.index[p] = -1;
+                                cp.negative[p] = 0;
+                            }
+                        }
+                        if (cp.mapCode[p] == kNotCoded)
+                            continue;
+                        if (cp.mapLevel > L)
+                            cp.mapLevel = L;
+                        if (L + 1 < levels) {
+                            int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
+                            int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
+                            below[plan->at(pr, pc)] = 1;
+                        }
+                    }
+            }
+    }
+}
+
 // Brings a mixed plan back under the zero-tree rules: one-pass positions
 // whose parent is no ancestor are left out; level-progressive positions whose
 // parent is left out at a level with detail are known zero.
-void restoreTreeRules(PicturePlan* plan, int32_t decodeMode, uint8_t** rowCodes, uint8_t** colCodes)
+void restoreTreeRules(PicturePlan* plan, int32_t decodeMode, int32_t minExplicit, uint8_t** rowCodes,
+                      uint8_t** colCodes)
 {
     int32_t levels = plan->levels;
     int32_t width = plan->width;
@@ -174,6 +254,8 @@ void restoreTreeRules(PicturePlan* plan, int32_t decodeMode, uint8_t** rowCodes,
             }
         }
     }
+    if (decodeMode == 0)
+        keepAncestorsAboveCodedValues(plan, minExplicit, rowCodes, colCodes);
 }
 
 // Lower value costs at the chosen step: the nearest one over the budget, and
@@ -183,7 +265,7 @@ void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
 {
     // Every value coded: the cost only says which levels are, and sizes jump.
     EncoderParams under = f->best, over = f->best;
-    if (under.decodeMode == 1 && under.mapCoder == 1 && under.valueCoder != 0)
+    if (codesEveryValue(under))
         return;
     over.valueCost = -1.0;
     int32_t trials = 0;
@@ -235,7 +317,7 @@ void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
             if (!to.mapCode.empty())
                 to.mapCode[p] = from.mapCode[p];
         }
-        restoreTreeRules(&workspace->plan, under.decodeMode, rowCodes, colCodes);
+        restoreTreeRules(&workspace->plan, under.decodeMode, under.valueCoder == 3 ? 0 : 1, rowCodes, colCodes);
         int64_t size = f->run(under, workspace);
         if (size < 0)
             break;
@@ -250,8 +332,8 @@ void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
 
 } // namespace
 
-bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, EncoderParams* chosen, std::vector<uint8_t>* out,
-                EncodeStats* stats, EncodeWorkspace* workspace)
+bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost, EncoderParams* chosen,
+                std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace)
 {
     // Aims strictly inside the window.
     int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance))) + 1;
@@ -263,10 +345,11 @@ bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, EncoderParams
     f.best.samplesRead = nullptr;
     workspace->reusePlan = false;
     if (chosen->quantStep > 1)
-        fillWithSteps(&f, workspace);
+        fillWithSteps(&f, mayBoost, workspace);
     if (!f.done())
         fillWithCosts(&f, workspace);
     chosen->quantStep = f.best.quantStep;
     chosen->valueCost = f.best.valueCost;
+    chosen->magnitudeBoost = f.best.magnitudeBoost;
     return true;
 }

@@ -16,6 +16,7 @@ constexpr int64_t kFillBlendMaxSamples = int64_t(1) << 20;
 // Returns whether it tried, which it does where *out lands more than the
 // tolerance under maxBytes; its trials then plan in *workspace. Where it finds
 // a larger stream within maxBytes, it replaces *out, *stats and *chosen (the
-// step and value cost, whose plan it may have mixed with a lower cost's).
-bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, EncoderParams* chosen, std::vector<uint8_t>* out,
-                EncodeStats* stats, EncodeWorkspace* workspace);
+// step, value cost and boost, whose plan it may have mixed with a lower
+// cost's). mayBoost: the caller left the boost free.
+bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost, EncoderParams* chosen,
+                std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace);
