@@ -78,6 +78,15 @@ bool fetchReaderByte(BitReader* reader)
     return true;
 }
 
+uint32_t finishBitRun(BitReader* reader, uint32_t result, int n)
+{
+    // The failed fetch gave a 0 bit.
+    result <<= 1;
+    while (--n > 0)
+        result = (result << 1) | readBit(reader);
+    return result;
+}
+
 // Takes the bits of the current byte in groups. The mask marks the highest
 // bit left; 128 before a fetch means none are left, after it all eight.
 uint32_t readBits(BitReader* reader, int n)

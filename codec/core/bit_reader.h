@@ -1,6 +1,8 @@
 // Most-significant-bit-first reader over a memory block or a byte source, and
 // the matching bit writer. The end of data is a flag, never an error.
 #pragma once
+#include "codec/core/force_inline.h"
+
 #include <bit>
 #include <cstdint>
 
@@ -40,9 +42,12 @@ int32_t writeBits(BitReader* writer, int n, uint32_t value);
 void writeBit(BitReader* writer, uint32_t bit);
 void flushBitWriter(BitReader* writer);
 
-// The same as n (0..16) readBit calls, taking the current byte's bits in
+// The same as n (0..30) readBit calls, taking the current byte's bits in
 // one step: at the end of data each bit read there is 0, as readBit gives.
-inline uint32_t readBitRun(BitReader* reader, int n);
+ZR_INLINE uint32_t readBitRun(BitReader* reader, int n);
+// readBitRun's last n bits (n > 0) after a fetch failed at the first of them:
+// result followed by them, read one readBit at a time.
+uint32_t finishBitRun(BitReader* reader, uint32_t result, int n);
 
 // Number of 1 bits before the first 0 bit, saturating at INT32_MAX. No bit is
 // read once the data has ended: a byte source repeats its last byte after the
@@ -61,30 +66,30 @@ inline uint32_t readBit(BitReader* reader)
     return bit;
 }
 
-inline uint32_t readBitRun(BitReader* reader, int n)
+ZR_INLINE uint32_t readBitRun(BitReader* reader, int n)
 {
     // Most runs are short and end inside the current byte.
     const unsigned mask = reader->mask;
-    if (mask != 128) {
-        const int left = std::bit_width(mask);
-        if (n < left) {
-            reader->mask = static_cast<uint8_t>(mask >> n);
-            return (reader->currentByte >> (left - n)) & ((1u << n) - 1u);
-        }
+    const int left = mask == 128 ? 0 : std::bit_width(mask);
+    if (n < left) {
+        reader->mask = static_cast<uint8_t>(mask >> n);
+        return (reader->currentByte >> (left - n)) & ((1u << n) - 1u);
     }
-    uint32_t result = 0;
-    while (n > 0) {
-        if (reader->mask == 128 && !fetchReaderByte(reader)) {
-            result <<= 1;
-            n--;
-            continue;
-        }
-        // mask is the highest bit left: bit_width(mask) bits remain.
-        const int left = std::bit_width(static_cast<unsigned>(reader->mask));
-        const int take = n < left ? n : left;
-        result = (result << take) | ((reader->currentByte >> (left - take)) & ((1u << take) - 1u));
-        n -= take;
-        reader->mask = static_cast<uint8_t>(take == left ? 128 : 1u << (left - take - 1));
+    // The rest of the current byte, whole bytes, then the top of one more.
+    uint32_t result = reader->currentByte & ((1u << left) - 1u);
+    n -= left;
+    reader->mask = 128;
+    while (n >= 8) {
+        if (!fetchReaderByte(reader))
+            return finishBitRun(reader, result, n);
+        result = (result << 8) | reader->currentByte;
+        n -= 8;
+    }
+    if (n > 0) {
+        if (!fetchReaderByte(reader))
+            return finishBitRun(reader, result, n);
+        result = (result << n) | (reader->currentByte >> (8 - n));
+        reader->mask = static_cast<uint8_t>(128u >> n);
     }
     return result;
 }

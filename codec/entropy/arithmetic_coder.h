@@ -42,25 +42,29 @@ ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, Context
     const int32_t r = (model->high - model->low) + 1;
     uint32_t high = (low + (r * range->highCount) / range->scale - 1) & 0xFFFFu;
     low = (low + (r * range->lowCount) / range->scale) & 0xFFFFu;
-    uint32_t code = model->code;
     // Settled top bits: as many shifts as low and high have equal leading bits
     // (16 when they are equal).
     const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
-    if (settled > 0) {
-        low = (low << settled) & 0xFFFFu;
-        high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
-        code = ((code << settled) | readBitRun(reader, settled)) & 0xFFFFu;
-    }
+    low = (low << settled) & 0xFFFFu;
+    high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
+    int shifts = settled;
+    uint32_t flip = 0;
     // Underflow shifts follow while low has bit 14 set and high has it clear.
     // Each drops bit 14 of all three registers: low's bit 15 becomes 0, high's
-    // 1 and code's flips (code ^= 0x4000, then a shift).
+    // 1 and code's flips (code ^= 0x4000, then a shift), which leaves code's
+    // bit 15 flipped once after all of them.
     if ((low & ~high) & 0x4000u) {
         const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
         low = (low << underflow) & 0x7FFFu;
         high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
-        code = (((code << underflow) | readBitRun(reader, underflow)) ^ 0x8000u) & 0xFFFFu;
+        shifts += underflow;
+        flip = 0x8000u;
+    }
+    // Both kinds of shift take their bits into code in one run.
+    if (shifts > 0) {
+        const uint32_t code = (uint32_t{model->code} << shifts) | readBitRun(reader, shifts);
+        model->code = static_cast<uint16_t>((code ^ flip) & 0xFFFFu);
     }
     model->low = static_cast<uint16_t>(low);
     model->high = static_cast<uint16_t>(high);
-    model->code = static_cast<uint16_t>(code);
 }

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t kRescaleTotal = 0x3FFF;
 constexpr int32_t kLargestValue = 252 * 253 + 252;
 
 // A zero-filled block taken from the model's budget.
@@ -114,30 +113,6 @@ void releaseTree(ContextTable* table)
     freeChecked(table);
 }
 
-// Counts entry i once more, first moving it to the front of its run of
-// equal counts so that counts never grow down the table.
-ZR_INLINE void countEntry(ContextModel* model, ContextTable* table, int32_t i)
-{
-    SymbolStat* stats = table->stats;
-    int32_t j = i;
-    while (j > 0 && stats[j - 1].count == stats[i].count)
-        j--;
-    if (j != i) {
-        const uint8_t symbol = stats[i].symbol;
-        stats[i].symbol = stats[j].symbol;
-        stats[j].symbol = symbol;
-        if (table->links) {
-            ContextTable* link = table->links[i];
-            table->links[i] = table->links[j];
-            table->links[j] = link;
-        }
-        i = j;
-    }
-    table->countSum++;
-    if (++stats[i].count == 255)
-        rescaleTable(model, table);
-}
-
 int32_t clampOrder(int32_t maxOrder)
 {
     return maxOrder > 7 ? 7 : (maxOrder < -2 ? -2 : maxOrder);
@@ -234,7 +209,7 @@ void totalizeTable(ContextModel* model, ContextTable* table)
                 max = e.count;
         }
         totals[0] = escapedScale(table->maxIndex, max, totals[1]);
-        if (totals[0] < kRescaleTotal)
+        if (totals[0] < kContextRescaleTotal)
             break;
         rescaleTable(model, table);
     }
@@ -291,7 +266,7 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
         table->stats[i] = {byte, 0};
     }
 
-    countEntry(model, table, i);
+    countContextEntry(model, table, i);
 }
 
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry)
@@ -299,13 +274,13 @@ void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry
     // Most symbols are coded in the longest context, which alone is updated.
     if (codedEntry >= 0 && symbol >= 0 && model->currentOrder == model->maxOrder && model->currentOrder >= 0 &&
         !model->exclusionsSet) {
-        countEntry(model, model->contexts[model->currentOrder], codedEntry);
+        countContextEntry(model, model->contexts[model->currentOrder], codedEntry);
         return;
     }
     if (symbol >= 0) {
         for (int32_t k = model->currentOrder > 0 ? model->currentOrder : 0; k <= model->maxOrder; k++) {
             if (k == model->currentOrder && codedEntry >= 0)
-                countEntry(model, model->contexts[k], codedEntry);
+                countContextEntry(model, model->contexts[k], codedEntry);
             else
                 updateTable(model, model->contexts[k], symbol);
         }
@@ -473,7 +448,7 @@ EncoderSums sumForEncoding(ContextModel* model, ContextTable* table, int32_t i)
                 max = e.count;
         }
         int16_t scale = escapedScale(table->maxIndex, max, sum);
-        if (scale < kRescaleTotal)
+        if (scale < kContextRescaleTotal)
             return {scale, sum, from, after};
         rescaleTable(model, table);
     }

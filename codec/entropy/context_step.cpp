@@ -4,12 +4,6 @@
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
 
-namespace {
-
-constexpr int32_t kRescaleTotal = 0x3FFF;
-
-} // namespace
-
 StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExclusions)
 {
     for (;;) {
@@ -26,7 +20,7 @@ StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExcl
         // The running sums wrap as signed 16-bit values.
         const int16_t counted = static_cast<int16_t>(sum);
         const int16_t scale = escapedScale(table->maxIndex, max, counted);
-        if (scale < kRescaleTotal)
+        if (scale < kContextRescaleTotal)
             return {scale, counted};
         rescaleTable(model, table);
     }
@@ -88,6 +82,11 @@ int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
 {
     if (!model)
         return -1;
+    return decodeContextSymbolInline(reader, model);
+}
+
+int32_t decodeContextSymbolRest(BitReader* reader, ContextModel* model)
+{
     if (reader->endOfData & 1)
         return 0;
     // Each step computes only what totalizeTable would give it. Exclusions are
@@ -132,10 +131,7 @@ int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)
 
 int32_t decodeContextValue(BitReader* reader, ContextModel* model)
 {
-    int32_t s = decodeContextSymbol(reader, model);
-    if (s < 253)
-        return s;
-    int32_t high = decodeContextSymbol(reader, model);
-    int32_t low = decodeContextSymbol(reader, model);
-    return low + high * 253;
+    if (!model)
+        return -1;
+    return decodeContextValueInline(reader, model);
 }

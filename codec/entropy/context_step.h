@@ -3,11 +3,15 @@
 // rescaling, intervals and exclusions as totalizeTable, computed only as far
 // as each step needs them.
 #pragma once
+#include "codec/core/bit_reader.h"
+#include "codec/core/force_inline.h"
+#include "codec/entropy/arithmetic_coder.h"
+#include "codec/entropy/context_model.h"
+
 #include <cstdint>
 
-struct ContextModel;
-struct ContextTable;
-struct SymbolRange;
+// A table whose scale would reach this is halved first.
+inline constexpr int32_t kContextRescaleTotal = 0x3FFF;
 
 // totals[0] and totals[1] of totalizeTable: the scale and the sum of the
 // counted entries (the bottom of the escape interval).
@@ -66,3 +70,98 @@ void markExclusions(ContextModel* model, const ContextTable* table);
 // updateContextModel, told that the symbol is entry codedEntry of the table
 // of the current order (or -1 when unknown), which saves searching it there.
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry);
+
+// Counts entry i of the table once more, first moving it to the front of its
+// run of equal counts so that counts never grow down the table.
+ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32_t i)
+{
+    SymbolStat* stats = table->stats;
+    int32_t j = i;
+    while (j > 0 && stats[j - 1].count == stats[i].count)
+        j--;
+    if (j != i) {
+        const uint8_t symbol = stats[i].symbol;
+        stats[i].symbol = stats[j].symbol;
+        stats[j].symbol = symbol;
+        if (table->links) {
+            ContextTable* link = table->links[i];
+            table->links[i] = table->links[j];
+            table->links[j] = link;
+        }
+        i = j;
+    }
+    table->countSum++;
+    if (++stats[i].count == 255)
+        rescaleTable(model, table);
+}
+
+// decodeContextSymbol for a model (not null) without the common step below.
+int32_t decodeContextSymbolRest(BitReader* reader, ContextModel* model);
+
+// The common step of decodeContextSymbol, inlined into the symbol loops: a
+// symbol found in the longest context, with no exclusions, no rescaling and
+// no escape. -1, with nothing read or changed, when the step is not of that
+// kind. Otherwise the same registers, bits and model updates as the general
+// step.
+ZR_INLINE int32_t decodeCommonContextStep(BitReader* reader, ContextModel* model)
+{
+    const int32_t order = model->currentOrder;
+    if ((reader->endOfData & 1) || model->exclusionsSet != 0 || order != model->maxOrder || order < 0)
+        return -1;
+    ContextTable* table = model->contexts[order];
+    const int32_t maxIndex = table->maxIndex;
+    if (maxIndex < 0)
+        return -1;
+    const SymbolStat* stats = table->stats;
+    const int16_t counted = static_cast<int16_t>(table->countSum);
+    const int16_t scale = escapedScale(maxIndex, stats[0].count, counted);
+    if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted)
+        return -1;
+    SymbolRange range;
+    range.scale = static_cast<uint16_t>(scale);
+    const int16_t count = currentCount(&range, model);
+    if (count < 0 || count >= counted)
+        return -1;
+    // Entries are stacked from the end below the escape; the counts add up to
+    // countSum, so the walk stops by the last entry.
+    int32_t rest = counted;
+    int32_t above;
+    int32_t entry = -1;
+    do {
+        entry++;
+        above = rest;
+        rest -= stats[entry].count;
+    } while (count < rest);
+    range.lowCount = static_cast<uint16_t>(rest);
+    range.highCount = static_cast<uint16_t>(above);
+    removeSymbol(reader, &range, model);
+    const uint8_t symbol = stats[entry].symbol;
+    countContextEntry(model, table, entry);
+    if (order == 1) {
+        // The order-1 context after a symbol never changes once made.
+        ContextTable* next = model->followers[symbol];
+        if (next) {
+            model->contexts[1] = next;
+            return symbol;
+        }
+    }
+    addSymbolToContexts(model, symbol);
+    return symbol;
+}
+
+// decodeContextSymbol and decodeContextValue with the common step inline.
+ZR_INLINE int32_t decodeContextSymbolInline(BitReader* reader, ContextModel* model)
+{
+    const int32_t symbol = decodeCommonContextStep(reader, model);
+    return symbol >= 0 ? symbol : decodeContextSymbolRest(reader, model);
+}
+
+ZR_INLINE int32_t decodeContextValueInline(BitReader* reader, ContextModel* model)
+{
+    const int32_t s = decodeContextSymbolInline(reader, model);
+    if (s < 253)
+        return s;
+    const int32_t high = decodeContextSymbolInline(reader, model);
+    const int32_t low = decodeContextSymbolInline(reader, model);
+    return low + high * 253;
+}

@@ -4,6 +4,7 @@
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
+#include "codec/entropy/context_step.h"
 #include "codec/progressive/value_coder.h"
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
@@ -18,7 +19,7 @@ inline bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* nega
 {
     if constexpr (S == CONTEXT_MODEL) {
         // A corrupt stream may deliver -1; it is used as it comes (odd, J = -1).
-        int32_t s = decodeContextValue(bits, state->valueModel);
+        int32_t s = decodeContextValueInline(bits, state->valueModel);
         if (s == 0)
             return false;
         *J = static_cast<int32_t>(static_cast<uint32_t>(s) - 1u) >> 1;

@@ -93,7 +93,7 @@ TEST(BitReaderGroups, RandomWidthsReadAsSingleBits)
 TEST(BitReaderGroups, BitRunsReadAsSingleBitsAcrossTheEnd)
 {
     expectSameAsSingleBits(15, 24, 0, 80, [](BitReader* grouped, BitReader* single, std::mt19937& random) {
-        const int n = static_cast<int>(random() % 17);
+        const int n = static_cast<int>(random() % 31);
         uint32_t expected = 0;
         for (int i = 0; i < n; i++)
             expected = (expected << 1) | readBit(single);
