@@ -1,6 +1,7 @@
 // The sixteen value callbacks: four magnitude syntaxes x plain/fine quantiser
 // x plane/8-bit target, instantiated from one template.
 #include "codec/core/bit_reader.h"
+#include "codec/core/force_inline.h"
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
@@ -15,7 +16,7 @@ enum Syntax { CONTEXT_MODEL = 0, HUFFMAN = 1, UNARY = 2, FIXED_WIDTH = 3 };
 
 // Reads sign and magnitude index; false when the position is not significant.
 template <int S>
-inline bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* negative, int32_t* J)
+ZR_INLINE bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* negative, int32_t* J)
 {
     if constexpr (S == CONTEXT_MODEL) {
         // A corrupt stream may deliver -1; it is used as it comes (odd, J = -1).
