@@ -8,6 +8,7 @@
 // Windows and WebAssembly builds decode on one thread.
 #if !defined(_WIN32) && !defined(__EMSCRIPTEN__) && !defined(ZR_NO_THREADS)
 #define ZR_RECON_THREADS 1
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -19,8 +20,16 @@
 
 namespace {
 
-constexpr int32_t kBlocks = 4;
-constexpr int32_t kBlockItems = 1024;
+// Positions count items from the start of the decode; an item at position p
+// sits in slot p % ringItems. A record never runs past the end of the ring:
+// RECON_WRAP sends the reader back to its start.
+constexpr uint64_t kRingItems = uint64_t(1) << 16;
+// Items handed over at a time (at most a quarter of the ring), and the
+// backlog that wakes a sleeping worker.
+constexpr uint64_t kBatchItems = 512;
+constexpr uint64_t kWakeItems = 4096;
+// Polls before a waiting side sleeps: some tens of microseconds.
+constexpr int32_t kSpins = 2000;
 
 constexpr int32_t itemsFor(size_t bytes)
 {
@@ -34,129 +43,235 @@ struct TaskCall {
 };
 constexpr int32_t kTaskItems = itemsFor(sizeof(TaskCall));
 
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 } // namespace
 
 struct ReconWorker {
-    ReconItem* items;          // kBlocks blocks of kBlockItems
-    int32_t used[kBlocks];     // items in each published block
-    uint64_t published;        // blocks handed over
-    uint64_t done;             // blocks carried out
-    bool stopping;
+    ReconItem* ring;
+    uint64_t ringItems;
+    uint64_t batchItems;
+    std::atomic<uint64_t> published;    // items handed over
+    std::atomic<uint64_t> done;         // items carried out
+    std::atomic<bool> workerSleeping;
+    std::atomic<bool> producerSleeping;
+    std::atomic<bool> stopping;
     std::mutex lock;
     std::condition_variable workReady;
     std::condition_variable workDone;
     std::thread thread;
-    CoefficientTarget target;  // the worker's own
+    uint64_t lapStart;                  // the decoding thread's: position of ring[0] in its lap
+    CoefficientTarget target;           // the worker's own
+    bool onePlane;                      // the target is a single integer plane
 };
 
 namespace {
 
-ReconItem* blockStart(ReconWorker* w, uint64_t block)
+uint64_t position(const ReconQueue* queue)
 {
-    return w->items + static_cast<size_t>(block % kBlocks) * kBlockItems;
+    const ReconWorker* w = queue->worker;
+    return w->lapStart + static_cast<uint64_t>(queue->next - w->ring);
 }
 
-void runBlock(ReconWorker* w, const ReconItem* item, const ReconItem* end)
+// Carries out the records from `from` on until at least `upTo`; returns the
+// position after the last one.
+uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
 {
-    while (item < end) {
+    while (from < upTo) {
+        const ReconItem* item = w->ring + from % w->ringItems;
         if (item->op == RECON_VALUE) {
-            addCoefficientColour(w->target, item->value, item->row, item->col);
-            item++;
+            const CoefficientTarget& t = w->target;
+            if (w->onePlane)
+                addCoefficientPlane(t.planes[0], item->value, t.levelHeight, t.levelWidth, t.lowHeight,
+                                    t.lowWidth, t.band, item->row, item->col);
+            else
+                addCoefficientColour(t, item->value, item->row, item->col);
+            from++;
         } else if (item->op == RECON_TARGET) {
             std::memcpy(&w->target, item + 1, sizeof w->target);
-            item += 1 + kTargetItems;
-        } else {
+            w->onePlane = !w->target.toPixels && w->target.components == 1;
+            from += 1 + kTargetItems;
+        } else if (item->op == RECON_TASK) {
             TaskCall call;
             std::memcpy(&call, item + 1, sizeof call);
             call.task(call.context, item->value);
-            item += 1 + kTaskItems;
+            from += 1 + kTaskItems;
+        } else {
+            from += w->ringItems - from % w->ringItems;
         }
     }
+    return from;
 }
 
 void workerLoop(ReconWorker* w)
 {
-    std::unique_lock<std::mutex> hold(w->lock);
+    uint64_t at = 0;
     for (;;) {
-        w->workReady.wait(hold, [w] { return w->published != w->done || w->stopping; });
-        if (w->published == w->done)
-            return; // stopping with nothing left
-        const uint64_t block = w->done;
-        const int32_t count = w->used[block % kBlocks];
-        hold.unlock();
-        const ReconItem* start = blockStart(w, block);
-        runBlock(w, start, start + count);
-        hold.lock();
-        w->done++;
-        w->workDone.notify_one();
+        uint64_t ready = w->published.load();
+        for (int32_t i = 0; ready == at && i < kSpins && !w->stopping.load(std::memory_order_relaxed); i++) {
+            cpuRelax();
+            ready = w->published.load();
+        }
+        if (ready == at) {
+            std::unique_lock<std::mutex> hold(w->lock);
+            for (;;) {
+                w->workerSleeping.store(true);
+                ready = w->published.load();
+                if (ready != at || w->stopping.load())
+                    break;
+                w->workReady.wait(hold);
+            }
+            w->workerSleeping.store(false);
+            if (ready == at)
+                return; // stopping with nothing left
+        }
+        // Slots are given back a batch at a time, so that a waiting decoding
+        // thread goes on soon.
+        while (at < ready) {
+            at = runItems(w, at, ready - at > w->batchItems ? at + w->batchItems : ready);
+            w->done.store(at);
+            if (w->producerSleeping.load()) {
+                std::lock_guard<std::mutex> hold(w->lock);
+                w->producerSleeping.store(false);
+                w->workDone.notify_one();
+            }
+        }
     }
 }
 
-// Room for `count` items in the block being filled.
+// Hands the items written so far over; a sleeping worker is woken when
+// `wake` is set or enough work has gathered.
+void handOver(ReconQueue* queue, bool wake)
+{
+    ReconWorker* w = queue->worker;
+    const uint64_t at = position(queue);
+    w->published.store(at);
+    if (w->workerSleeping.load() && (wake || at - w->done.load() >= kWakeItems)) {
+        // Once woken, the worker is not woken again until it sleeps anew.
+        std::lock_guard<std::mutex> hold(w->lock);
+        w->workerSleeping.store(false);
+        w->workReady.notify_one();
+    }
+}
+
+// Hands everything over and returns once the worker has carried out the
+// items before position `upTo`.
+void waitUntilDone(ReconQueue* queue, uint64_t upTo)
+{
+    ReconWorker* w = queue->worker;
+    handOver(queue, true);
+    for (int32_t i = 0; i < kSpins; i++) {
+        if (w->done.load() >= upTo)
+            return;
+        cpuRelax();
+    }
+    std::unique_lock<std::mutex> hold(w->lock);
+    for (;;) {
+        w->producerSleeping.store(true);
+        if (w->done.load() >= upTo)
+            break;
+        w->workDone.wait(hold);
+    }
+    w->producerSleeping.store(false);
+}
+
+// Room for `count` items in a row at queue->next; hands the items written so
+// far over.
+void makeRoom(ReconQueue* queue, uint64_t count)
+{
+    ReconWorker* w = queue->worker;
+    ReconItem* lapEnd = w->ring + w->ringItems;
+    for (;;) {
+        const uint64_t lapRoom = static_cast<uint64_t>(lapEnd - queue->next);
+        // The items themselves, or a wrap mark where they do not fit.
+        const uint64_t need = lapRoom >= count ? count : lapRoom > 0 ? 1 : 0;
+        const uint64_t at = position(queue);
+        if (w->done.load() + w->ringItems < at + need)
+            waitUntilDone(queue, at + need - w->ringItems);
+        if (lapRoom >= count)
+            break;
+        if (lapRoom > 0)
+            queue->next->op = RECON_WRAP;
+        w->lapStart += w->ringItems;
+        queue->next = w->ring;
+    }
+    handOver(queue, false);
+    const uint64_t free = w->done.load() + w->ringItems - position(queue);
+    uint64_t room = static_cast<uint64_t>(lapEnd - queue->next);
+    room = room < free ? room : free;
+    const uint64_t batch = count > w->batchItems ? count : w->batchItems;
+    queue->end = queue->next + (room < batch ? room : batch);
+}
+
 void reserveItems(ReconQueue* queue, int32_t count)
 {
     if (queue->end - queue->next < count)
-        publishReconBlock(queue);
+        makeRoom(queue, static_cast<uint64_t>(count));
 }
 
 } // namespace
 
-ReconQueue* startReconThread()
+ReconQueue* startReconThread(int32_t ringItems)
 {
+    const uint64_t slots = ringItems > 0 ? static_cast<uint64_t>(ringItems) : kRingItems;
+    if (slots < 1 + static_cast<uint64_t>(kTargetItems > kTaskItems ? kTargetItems : kTaskItems))
+        return nullptr;
     ReconQueue* queue = static_cast<ReconQueue*>(allocChecked(sizeof(ReconQueue)));
     void* workerBytes = allocChecked(sizeof(ReconWorker));
-    ReconItem* items =
-        static_cast<ReconItem*>(allocChecked(sizeof(ReconItem) * static_cast<size_t>(kBlocks) * kBlockItems));
-    if (!queue || !workerBytes || !items) {
+    ReconItem* ring = static_cast<ReconItem*>(allocChecked(sizeof(ReconItem) * slots));
+    if (!queue || !workerBytes || !ring) {
         freeChecked(queue);
         freeChecked(workerBytes);
-        freeChecked(items);
+        freeChecked(ring);
         return nullptr;
     }
     ReconWorker* w = new (workerBytes) ReconWorker();
-    w->items = items;
-    w->published = 0;
-    w->done = 0;
-    w->stopping = false;
+    w->ring = ring;
+    w->ringItems = slots;
+    w->batchItems = slots / 4 < kBatchItems ? (slots / 4 > 0 ? slots / 4 : 1) : kBatchItems;
+    w->published.store(0);
+    w->done.store(0);
+    w->workerSleeping.store(false);
+    w->producerSleeping.store(false);
+    w->stopping.store(false);
+    w->lapStart = 0;
     queue->worker = w;
-    queue->next = blockStart(w, 0);
-    queue->end = queue->next + kBlockItems;
+    queue->next = ring;
+    queue->end = ring + w->batchItems;
     try {
         w->thread = std::thread(workerLoop, w);
     } catch (...) {
         // No thread to be had: the decode stays on its own thread.
         w->~ReconWorker();
         freeChecked(workerBytes);
-        freeChecked(items);
+        freeChecked(ring);
         freeChecked(queue);
         return nullptr;
     }
     return queue;
 }
 
+void refillReconQueue(ReconQueue* queue)
+{
+    makeRoom(queue, 1);
+}
+
 void publishReconBlock(ReconQueue* queue)
 {
-    ReconWorker* w = queue->worker;
-    std::unique_lock<std::mutex> hold(w->lock);
-    const uint64_t block = w->published;
-    w->used[block % kBlocks] = static_cast<int32_t>(queue->next - blockStart(w, block));
-    w->published++;
-    w->workReady.notify_one();
-    // The next block is free once the worker has carried it out.
-    w->workDone.wait(hold, [w] { return w->published - w->done < kBlocks; });
-    queue->next = blockStart(w, w->published);
-    queue->end = queue->next + kBlockItems;
+    handOver(queue, true);
 }
 
 void waitForRecon(ReconQueue* queue)
 {
-    if (!queue)
-        return;
-    ReconWorker* w = queue->worker;
-    if (queue->next != blockStart(w, w->published))
-        publishReconBlock(queue);
-    std::unique_lock<std::mutex> hold(w->lock);
-    w->workDone.wait(hold, [w] { return w->published == w->done; });
+    if (queue)
+        waitUntilDone(queue, position(queue));
 }
 
 void stopReconThread(ReconQueue* queue)
@@ -167,14 +282,14 @@ void stopReconThread(ReconQueue* queue)
     waitForRecon(queue);
     {
         std::lock_guard<std::mutex> hold(w->lock);
-        w->stopping = true;
+        w->stopping.store(true);
         w->workReady.notify_one();
     }
     w->thread.join();
-    ReconItem* items = w->items;
+    ReconItem* ring = w->ring;
     w->~ReconWorker();
     freeChecked(w);
-    freeChecked(items);
+    freeChecked(ring);
     freeChecked(queue);
 }
 
@@ -202,12 +317,13 @@ void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t ar
 
 struct ReconWorker {};
 
-ReconQueue* startReconThread()
+ReconQueue* startReconThread(int32_t)
 {
     return nullptr;
 }
 
 // Without threads no queue exists, so these are never reached.
+void refillReconQueue(ReconQueue*) {}
 void publishReconBlock(ReconQueue*) {}
 void waitForRecon(ReconQueue*) {}
 void stopReconThread(ReconQueue*) {}

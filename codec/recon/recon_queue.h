@@ -1,7 +1,8 @@
 // Reconstruction behind the entropy decoder: the decoding thread queues the
 // synthesis of its values and the level expansions in order, and one worker
-// thread carries them out. Work is handed over in blocks, never per value;
-// the queue is bounded, so the decoding thread waits when it runs too far ahead.
+// thread carries them out. Items go through a ring shared by the two threads;
+// the decoding thread hands them over a few hundred at a time and waits only
+// when the ring is full. Each side spins briefly before it sleeps.
 #pragma once
 #include <cstdint>
 
@@ -18,19 +19,20 @@ struct ReconItem {
 // A queued step of work other than a value: fn(context, argument).
 typedef void (*ReconTask)(void* context, int32_t argument);
 
-struct ReconWorker; // the blocks, the lock and the thread
+struct ReconWorker; // the ring, the counters and the thread
 
 struct ReconQueue {
-    ReconItem* next; // free space of the block being filled
-    ReconItem* end;
+    ReconItem* next; // free space being filled
+    ReconItem* end;  // where publishReconBlock is due
     ReconWorker* worker;
 };
 
-enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2 };
+enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2, RECON_WRAP = 3 };
 
-// Starts the worker; null where threads are not built in or cannot be had
-// (the decode then reconstructs on its own thread).
-ReconQueue* startReconThread();
+// Starts the worker with a ring of ringItems items (0: the usual size); null
+// where threads are not built in or cannot be had (the decode then
+// reconstructs on its own thread), or when the ring cannot hold a record.
+ReconQueue* startReconThread(int32_t ringItems = 0);
 // Finishes the queued work, ends the worker and releases the queue. Null is fine.
 void stopReconThread(ReconQueue* queue);
 // Returns once every queued step has been carried out; the worker's writes are
@@ -44,13 +46,17 @@ void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t ar
 // here when there is no queue.
 void runReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument);
 
-// Hands the full block over and starts the next one.
+// Hands everything queued so far to the worker, waking it, and makes room for
+// more.
 void publishReconBlock(ReconQueue* queue);
+
+// Hands the items written so far over when a batch is full, and makes room.
+void refillReconQueue(ReconQueue* queue);
 
 // addCoefficientColour(target, value, row, col) with the last queued target.
 ZR_INLINE void queueReconValue(ReconQueue* queue, int32_t value, int32_t row, int32_t col)
 {
     if (queue->next == queue->end)
-        publishReconBlock(queue);
+        refillReconQueue(queue);
     *queue->next++ = ReconItem{RECON_VALUE, row, col, value};
 }
