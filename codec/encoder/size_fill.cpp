@@ -19,11 +19,6 @@ constexpr int32_t kCostTrials = 8;
 constexpr int32_t kBlendTrials = 16;
 constexpr double kLeastCost = 1.0 / 4096.0;
 
-// One-pass map codes (see ComponentPlan).
-constexpr uint8_t kNotCoded = 1;
-constexpr uint8_t kExplicit = 2;
-constexpr uint8_t kAncestor = 4;
-
 // Level-progressive map coder 1 with value coders 1..3 codes every value of a
 // level or none.
 bool codesEveryValue(const EncoderParams& p)
@@ -168,16 +163,16 @@ void keepAncestorsAboveCodedValues(PicturePlan* plan, int32_t minExplicit, uint8
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         size_t p = plan->at(r, col);
-                        if (cp.mapCode[p] == kAncestor && !below[p]) {
+                        if (cp.mapCode[p] == MAP_ANCESTOR && !below[p]) {
                             if (cp.index[p] >= minExplicit) {
-                                cp.mapCode[p] = kExplicit;
+                                cp.mapCode[p] = MAP_SIGNIFICANT;
                             } else {
-                                cp.mapCode[p] = kNotCoded;
+                                cp.mapCode[p] = MAP_NOT_SIGNIFICANT;
                                 cp.index[p] = -1;
                                 cp.negative[p] = 0;
                             }
                         }
-                        if (cp.mapCode[p] == kNotCoded)
+                        if (cp.mapCode[p] == MAP_NOT_SIGNIFICANT)
                             continue;
                         if (cp.mapLevel > L)
                             cp.mapLevel = L;
@@ -210,11 +205,11 @@ void restoreTreeRules(PicturePlan* plan, int32_t decodeMode, int32_t minExplicit
                 for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
                     for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
                         size_t p = plan->at(r, col);
-                        if (decodeMode == 0 && L + 1 < levels && cp.mapCode[p] != kNotCoded) {
+                        if (decodeMode == 0 && L + 1 < levels && cp.mapCode[p] != MAP_NOT_SIGNIFICANT) {
                             int32_t pr = parentCoordinate(r, rowCodes[b][L], rect.rowEnd);
                             int32_t pc = parentCoordinate(col, colCodes[b][L], rect.colEnd);
-                            if (cp.mapCode[plan->at(pr, pc)] != kAncestor) {
-                                cp.mapCode[p] = kNotCoded;
+                            if (cp.mapCode[plan->at(pr, pc)] != MAP_ANCESTOR) {
+                                cp.mapCode[p] = MAP_NOT_SIGNIFICANT;
                                 cp.index[p] = -1;
                                 cp.negative[p] = 0;
                             }
