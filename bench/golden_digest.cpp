@@ -15,11 +15,19 @@
 // writes the small fixed set of encoder streams that the golden-digest test
 // decodes (tests/golden/streams): every mode x map coder x value coder for
 // three picture kinds, and the variants for a few of them.
+//
+//     golden_digest --save-corpus DIR     golden_digest --corpus DIR
+//
+// keep the encoder streams of the corpus in DIR, or decode the ones kept there
+// instead of encoding afresh, so that two decoders can be compared even when
+// the encoder between them writes different streams.
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,8 +125,42 @@ void truncations(const std::string& name, const std::vector<uint8_t>& stream)
     }
 }
 
+// Where the corpus's encoder streams come from.
+struct CorpusSource {
+    enum Kind { Encode, Save, Load } kind = Encode;
+    std::filesystem::path dir;
+};
+
+std::filesystem::path corpusFile(const CorpusSource& source, std::string name)
+{
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    return source.dir / (name + ".zr");
+}
+
+// The case's stream as the source gives it; empty when there is none.
+std::vector<uint8_t> corpusStream(const CorpusSource& source, const std::string& name,
+                                  const PictureSamples& picture, const EncoderParams& p)
+{
+    if (source.kind == CorpusSource::Load) {
+        std::ifstream in(corpusFile(source, name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::vector<uint8_t> stream = encodeBenchStream(picture, p);
+    if (source.kind == CorpusSource::Save && !stream.empty()) {
+        std::ofstream out(corpusFile(source, name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+        if (!out) {
+            std::fprintf(stderr, "golden_digest: cannot write %s\n", corpusFile(source, name).c_str());
+            std::exit(1);
+        }
+    }
+    return stream;
+}
+
 // Every valid stream of the corpus, kept for the garbage pass.
-std::vector<std::vector<uint8_t>> encodedCorpus(bool quick)
+std::vector<std::vector<uint8_t>> encodedCorpus(bool quick, const CorpusSource& source)
 {
     std::vector<std::vector<uint8_t>> corpus;
     const int32_t steps[] = {3, 12, 60};
@@ -138,10 +180,10 @@ std::vector<std::vector<uint8_t>> encodedCorpus(bool quick)
                                 && step != 12)
                                 continue;
                             EncoderParams p = paramsFor(mode, map, value, step << (shape.bits - 8), variant);
-                            std::vector<uint8_t> stream = encodeBenchStream(picture, p);
+                            std::string name = caseName(shape, p, variant.name);
+                            std::vector<uint8_t> stream = corpusStream(source, name, picture, p);
                             if (stream.empty())
                                 continue;
-                            std::string name = caseName(shape, p, variant.name);
                             for (const Request& request : digestRequests())
                                 decodeMemory(name, stream, request);
                             if (mode == 1)
@@ -214,11 +256,23 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--write-streams") == 0)
         return writeStreams(argv[2]);
-    if (argc > 1 && std::strcmp(argv[1], "--quick") != 0) {
-        std::fprintf(stderr, "usage: golden_digest [--quick] | --write-streams DIR\n");
+    CorpusSource source;
+    if (argc == 3 && (std::strcmp(argv[1], "--save-corpus") == 0 || std::strcmp(argv[1], "--corpus") == 0)) {
+        source.kind = argv[1][2] == 's' ? CorpusSource::Save : CorpusSource::Load;
+        source.dir = argv[2];
+        std::error_code error;
+        if (source.kind == CorpusSource::Save)
+            std::filesystem::create_directories(source.dir, error);
+        if (error || !std::filesystem::is_directory(source.dir)) {
+            std::fprintf(stderr, "golden_digest: %s is not a directory\n", argv[2]);
+            return 2;
+        }
+    } else if (argc > 1 && std::strcmp(argv[1], "--quick") != 0) {
+        std::fprintf(stderr,
+                     "usage: golden_digest [--quick] | --save-corpus DIR | --corpus DIR | --write-streams DIR\n");
         return 2;
     }
-    bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = argc == 2;
     for (const auto& [name, stream] : loadSampleStreams()) {
         for (const Request& request : digestRequests())
             decodeMemory(name, stream, request);
@@ -226,7 +280,7 @@ int main(int argc, char** argv)
         decodeStreamed(name, stream, digestRequests()[3], 301, 7);
         truncations(name, stream);
     }
-    std::vector<std::vector<uint8_t>> corpus = encodedCorpus(quick);
+    std::vector<std::vector<uint8_t>> corpus = encodedCorpus(quick, source);
     garbage(corpus, quick ? 500 : 4000);
     return 0;
 }
