@@ -61,7 +61,7 @@ const char usage[] =
     "                       (default: all cores); the output is the same for\n"
     "                       every N\n"
     "  --small-png          compress PNG output harder (slower; the default is\n"
-    "                       zlib's fastest setting)\n"
+    "                       the fastest deflate level)\n"
     "  -q, --quiet          no status line, notes, warnings or progress\n"
     "  -v, --verbose        more detail\n"
     "  -h, --help           show this text\n"

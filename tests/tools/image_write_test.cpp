@@ -153,4 +153,63 @@ TEST(WritePicture, PngAndPnmReadBack)
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
+// Both PNG settings, on shapes from one pixel to pictures whose image data
+// needs several chunks, read back sample for sample.
+TEST(WritePicture, PngSettingsKeepEverySample)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    struct Shape {
+        int32_t height, width, channels, bits;
+    };
+    for (Shape shape : {Shape{1, 1, 1, 8}, Shape{1, 37, 3, 8}, Shape{29, 1, 1, 12}, Shape{17, 23, 3, 8},
+                        Shape{64, 33, 1, 16}, Shape{700, 800, 3, 8}}) {
+        int32_t bytesPerSample = shape.bits > 8 ? 2 : 1;
+        std::vector<uint8_t> pixels(size_t(shape.height) * shape.width * shape.channels * bytesPerSample);
+        // Flat runs, steps and noise: every filter and match case.
+        for (size_t i = 0; i < pixels.size(); i++)
+            pixels[i] = i % 97 < 20 ? uint8_t(i / 97) : next();
+        std::vector<uint16_t> expected(pixels.size() / bytesPerSample);
+        for (size_t i = 0; i < expected.size(); i++) {
+            if (bytesPerSample == 1) {
+                expected[i] = pixels[i];
+                continue;
+            }
+            uint32_t v = (pixels[2 * i] | pixels[2 * i + 1] << 8) & ((1u << shape.bits) - 1);
+            pixels[2 * i] = uint8_t(v);
+            pixels[2 * i + 1] = uint8_t(v >> 8);
+            expected[i] = uint16_t(shape.bits == 16 ? v : (v << (16 - shape.bits) | v >> (2 * shape.bits - 16)));
+        }
+        PixelBlock block{pixels.data(), shape.height, shape.width, shape.channels, shape.bits};
+        for (PngCompression setting : {PngCompression::Fast, PngCompression::Small}) {
+            std::string path = scratch("shape.png");
+            std::string what = std::to_string(shape.height) + "x" + std::to_string(shape.width) + "x"
+                               + std::to_string(shape.channels) + " " + std::to_string(shape.bits) + " bits, "
+                               + (setting == PngCompression::Fast ? "fast" : "small");
+            ASSERT_TRUE(writePicture(path, block, nullptr, PictureType::Png, setting)) << what;
+            Image back;
+            ASSERT_TRUE(readImage(path, &back, nullptr)) << what;
+            EXPECT_EQ(back.height, shape.height) << what;
+            EXPECT_EQ(back.width, shape.width) << what;
+            EXPECT_EQ(back.samples, expected) << what;
+        }
+    }
+}
+
+#ifdef __linux__
+TEST(WritePicture, PngWriteFailureIsReported)
+{
+    std::vector<uint8_t> rgb(300 * 200 * 3, 7);
+    PixelBlock colour{rgb.data(), 200, 300, 3, 8};
+    for (PngCompression setting : {PngCompression::Fast, PngCompression::Small}) {
+        std::string error;
+        EXPECT_FALSE(writePicture("/dev/full", colour, &error, PictureType::Png, setting));
+        EXPECT_NE(error.find("/dev/full"), std::string::npos) << error;
+    }
+}
+#endif
+
 } // namespace
