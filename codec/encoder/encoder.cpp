@@ -145,7 +145,8 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
     if (!workspace || !workspace->reusePlan) {
-        planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan);
+        planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan,
+                    workspace ? &workspace->rates : nullptr);
         // Sharpening decoders do not rebuild the plain synthesis.
         if (prepared.sharpenedFor < 0)
             refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,

@@ -7,6 +7,7 @@
 
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/forward_transform.h"
+#include "codec/encoder/significance_planner.h"
 
 // A grey (1 component) or colour (3, red green blue) picture, samples
 // interleaved row by row, each 0 .. 2^bitsPerSample - 1.
@@ -90,12 +91,12 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
 // trial reuses the memory of the last.
 struct EncodeWorkspace {
     PicturePlan plan;
+    PlanRates rates; // what planning `plan` learnt
     // Write `plan` as it stands (made by an encode with the same settings
     // but for the stream layout) rather than planning again.
     bool reusePlan = false;
 };
 
-struct PlanSettings;
 // The planner's share of the parameters.
 PlanSettings planSettingsOf(const EncoderParams& params);
 

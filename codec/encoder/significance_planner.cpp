@@ -114,7 +114,8 @@ struct Planner {
                          CountModel* counted, ContextCountModel* contextCounted);
     bool planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool codeAll, bool levelGains,
                           const RateModel* rates, const ContextRateModel* contextRates, CountModel* counted,
-                          ContextCountModel* contextCounted);
+                          ContextCountModel* contextCounted, bool decideHere = false);
+    void replanFinest(PicturePlan* plan, const PlanRates& rates, CountModel* counted);
     void markKnownZero(int32_t* index, int32_t L) const;
 };
 
@@ -317,12 +318,38 @@ void Planner::markKnownZero(int32_t* index, int32_t L) const
     }
 }
 
+// The finest level again, each component on its own: the positions its
+// coarser level leaves testable are weighed with the plan's rates.
+void Planner::replanFinest(PicturePlan* plan, const PlanRates& rates, CountModel* counted)
+{
+    std::vector<uint8_t> anyOf(static_cast<size_t>(components), 0);
+    runTasks(settings.threads, static_cast<size_t>(components), [&](size_t task) {
+        int32_t c = static_cast<int32_t>(task);
+        int32_t* index = plan->component[c].index.data();
+        for (int32_t b = 0; b < 3; b++) {
+            BandRect rect = bandRect(height, width, 0, b);
+            for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+                std::fill_n(index + static_cast<size_t>(r) * width + rect.colStart, rect.colEnd - rect.colStart, 0);
+        }
+        if (levels > 1 && plan->levelHasDetail[1])
+            markKnownZero(index, 1);
+        anyOf[c] = planLevelTopDown(plan, c, 0, false, false, &rates.bands,
+                                    rates.inContext ? &rates.contexts : nullptr, counted, nullptr, true);
+    });
+    bool any = false;
+    for (uint8_t a : anyOf)
+        any |= a != 0;
+    plan->levelHasDetail[0] = any;
+}
+
 // The top-down pass over level L of component c (codeAll: every position not
-// known zero is coded where the level gains); whether it codes any position.
+// known zero is coded where the level gains; decideHere: level L has no
+// children, each position not known zero is weighed here rather than by the
+// bottom-up pass); whether it codes any position.
 bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool codeAll, bool levelGains,
                                const RateModel* rates,
                                const ContextRateModel* contextRates, CountModel* counted,
-                               ContextCountModel* contextCounted)
+                               ContextCountModel* contextCounted, bool decideHere)
 {
     Dequantiser d = dequantiser(L);
     bool any = false;
@@ -343,16 +370,28 @@ bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool cod
             bool tested = index[p] != -1;
             bool coded = codeAll ? levelGains : gainAt(index, p) > 0.0f;
             int32_t J = -1;
+            if (decideHere) {
+                // No children: the position's own gain against leaving it out.
+                coded = false;
+                if (tested) {
+                    double v = planes[c].row(r)[col] * scale;
+                    const BandRates* here = around ? &around->after[previous] : band;
+                    coded = ratedGain(d, v, w, *here, &J) + lambda * here->zeroBits > 0.0;
+                }
+            }
             if (coded) {
                 double v = planes[c].row(r)[col] * scale;
                 const BandRates* here = around ? &around->after[previous] : band;
-                if (here)
-                    ratedGain(d, v, w, *here, &J);
-                else
-                    gain(d, v, 0.0, 0, &J);
+                if (!decideHere) {
+                    if (here)
+                        ratedGain(d, v, w, *here, &J);
+                    else
+                        gain(d, v, 0.0, 0, &J);
+                }
                 record(c, &plan->component[c], p, d, v, J);
                 any = true;
             } else {
+                J = -1;
                 index[p] = -1;
                 context[p] = 0;
             }
@@ -383,10 +422,53 @@ bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool cod
     return any;
 }
 
+// The planner for these settings, its costs from valueCost.
+bool setUpPlanner(Planner* planner, const CoefficientPlane* planes, int32_t components, int32_t levels,
+                  const PlanSettings& settings, double valueCost)
+{
+    planner->planes = planes;
+    planner->components = components;
+    planner->levels = levels;
+    planner->height = planes[0].height;
+    planner->width = planes[0].width;
+    planner->settings = settings;
+    detailErrorWeights(levels, &planner->weights);
+    Dequantiser d0 = planner->dequantiser(0);
+    double step = d0.fine && settings.fineSteps > 0 ? d0.fineStep : d0.quantStep;
+    planner->cost = valueCost * step * step * planner->weights[0];
+    planner->lambda = kBitsPerValueCost * planner->cost;
+    planner->maxJ = maxMagnitudeIndex(settings.decodeMode, settings.valueCoder, settings.quantStep,
+                                      settings.fineSteps);
+    return makeBandParityTables(&planner->rowCodes, &planner->colCodes, planner->height, planner->width, levels);
+}
+
+void tearDownPlanner(Planner* planner)
+{
+    freeBandParityTables(planner->rowCodes, planner->colCodes);
+}
+
+// Bits of level L's symbols at the frequencies they occur with.
+double estimatedLevelBits(const CountModel& counts, int32_t L)
+{
+    RateModel rates;
+    estimateRates(counts, &rates);
+    double bits = 0.0;
+    int32_t components = counts.levels > 0 ? static_cast<int32_t>(counts.bands.size()) / (3 * counts.levels) : 0;
+    for (int32_t c = 0; c < components; c++)
+        for (int32_t b = 0; b < 3; b++) {
+            const BandCounts& n = counts.band(c, L, b);
+            const BandRates& r = rates.band(c, L, b);
+            bits += n.zeros * r.zeroBits;
+            for (int32_t J = 0; J < kRatedIndexes; J++)
+                bits += n.index[J] * r.indexBits[J];
+        }
+    return bits;
+}
+
 } // namespace
 
 void planPicture(const CoefficientPlane* planes, int32_t components, int32_t levels,
-                 const PlanSettings& settings, PicturePlan* plan)
+                 const PlanSettings& settings, PicturePlan* plan, PlanRates* rates)
 {
     int32_t height = planes[0].height;
     int32_t width = planes[0].width;
@@ -396,6 +478,8 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
     plan->levels = levels;
     plan->levelHasDetail.assign(static_cast<size_t>(levels > 0 ? levels : 0), 0);
     plan->clampedValues = 0;
+    if (rates)
+        *rates = PlanRates();
 
     int32_t R = levelSize(height, levels);
     int32_t C = levelSize(width, levels);
@@ -420,20 +504,7 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
         return;
 
     Planner planner;
-    planner.planes = planes;
-    planner.components = components;
-    planner.levels = levels;
-    planner.height = height;
-    planner.width = width;
-    planner.settings = settings;
-    detailErrorWeights(levels, &planner.weights);
-    Dequantiser d0 = planner.dequantiser(0);
-    double step = d0.fine && settings.fineSteps > 0 ? d0.fineStep : d0.quantStep;
-    planner.cost = settings.valueCost * step * step * planner.weights[0];
-    planner.lambda = kBitsPerValueCost * planner.cost;
-    planner.maxJ = maxMagnitudeIndex(settings.decodeMode, settings.valueCoder, settings.quantStep,
-                                     settings.fineSteps);
-    if (!makeBandParityTables(&planner.rowCodes, &planner.colCodes, height, width, levels))
+    if (!setUpPlanner(&planner, planes, components, levels, settings, settings.valueCost))
         return;
     if (settings.decodeMode == 0) {
         runTasks(settings.threads, static_cast<size_t>(components), [&](size_t c) {
@@ -451,16 +522,41 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
         contextCounts.reset(components, contexts ? levels : 0);
         planner.planProgressive(plan, nullptr, nullptr, adaptive && !contexts ? &counts : nullptr,
                                 contexts ? &contextCounts : nullptr);
-        RateModel rates;
-        if (contexts) {
-            ContextRateModel contextRates;
-            estimateContextRates(contextCounts, &rates, &contextRates);
-            planner.planProgressive(plan, &rates, &contextRates, nullptr, nullptr);
-        } else if (adaptive) {
-            estimateRates(counts, &rates);
-            planner.planProgressive(plan, &rates, nullptr, nullptr, nullptr);
+        PlanRates own;
+        PlanRates& learnt = rates ? *rates : own;
+        learnt.inContext = contexts;
+        if (adaptive) {
+            if (contexts)
+                estimateContextRates(contextCounts, &learnt.bands, &learnt.contexts);
+            else
+                estimateRates(counts, &learnt.bands);
+            CountModel planned;
+            planned.reset(components, rates ? levels : 0);
+            planner.planProgressive(plan, &learnt.bands, contexts ? &learnt.contexts : nullptr,
+                                    rates ? &planned : nullptr, nullptr);
+            if (rates) {
+                learnt.levelBits.resize(static_cast<size_t>(levels));
+                for (int32_t L = 0; L < levels; L++)
+                    learnt.levelBits[L] = estimatedLevelBits(planned, L);
+            }
         }
     }
-    freeBandParityTables(planner.rowCodes, planner.colCodes);
+    tearDownPlanner(&planner);
     plan->clampedValues = planner.clamped[0] + planner.clamped[1] + planner.clamped[2];
+}
+
+void replanFinestLevel(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                       const PlanSettings& settings, double finestCost, PlanRates* rates, PicturePlan* plan)
+{
+    bool codeAll = settings.mapCoder == 1 && settings.valueCoder != 0;
+    if (levels <= 0 || settings.decodeMode != 1 || codeAll || rates->bands.bands.empty())
+        return;
+    Planner planner;
+    if (!setUpPlanner(&planner, planes, components, levels, settings, finestCost))
+        return;
+    CountModel planned;
+    planned.reset(components, levels);
+    planner.replanFinest(plan, *rates, &planned);
+    tearDownPlanner(&planner);
+    rates->levelBits[0] = estimatedLevelBits(planned, 0);
 }

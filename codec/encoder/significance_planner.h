@@ -8,7 +8,10 @@
 #pragma once
 #include <cstdint>
 
+#include <vector>
+
 #include "codec/core/dequantiser.h"
+#include "codec/encoder/band_rates.h"
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/forward_transform.h"
 
@@ -26,9 +29,27 @@ struct PlanSettings {
 // The decoder's dequantiser for level L of a plan with these settings.
 Dequantiser planDequantiser(const PlanSettings& settings, int32_t L);
 
+// What a level-progressive plan with an adaptive value coder learnt: the
+// rates its decisions used and the estimated bits of each level's symbols
+// (empty for other plans).
+struct PlanRates {
+    RateModel bands;
+    ContextRateModel contexts;
+    bool inContext = false;        // value coder 0: decisions by context
+    std::vector<double> levelBits; // estimated detail bits by level
+};
+
 // planes: the transformed components (lifting values, pixel units).
+// *rates, if given, receives what the planning learnt.
 void planPicture(const CoefficientPlane* planes, int32_t components, int32_t levels,
-                 const PlanSettings& settings, PicturePlan* plan);
+                 const PlanSettings& settings, PicturePlan* plan, PlanRates* rates = nullptr);
+
+// Decides the finest level of a level-progressive plan again with its own
+// value cost, the coarser levels as they are; rates are the plan's (from
+// planPicture) and their levelBits[0] is updated. Sizes move smoothly with
+// finestCost while the coarser levels' bits stay put.
+void replanFinestLevel(const CoefficientPlane* planes, int32_t components, int32_t levels,
+                       const PlanSettings& settings, double finestCost, PlanRates* rates, PicturePlan* plan);
 
 // Children of coordinate x at the next finer level (level-progressive rule),
 // for case code k; last: x is the band's last row or column.

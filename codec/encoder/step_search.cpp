@@ -6,6 +6,24 @@
 
 namespace {
 
+// The estimated bytes of a plan's detail, 0 where the planner estimates
+// none (see PlanRates).
+double estimatedBytes(const PlanRates& rates)
+{
+    double bits = 0.0;
+    for (double b : rates.levelBits)
+        bits += b;
+    return bits / 8.0;
+}
+
+// Plans params into the workspace without writing; the plan's estimated bytes.
+double planOnly(const PreparedPicture& prepared, const EncoderParams& params, EncodeWorkspace* workspace)
+{
+    planPicture(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params), &workspace->plan,
+                &workspace->rates);
+    return estimatedBytes(workspace->rates);
+}
+
 // Shortfalls from which a larger stream cut to the target decodes better.
 constexpr double kCutBelow = 0.05;
 
@@ -27,6 +45,7 @@ struct Search {
     int64_t bestSize = -1;
     // The smallest stream over the target, kept to be cut where nothing fits closely.
     std::vector<uint8_t> over;
+    int64_t overSize = -1;
     EncoderParams overParams;
     EncodeStats overStats;
     EncoderParams bestParams;
@@ -37,6 +56,9 @@ struct Search {
     double overX = NAN;
     bool cut = false;        // the best stream is a larger one cut to the target
     bool lastIsBest = false; // the workspace holds the best stream's plan
+    // Trials only plan and take the plan's estimated size (a sample's
+    // search: sizes need only move as the real ones do).
+    bool estimateOnly = false;
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
            EncodeWorkspace* arrays)
@@ -52,10 +74,15 @@ struct Search {
         trial.valueCost = cost;
         EncodeStats stats;
         lastIsBest = false;
-        if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
-            return false;
+        if (estimateOnly) {
+            stream.clear();
+            *size = std::llround(planOnly(prepared, trial, workspace));
+        } else {
+            if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
+                return false;
+            *size = static_cast<int64_t>(stream.size());
+        }
         encodes++;
-        *size = static_cast<int64_t>(stream.size());
         if (trial.searchProgress)
             trial.searchProgress(trial.progressContext, q, *size);
         if (*size <= target && *size > bestSize) {
@@ -65,8 +92,9 @@ struct Search {
             bestStats = stats;
             bestX = lastX;
             lastIsBest = true;
-        } else if (*size > target && (over.empty() || *size < static_cast<int64_t>(over.size()))) {
+        } else if (*size > target && (overSize < 0 || *size < overSize)) {
             over = stream;
+            overSize = *size;
             overParams = trial;
             overStats = stats;
             overX = lastX;
@@ -105,6 +133,15 @@ struct Search {
     }
 
     bool done() const { return bestSize >= floorBytes; }
+
+    // The parameters of a trial at step q and value cost `cost`.
+    EncoderParams trialAt(int32_t q, double cost) const
+    {
+        EncoderParams p = trial;
+        p.quantStep = q;
+        p.valueCost = cost;
+        return p;
+    }
 
     // Gives the caller the best stream that fits and how it was found.
     void handOver(std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, SizeSearchReport* report)
@@ -385,6 +422,7 @@ struct SampleSearch {
     double slope = -1.0;
     double costSlope = -0.15;
     int32_t encodes = 0;
+    bool estimated = false; // sizes are the plans' estimates (see Search::estimateOnly)
 };
 
 // A trial of the sample: the knob position, the step and value cost it
@@ -415,14 +453,14 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + kSampleMargin)), error,
                  &arrays);
     trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - kSampleMargin)));
+    trial.estimateOnly = sample->estimated;
     auto smallestOver = [&]() -> SampleTrial {
-        return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost,
-                static_cast<int64_t>(trial.over.size())};
+        return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost, trial.overSize};
     };
     auto closest = [&]() -> SampleTrial {
         if (trial.bestSize >= 0)
             return {trial.bestX, trial.bestParams.quantStep, trial.bestParams.valueCost, trial.bestSize};
-        if (!trial.over.empty())
+        if (trial.overSize >= 0)
             return smallestOver();
         return from;
     };
@@ -431,7 +469,7 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     if (from.size <= 0 || std::fabs(std::log(bytes / static_cast<double>(from.size))) > kCostOnlyMiss) {
         ok = searchKnob(&trial, sample->knob, from.x, &sample->slope, 12);
         // The finer step leaving more values out, else the coarser one coding more.
-        start = trial.over.empty() ? closest() : smallestOver();
+        start = trial.overSize < 0 ? closest() : smallestOver();
     }
     if (ok && !trial.done() && start.size > 0) {
         int32_t q = start.step;
@@ -467,6 +505,81 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
 
 // Trials on the whole picture before the exact search takes over.
 constexpr int32_t kWholeTrials = 4;
+// Predicted sizes within this log distance of the aim are written (a
+// finest level fitted again reaches a few percent either way).
+constexpr double kWriteWithin = 0.04;
+
+// Plans whose finest level can be decided again on its own: level-progressive
+// with an adaptive value coder, nothing refitted after planning.
+bool finestLevelFits(const PreparedPicture& prepared, const EncoderParams& params)
+{
+    bool codesEveryCoefficient = params.mapCoder == 1 && params.valueCoder != 0;
+    return params.decodeMode == 1 && params.valueCoder <= 1 && params.mapCoder != 3 && !codesEveryCoefficient
+           && params.synthesisRounds == 0 && prepared.levels > 0;
+}
+
+// Replans tried per stream written, and streams written, by fitFinestLevel.
+constexpr int32_t kFinestReplans = 5;
+constexpr int32_t kFinestWrites = 2;
+// Predictions aimed at stay this share inside the window.
+constexpr double kFinestMargin = 0.002;
+
+// Brings the last whole trial (its plan in the workspace, its stream
+// `size` bytes) into the window by deciding its finest level again at another
+// value cost: each replan's size is predicted from the plan's estimated bits,
+// scaled by what the last stream written really took, and only a prediction
+// inside the window is written.
+bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
+{
+    const PreparedPicture& prepared = s->prepared;
+    PlanRates& rates = workspace->rates;
+    if (rates.levelBits.empty())
+        return true;
+    const PlanSettings settings = planSettingsOf(s->trial);
+    double aim = std::log(static_cast<double>(s->target) * (1.0 - kSizeTolerance / 2));
+    double lowest = std::log(static_cast<double>(s->floorBytes) * (1.0 + kFinestMargin));
+    double highest = std::log(static_cast<double>(s->target) * (1.0 - kFinestMargin));
+    double cost = s->trial.valueCost > kMinValueCost ? s->trial.valueCost : kMinValueCost;
+    double slope = -0.15;
+    for (int32_t w = 0; w < kFinestWrites && !s->done(); w++) {
+        // The written stream's bytes per estimated bit hold for small changes.
+        double coarser = 0.0;
+        for (size_t L = 1; L < rates.levelBits.size(); L++)
+            coarser += rates.levelBits[L];
+        double estimated = coarser + rates.levelBits[0];
+        if (!(estimated > 0.0) || size <= 0)
+            return true;
+        double scale = static_cast<double>(size) / estimated;
+        double x = std::log(cost), y = std::log(static_cast<double>(size));
+        bool inside = false;
+        for (int32_t t = 0; t < kFinestReplans && !inside; t++) {
+            double next = x + (aim - y) / slope;
+            next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
+            if (next == x)
+                return true;
+            replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
+                              &rates, &workspace->plan);
+            double predicted = std::log(scale * (coarser + rates.levelBits[0]));
+            if (predicted != y) {
+                double measured = (predicted - y) / (next - x);
+                if (measured < -0.01 && measured > -5.0)
+                    slope = measured;
+            }
+            x = next;
+            y = predicted;
+            cost = std::exp(x);
+            inside = y >= lowest && y <= highest;
+        }
+        if (!inside)
+            return true;
+        workspace->reusePlan = true;
+        bool ok = s->run(s->trial.quantStep, s->trial.valueCost, &size);
+        workspace->reusePlan = false;
+        if (!ok)
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -491,6 +604,7 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         share = tiles.share;
     }
     sample.params = params;
+    sample.estimated = finestLevelFits(sample.prepared, params);
     sample.params.searchProgress = nullptr; // the sample's sizes mean nothing to the caller
     sample.params.samplesRead = nullptr;
     sample.knob.cost0 = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
@@ -507,10 +621,46 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     if (!searchSampleFor(&sample, aim * share, {x0, sample.knob.step(x0), sample.knob.cost(x0), 0}, &at, error))
         return false;
     Search s(prepared, params, maxBytes, error, &workspace);
+    // With estimated sample sizes a whole trial first only plans: its stream
+    // bytes per estimated byte (the sample's until a whole stream was
+    // written) predict its size, and only a prediction near the aim is written.
+    double bytesPerEstimate = NAN;
+    if (sample.estimated) {
+        EncoderParams p = sample.params;
+        p.quantStep = at.step;
+        p.valueCost = at.cost;
+        std::vector<uint8_t> stream;
+        EncodeWorkspace arrays;
+        if (!encodePrepared(sample.prepared, p, &stream, nullptr, error, &arrays))
+            return false;
+        sample.encodes++;
+        double estimated = estimatedBytes(arrays.rates);
+        if (estimated > 0.0)
+            bytesPerEstimate = static_cast<double>(stream.size()) / estimated;
+    }
     double lastSample = NAN, lastWhole = NAN; // logs of the previous whole trial's sizes
+    bool mustWrite = false;
     for (int32_t t = 0; t < kWholeTrials; t++) {
         int64_t size;
-        if (!s.run(at.step, at.cost, &size))
+        bool written = true;
+        double estimated = 0.0;
+        if (!std::isnan(bytesPerEstimate))
+            estimated = planOnly(prepared, s.trialAt(at.step, at.cost), &workspace);
+        double predicted = estimated * bytesPerEstimate;
+        if (estimated > 0.0 && !mustWrite && t + 1 < kWholeTrials
+            && std::fabs(std::log(predicted / aim)) > kWriteWithin) {
+            written = false;
+            size = std::llround(predicted);
+        } else {
+            workspace.reusePlan = estimated > 0.0;
+            bool ok = s.run(at.step, at.cost, &size);
+            workspace.reusePlan = false;
+            if (!ok)
+                return false;
+            if (estimated > 0.0)
+                bytesPerEstimate = static_cast<double>(size) / estimated;
+        }
+        if (written && !s.done() && finestLevelFits(prepared, params) && !fitFinestLevel(&s, &workspace, size))
             return false;
         if (s.done() || size <= 0 || at.size <= 0)
             break;
@@ -529,8 +679,11 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         SampleTrial next;
         if (!searchSampleFor(&sample, std::exp(sampleLog + (std::log(aim) - wholeLog) / drift), at, &next, error))
             return false;
-        if (next.step == at.step && next.cost == at.cost)
-            break;
+        if (next.step == at.step && next.cost == at.cost) {
+            if (written)
+                break;
+            mustWrite = true;
+        }
         at = next;
     }
     if (!s.done()) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/step_search.h"
@@ -131,6 +132,58 @@ TEST(SizeSearch, LargePicturesSearchASampleFirst)
                 EXPECT_EQ(step, report.step);
                 EXPECT_EQ(decodeAndCompare(stream, picture).status, 0);
             }
+        }
+    }
+}
+
+// Level-progressive streams with the adaptive value coders: whole trials
+// are planned and their sizes predicted before any is written, the last
+// percent comes from the finest level alone, and the picture is as close as
+// a fresh plan at the parameters found gives.
+TEST(SizeSearch, PredictedWholeTrialsWriteOnceOrTwice)
+{
+    PictureSamples picture = makeTestPicture(1024, 1024, 3, 8, 13);
+    for (auto [map, bpp] : {std::pair{0, 0.5}, std::pair{1, 1.5}}) {
+        EncoderParams p;
+        p.decodeMode = 1;
+        p.mapCoder = map;
+        p.valueCoder = 0;
+        PreparedPicture prepared;
+        std::string error;
+        ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+        {
+            int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
+            SCOPED_TRACE("map " + std::to_string(map) + " target " + std::to_string(target));
+            std::vector<uint8_t> stream;
+            int32_t step = 0;
+            SizeSearchReport report;
+            EncodeWorkspace workspace;
+            ASSERT_TRUE(encodePictureToSize(picture.view(), prepared, p, target, &stream, &step, nullptr, &error,
+                                            &report, &workspace))
+                << error;
+            EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+            EXPECT_GE(static_cast<double>(stream.size()), 0.99 * static_cast<double>(target));
+            EXPECT_LE(report.encodes, 2);
+            DecodeResult searched = decodeAndCompare(stream, picture);
+            EXPECT_EQ(searched.status, 0);
+            // The kept plan is the stream's.
+            if (report.planKept) {
+                std::vector<uint8_t> again;
+                EncoderParams q = p;
+                q.quantStep = report.step;
+                q.valueCost = report.valueCost;
+                workspace.reusePlan = true;
+                ASSERT_TRUE(encodePrepared(prepared, q, &again, nullptr, &error, &workspace));
+                EXPECT_EQ(again, stream);
+            }
+            EncoderParams q = p;
+            q.quantStep = report.step;
+            q.valueCost = report.valueCost;
+            std::vector<uint8_t> fresh;
+            ASSERT_TRUE(encodePrepared(prepared, q, &fresh, nullptr, &error));
+            double freshPsnr = decodeAndCompare(fresh, picture).psnr;
+            EXPECT_GE(searched.psnr, freshPsnr - (stream.size() < fresh.size() ? 0.05 : 0.0))
+                << stream.size() << " bytes, fresh " << fresh.size();
         }
     }
 }
