@@ -383,7 +383,7 @@ int main(int argc, char** argv)
         m.note("step " + std::to_string(step));
         if (stats.cut)
             m.warn("the stream was cut to fit " + std::to_string(target)
-                   + " bytes (no whole stream comes closer than 5% below it); decoders show all that arrived and "
+                   + " bytes (no whole stream comes within 1% below it); decoders show all that arrived and "
                      "report that the stream ended early");
         if (double(stream.size()) < double(target) * (1.0 - kSizeTolerance))
             m.warn("the target of " + std::to_string(target) + " bytes is not reached: the closest stream takes "

@@ -221,7 +221,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         EncoderParams chosen = candidates[0];
         chosen.quantStep = report.step;
         chosen.valueCost = report.valueCost;
-        if (!report.cut && fillToSize(prepared, target, !settings.fixed.boost, &chosen, out, stats, &workspace)) {
+        if (!report.cut
+            && fillToSize(&picture, prepared, target, !settings.fixed.boost, &chosen, out, stats, &workspace)) {
             report.planKept = false;
             *step = chosen.quantStep;
         }
@@ -246,7 +247,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (!encodeBestToSize(picture, prepared, candidates, target, threads, out, &chosen, stats ? stats : &own, error))
         return false;
     EncodeWorkspace workspace;
-    fillToSize(prepared, target, !settings.fixed.boost, &chosen, out, stats ? stats : &own, &workspace);
+    fillToSize(&picture, prepared, target, !settings.fixed.boost, &chosen, out, stats ? stats : &own, &workspace);
     *step = chosen.quantStep;
     return true;
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "codec/core/geometry.h"
+#include "codec/encoder/effort_search.h"
 #include "codec/encoder/significance_planner.h"
 #include "codec/encoder/step_search.h"
 #include "codec/onepass/significance_marking.h"
@@ -37,6 +38,10 @@ struct Fill {
     std::vector<uint8_t> trial;
     EncodeStats trialStats;
     std::string error;
+    // The smallest stream over the budget, for a cut.
+    std::vector<uint8_t> over;
+    EncoderParams overParams;
+    EncodeStats overStats;
 
     bool done() const { return bestSize >= floorBytes; }
 
@@ -54,6 +59,10 @@ struct Fill {
             out->swap(trial);
             if (stats)
                 *stats = trialStats;
+        } else if (size > maxBytes && (over.empty() || size < static_cast<int64_t>(over.size()))) {
+            over.swap(trial);
+            overParams = p;
+            overStats = trialStats;
         }
         return size;
     }
@@ -325,17 +334,50 @@ void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
     freeBandParityTables(rowCodes, colCodes);
 }
 
+// Level-progressive streams that stay short: a larger stream cut to the
+// budget, where that decodes closer to the picture (the cut drops the last
+// values of its finest coded level, which may cost less than the coarser step
+// or the level the whole stream leaves out). Tried: the smallest stream over
+// the budget, and the whole stream's step at a lower value cost.
+void cutWhereCloser(Fill* f, const EncoderPicture& picture, EncodeWorkspace* workspace)
+{
+    if (f->best.decodeMode != 1)
+        return;
+    EncoderParams p = f->best;
+    p.valueCost /= kCostRaise;
+    double leastError = decodedSquaredError(*f->out, picture);
+    auto tryCut = [&](std::vector<uint8_t>* stream, const EncoderParams& params, const EncodeStats& stats) {
+        if (static_cast<int64_t>(stream->size()) <= f->maxBytes)
+            return;
+        stream->resize(static_cast<size_t>(f->maxBytes));
+        double error = decodedSquaredError(*stream, picture);
+        if (!(error >= 0.0 && error < leastError))
+            return;
+        leastError = error;
+        f->out->swap(*stream);
+        f->bestSize = f->maxBytes;
+        f->best = params;
+        if (f->stats) {
+            *f->stats = stats;
+            f->stats->cut = true;
+        }
+    };
+    tryCut(&f->over, f->overParams, f->overStats);
+    if (p.valueCost > 0.0 && encodePrepared(f->prepared, p, &f->trial, &f->trialStats, &f->error, workspace))
+        tryCut(&f->trial, p, f->trialStats);
+}
+
 } // namespace
 
-bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost, EncoderParams* chosen,
-                std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace)
+bool fillToSize(const EncoderPicture* picture, const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost,
+                EncoderParams* chosen, std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace)
 {
     // Aims strictly inside the window.
     int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance))) + 1;
     int64_t size = static_cast<int64_t>(out->size());
     if (size >= floorBytes || size > maxBytes || (stats && stats->cut))
         return false;
-    Fill f{prepared, maxBytes, floorBytes, *chosen, out, stats, size, {}, {}, {}};
+    Fill f{prepared, maxBytes, floorBytes, *chosen, out, stats, size, {}, {}, {}, {}, {}, {}};
     f.best.searchProgress = nullptr;
     f.best.samplesRead = nullptr;
     workspace->reusePlan = false;
@@ -343,6 +385,8 @@ bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost
         fillWithSteps(&f, mayBoost, workspace);
     if (!f.done())
         fillWithCosts(&f, workspace);
+    if (!f.done() && picture)
+        cutWhereCloser(&f, *picture, workspace);
     chosen->quantStep = f.best.quantStep;
     chosen->valueCost = f.best.valueCost;
     chosen->magnitudeBoost = f.best.magnitudeBoost;

@@ -2,7 +2,8 @@
 // tolerance under its budget (the sizes jump between neighbouring steps or
 // value costs), finer steps at the chosen value cost and then the decisions
 // of a lower value cost's plan, coarse levels first, bring it closer without
-// ever exceeding the budget.
+// ever exceeding the budget; a larger stream cut to the budget where that
+// decodes better.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -17,6 +18,9 @@ constexpr int64_t kFillBlendMaxSamples = int64_t(1) << 20;
 // tolerance under maxBytes; its trials then plan in *workspace. Where it finds
 // a larger stream within maxBytes, it replaces *out, *stats and *chosen (the
 // step, value cost and boost, whose plan it may have mixed with a lower
-// cost's). mayBoost: the caller left the boost free.
-bool fillToSize(const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost, EncoderParams* chosen,
-                std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace);
+// cost's). mayBoost: the caller left the boost free. Where picture (the one
+// prepared) is given and a level-progressive stream stays short, a larger
+// stream cut to maxBytes replaces *out where it decodes closer to it
+// (stats->cut is then set).
+bool fillToSize(const EncoderPicture* picture, const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost,
+                EncoderParams* chosen, std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace);

@@ -65,7 +65,7 @@ TEST(SizeFill, FillsStreamsThatLandedShortWithinTheBudget)
             chosen.quantStep = report.step;
             chosen.valueCost = report.valueCost;
             EncodeWorkspace workspace;
-            EXPECT_EQ(fillToSize(prepared, target, true, &chosen, &stream, &stats, &workspace), landedShort);
+            EXPECT_EQ(fillToSize(nullptr, prepared, target, true, &chosen, &stream, &stats, &workspace), landedShort);
             EXPECT_LE(static_cast<int64_t>(stream.size()), target);
             EXPECT_GE(stream.size(), searched);
             DecodeResult filled = decodeAndCompare(stream, picture);
@@ -78,6 +78,57 @@ TEST(SizeFill, FillsStreamsThatLandedShortWithinTheBudget)
     }
     EXPECT_GT(shortBefore, 0);
     EXPECT_LT(shortAfter, shortBefore);
+}
+
+// Progressive map coder 1 with value coder 3 codes every value of a level or
+// none, so at the finest step the sizes jump as the value cost lets a level
+// in. A budget inside such a jump leaves a whole stream short; a larger one
+// cut to it replaces it only where that decodes closer to the picture.
+TEST(SizeFill, CutsAStreamThatStaysShortWhereThatDecodesCloser)
+{
+    PictureSamples picture = makeTestPicture(96, 128, 1, 8, 5);
+    EncoderPicture view = picture.view();
+    EncoderParams p;
+    p.decodeMode = 1;
+    p.mapCoder = 1;
+    p.valueCoder = 3;
+    p.fineSteps = 3;
+    p.quantStep = 1;
+    PreparedPicture prepared;
+    std::string error;
+    ASSERT_TRUE(preparePicture(view, p, &prepared, &error)) << error;
+    int32_t gaps = 0, cuts = 0;
+    for (double cost : {0.4, 1.6, 6.4, 25.6, 102.4}) {
+        EncoderParams chosen = p;
+        chosen.valueCost = cost;
+        std::vector<uint8_t> stream, more;
+        EncodeStats stats;
+        ASSERT_TRUE(encodePrepared(prepared, chosen, &stream, &stats, &error)) << error;
+        EncoderParams lower = chosen;
+        lower.valueCost = cost / 4.0;
+        ASSERT_TRUE(encodePrepared(prepared, lower, &more, nullptr, &error)) << error;
+        if (static_cast<double>(more.size()) < 1.05 * static_cast<double>(stream.size()))
+            continue;
+        gaps++;
+        int64_t target = static_cast<int64_t>((stream.size() + more.size()) / 2);
+        SCOPED_TRACE("cost " + std::to_string(cost) + " target " + std::to_string(target));
+        double wholePsnr = decodeAndCompare(stream, picture).psnr;
+        EncodeWorkspace workspace;
+        EXPECT_TRUE(fillToSize(&view, prepared, target, true, &chosen, &stream, &stats, &workspace));
+        EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+        DecodeResult decoded = decodeAndCompare(stream, picture);
+        ASSERT_EQ(decoded.status, 0);
+        if (!stats.cut) {
+            EXPECT_GE(decoded.psnr, wholePsnr);
+            continue;
+        }
+        cuts++;
+        EXPECT_EQ(static_cast<int64_t>(stream.size()), target);
+        EXPECT_GT(decoded.psnr, wholePsnr);
+        EXPECT_EQ(chosen.valueCost, lower.valueCost);
+    }
+    EXPECT_GT(gaps, 0);
+    EXPECT_GT(cuts, 0);
 }
 
 // Streams on target, or larger than it, are left alone.
@@ -94,7 +145,7 @@ TEST(SizeFill, LeavesStreamsOnTargetAlone)
     EncodeWorkspace workspace;
     EncoderParams chosen = p;
     for (int64_t target : {static_cast<int64_t>(stream.size()), static_cast<int64_t>(stream.size()) - 1}) {
-        EXPECT_FALSE(fillToSize(prepared, target, true, &chosen, &stream, nullptr, &workspace));
+        EXPECT_FALSE(fillToSize(nullptr, prepared, target, true, &chosen, &stream, nullptr, &workspace));
         EXPECT_EQ(stream, kept);
         EXPECT_EQ(chosen.quantStep, p.quantStep);
     }
