@@ -13,6 +13,9 @@
 // Samples up to which the fill blends two plans (it then holds three plans).
 constexpr int64_t kFillBlendMaxSamples = int64_t(1) << 20;
 
+// Samples up to which callers keep the picture for the fill's cut.
+constexpr int64_t kFillCutMaxSamples = int64_t(1) << 22;
+
 // *chosen: the parameters of *out, a stream of at most maxBytes (not cut).
 // Returns whether it tried, which it does where *out lands more than the
 // tolerance under maxBytes; its trials then plan in *workspace. Where it finds
