@@ -31,6 +31,9 @@ Dequantiser planDequantiser(const PlanSettings& settings, int32_t L)
 
 namespace {
 
+// Marks a position of the finest level that was left out while it is planned again.
+constexpr int32_t kLeftOut = -2;
+
 // Squared error worth one bit, as a share of the cost of one coded value.
 constexpr double kBitsPerValueCost = 0.3;
 
@@ -326,10 +329,15 @@ void Planner::replanFinest(PicturePlan* plan, const PlanRates& rates, CountModel
     runTasks(settings.threads, static_cast<size_t>(components), [&](size_t task) {
         int32_t c = static_cast<int32_t>(task);
         int32_t* index = plan->component[c].index.data();
+        // Positions left out become kLeftOut, so that only the known zero
+        // ones read -1 once they are marked.
         for (int32_t b = 0; b < 3; b++) {
             BandRect rect = bandRect(height, width, 0, b);
             for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
-                std::fill_n(index + static_cast<size_t>(r) * width + rect.colStart, rect.colEnd - rect.colStart, 0);
+                for (int32_t col = rect.colStart; col < rect.colEnd; col++) {
+                    int32_t& J = index[static_cast<size_t>(r) * width + col];
+                    J = J < 0 ? kLeftOut : J;
+                }
         }
         if (levels > 1 && plan->levelHasDetail[1])
             markKnownZero(index, 1);
@@ -358,6 +366,10 @@ bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool cod
     // The symbol class before the position in the coder's scan (the
     // context model runs over the three bands of a level).
     uint8_t previous = 0;
+    // decideHere: the symbol class before the position in the plan as it
+    // stood, whose contexts the rates were measured in (the new decisions'
+    // own would feed back on themselves).
+    uint8_t before = 0;
     for (int32_t b = 0; b < 3; b++) {
         double w = weight(c, L, b);
         double scale = valueScale(c, L, b);
@@ -375,7 +387,8 @@ bool Planner::planLevelTopDown(PicturePlan* plan, int32_t c, int32_t L, bool cod
                 coded = false;
                 if (tested) {
                     double v = planes[c].row(r)[col] * scale;
-                    const BandRates* here = around ? &around->after[previous] : band;
+                    const BandRates* here = around ? &around->after[before] : band;
+                    before = static_cast<uint8_t>(rateContext(index[p] == kLeftOut ? -1 : index[p]));
                     coded = ratedGain(d, v, w, *here, &J) + lambda * here->zeroBits > 0.0;
                 }
             }

@@ -438,6 +438,7 @@ struct SampleTrial {
 // whole picture's window is 1% wide, and the sample's scale drifts a little
 // from one trial to the next.
 constexpr double kSampleMargin = 0.003;
+constexpr double kFittedSampleMargin = 0.01;
 // Misses up to this share move the value cost alone; larger ones the knob.
 constexpr double kCostOnlyMiss = 0.03;
 
@@ -450,9 +451,10 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
                      std::string* error)
 {
     EncodeWorkspace arrays;
-    Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + kSampleMargin)), error,
-                 &arrays);
-    trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - kSampleMargin)));
+    // Whole trials whose finest level fits again need the sample less close.
+    double margin = sample->estimated ? kFittedSampleMargin : kSampleMargin;
+    Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + margin)), error, &arrays);
+    trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - margin)));
     trial.estimateOnly = sample->estimated;
     auto smallestOver = [&]() -> SampleTrial {
         return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost, trial.overSize};
@@ -505,9 +507,9 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
 
 // Trials on the whole picture before the exact search takes over.
 constexpr int32_t kWholeTrials = 4;
-// Predicted sizes within this log distance of the aim are written (a
-// finest level fitted again reaches a few percent either way).
-constexpr double kWriteWithin = 0.04;
+// Misses within this log distance of the aim are left to the finest level
+// (deciding it again reaches a few per cent either way).
+constexpr double kFinestReach = 0.04;
 
 // Plans whose finest level can be decided again on its own: level-progressive
 // with an adaptive value coder, nothing refitted after planning.
@@ -522,13 +524,13 @@ bool finestLevelFits(const PreparedPicture& prepared, const EncoderParams& param
 constexpr int32_t kFinestReplans = 5;
 constexpr int32_t kFinestWrites = 2;
 // Predictions aimed at stay this share inside the window.
-constexpr double kFinestMargin = 0.002;
+constexpr double kFinestMargin = 0.003;
 
 // Brings the last whole trial (its plan in the workspace, its stream
-// `size` bytes) into the window by deciding its finest level again at another
-// value cost: each replan's size is predicted from the plan's estimated bits,
-// scaled by what the last stream written really took, and only a prediction
-// inside the window is written.
+// `size` bytes, written or predicted) into the window by deciding its finest
+// level again at another value cost: each replan's size is predicted from the
+// plan's estimated bits, scaled as `size` is, and only a prediction inside
+// the window is written.
 bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
 {
     const PreparedPicture& prepared = s->prepared;
@@ -540,7 +542,8 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
     double lowest = std::log(static_cast<double>(s->floorBytes) * (1.0 + kFinestMargin));
     double highest = std::log(static_cast<double>(s->target) * (1.0 - kFinestMargin));
     double cost = s->trial.valueCost > kMinValueCost ? s->trial.valueCost : kMinValueCost;
-    double slope = -0.15;
+    // The finest level alone moves the size about a twentieth as fast as its cost.
+    double slope = -0.05;
     for (int32_t w = 0; w < kFinestWrites && !s->done(); w++) {
         // The written stream's bytes per estimated bit hold for small changes.
         double coarser = 0.0;
@@ -621,34 +624,24 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     if (!searchSampleFor(&sample, aim * share, {x0, sample.knob.step(x0), sample.knob.cost(x0), 0}, &at, error))
         return false;
     Search s(prepared, params, maxBytes, error, &workspace);
-    // With estimated sample sizes a whole trial first only plans: its stream
-    // bytes per estimated byte (the sample's until a whole stream was
-    // written) predict its size, and only a prediction near the aim is written.
+    // Once a whole stream was written, its bytes per estimated byte predict
+    // the size of the next whole trial's plan, which is written only where
+    // the prediction lands in the window.
     double bytesPerEstimate = NAN;
-    if (sample.estimated) {
-        EncoderParams p = sample.params;
-        p.quantStep = at.step;
-        p.valueCost = at.cost;
-        std::vector<uint8_t> stream;
-        EncodeWorkspace arrays;
-        if (!encodePrepared(sample.prepared, p, &stream, nullptr, error, &arrays))
-            return false;
-        sample.encodes++;
-        double estimated = estimatedBytes(arrays.rates);
-        if (estimated > 0.0)
-            bytesPerEstimate = static_cast<double>(stream.size()) / estimated;
-    }
-    double lastSample = NAN, lastWhole = NAN; // logs of the previous whole trial's sizes
     bool mustWrite = false;
+    double lastSample = NAN, lastWhole = NAN; // logs of the previous whole trial's sizes
     for (int32_t t = 0; t < kWholeTrials; t++) {
         int64_t size;
         bool written = true;
         double estimated = 0.0;
-        if (!std::isnan(bytesPerEstimate))
-            estimated = planOnly(prepared, s.trialAt(at.step, at.cost), &workspace);
+        if (!std::isnan(bytesPerEstimate)) {
+            // The workspace's plan is then this trial's, for the finest level's fit.
+            s.trial = s.trialAt(at.step, at.cost);
+            estimated = planOnly(prepared, s.trial, &workspace);
+        }
         double predicted = estimated * bytesPerEstimate;
         if (estimated > 0.0 && !mustWrite && t + 1 < kWholeTrials
-            && std::fabs(std::log(predicted / aim)) > kWriteWithin) {
+            && (predicted > static_cast<double>(maxBytes) || predicted < static_cast<double>(s.floorBytes))) {
             written = false;
             size = std::llround(predicted);
         } else {
@@ -657,10 +650,13 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
             workspace.reusePlan = false;
             if (!ok)
                 return false;
-            if (estimated > 0.0)
-                bytesPerEstimate = static_cast<double>(size) / estimated;
+            double planned = estimatedBytes(workspace.rates);
+            if (planned > 0.0)
+                bytesPerEstimate = static_cast<double>(size) / planned;
         }
-        if (written && !s.done() && finestLevelFits(prepared, params) && !fitFinestLevel(&s, &workspace, size))
+        // Close misses, written or predicted, are left to the finest level.
+        bool close = size > 0 && std::fabs(std::log(static_cast<double>(size) / aim)) < kFinestReach;
+        if (close && !s.done() && finestLevelFits(prepared, params) && !fitFinestLevel(&s, &workspace, size))
             return false;
         if (s.done() || size <= 0 || at.size <= 0)
             break;

@@ -136,11 +136,11 @@ TEST(SizeSearch, LargePicturesSearchASampleFirst)
     }
 }
 
-// Level-progressive streams with the adaptive value coders: whole trials
-// are planned and their sizes predicted before any is written, the last
-// percent comes from the finest level alone, and the picture is as close as
-// a fresh plan at the parameters found gives.
-TEST(SizeSearch, PredictedWholeTrialsWriteOnceOrTwice)
+// Level-progressive streams with the adaptive value coders: after the first
+// whole stream, whole trials are planned and their sizes predicted before
+// any is written, the last per cent comes from the finest level alone, and
+// the picture is as close as a fresh plan at the parameters found gives.
+TEST(SizeSearch, PredictedWholeTrialsAreWrittenOnlyNearTheTarget)
 {
     PictureSamples picture = makeTestPicture(1024, 1024, 3, 8, 13);
     for (auto [map, bpp] : {std::pair{0, 0.5}, std::pair{1, 1.5}}) {
@@ -163,7 +163,9 @@ TEST(SizeSearch, PredictedWholeTrialsWriteOnceOrTwice)
                 << error;
             EXPECT_LE(static_cast<int64_t>(stream.size()), target);
             EXPECT_GE(static_cast<double>(stream.size()), 0.99 * static_cast<double>(target));
-            EXPECT_LE(report.encodes, 2);
+            // The first whole trial, and one or two near the target (the
+            // bytes per estimated byte move a little with the step).
+            EXPECT_LE(report.encodes, 3);
             DecodeResult searched = decodeAndCompare(stream, picture);
             EXPECT_EQ(searched.status, 0);
             // The kept plan is the stream's.
