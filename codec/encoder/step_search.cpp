@@ -560,6 +560,7 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
             next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
             if (next == x)
                 return true;
+            s->lastIsBest = false; // the plan is no longer the stream's
             replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
                               &rates, &workspace->plan);
             double predicted = std::log(scale * (coarser + rates.levelBits[0]));
@@ -637,6 +638,7 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         if (!std::isnan(bytesPerEstimate)) {
             // The workspace's plan is then this trial's, for the finest level's fit.
             s.trial = s.trialAt(at.step, at.cost);
+            s.lastIsBest = false;
             estimated = planOnly(prepared, s.trial, &workspace);
         }
         double predicted = estimated * bytesPerEstimate;
