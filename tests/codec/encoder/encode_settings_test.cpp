@@ -106,4 +106,42 @@ TEST(EncodeSettings, QualityChoosesTheStepOfTheEncode)
     EXPECT_EQ(a, b);
 }
 
+// Callers may free the samples once told they are read; a size search whose
+// stream stays short (the target is beyond the largest stream) still compares
+// decoded streams with them first. The sanitizer runs catch a late read.
+TEST(EncodeSettings, SizeSearchesSayTheSamplesAreReadOnlyOnceDone)
+{
+    struct Freed {
+        std::vector<uint16_t> samples;
+        int32_t calls = 0;
+    } owner;
+    for (const char* mode : {"progressive", "one-pass"}) {
+        SCOPED_TRACE(mode);
+        owner.samples.resize(64 * 96);
+        for (size_t i = 0; i < owner.samples.size(); i++)
+            owner.samples[i] = uint16_t((i * 37 + i / 96 * 11) & 255);
+        owner.calls = 0;
+        EncoderPicture picture{64, 96, 1, 8, owner.samples.data()};
+        EncodeSettings settings;
+        SettingValue word;
+        word.word = mode;
+        ASSERT_TRUE(applyEncodeSetting(*findEncodeSetting("mode"), word, &settings));
+        set(&settings, "value-coder", 3);
+        set(&settings, "size", 1 << 20);
+        settings.params.samplesRead = [](void* context) {
+            Freed* f = static_cast<Freed*>(context);
+            f->calls++;
+            std::vector<uint16_t>().swap(f->samples);
+        };
+        settings.params.progressContext = &owner;
+        std::vector<uint8_t> stream;
+        int32_t step = 0;
+        EncodeStats stats;
+        std::string error;
+        ASSERT_TRUE(encodeWithSettings(picture, settings, &stream, &step, &stats, &error)) << error;
+        EXPECT_EQ(owner.calls, 1);
+        EXPECT_FALSE(stream.empty());
+    }
+}
+
 } // namespace
