@@ -47,6 +47,7 @@ void setOptions(DecodeOptions* options, DecodeLimits* limits, const ZrRequest* r
     limits->memoryBytes = ZR_DEFAULT_MAX_MEMORY;
     limits->pixels = 0;
     limits->threads = 0;
+    limits->threadsAlways = 0;
     if (request) {
         options->exactSteps = request->exactSteps;
         options->halfSize = request->lowMemory;
@@ -54,7 +55,9 @@ void setOptions(DecodeOptions* options, DecodeLimits* limits, const ZrRequest* r
         if (request->maxMemory != 0)
             limits->memoryBytes = request->maxMemory;
         limits->pixels = request->maxPixels;
-        limits->threads = int32_t(request->threads > 256 ? 256 : request->threads);
+        uint32_t threads = request->threads & ~ZR_THREADS_ALWAYS;
+        limits->threads = int32_t(threads > 256 ? 256 : threads);
+        limits->threadsAlways = (request->threads & ZR_THREADS_ALWAYS) != 0;
     }
 }
 

@@ -48,13 +48,18 @@ extern "C" {
 // The memory bound of a decode whose request leaves maxMemory at 0: 1 GiB.
 #define ZR_DEFAULT_MAX_MEMORY ((uint64_t)1 << 30)
 
+// Added to ZrRequest.threads: use the second thread also where it does not pay.
+#define ZR_THREADS_ALWAYS 0x80000000u
+
 // Optional decoding requests; a null request means all zero.
 typedef struct ZrRequest {
     uint32_t exactSteps; // nonzero: dequantise with exact sub-steps
     uint32_t lowMemory;  // nonzero: low-memory decoding (same picture size, less memory, a little less quality)
     uint32_t sharpen;    // 1: sharpen before the last level
     uint32_t threads;    // 0 or 1: decode on the calling thread alone; 2 or more: reconstruct
-                         // on a second thread as well (the same picture, sooner)
+                         // on a second thread as well where the picture is large enough for
+                         // it to pay (the same picture, sooner); with ZR_THREADS_ALWAYS added,
+                         // whatever the picture
     uint64_t maxPixels;  // largest height x width to decode; 0: no bound besides memory
     uint64_t maxMemory;  // bytes the decode may allocate; 0: ZR_DEFAULT_MAX_MEMORY
 } ZrRequest;

@@ -10,7 +10,7 @@
 #include "codec/session/sharpen_mark.h"
 
 // The tools decode with what the process may use: no per-decode bound.
-constexpr DecodeLimits kToolLimits{UINT64_MAX, 0, 0};
+constexpr DecodeLimits kToolLimits{UINT64_MAX, 0, 0, 0};
 
 struct StreamInfo {
     DecodeSession header{};   // header fields and levels; nothing allocated

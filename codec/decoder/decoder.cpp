@@ -24,6 +24,7 @@ void setDecodeLimits(DecodeSession* session, const DecodeLimits* limits)
         session->budget.limit = memory != 0 && memory < allocLimit() ? static_cast<size_t>(memory) : allocLimit();
         session->pixelLimit = limits->pixels;
         session->threads = limits->threads;
+        session->threadsAlways = limits->threadsAlways;
     } else {
         session->budget.limit = allocLimit();
         session->budget.exitOnFailure = 1;

@@ -17,6 +17,8 @@ struct DecodeLimits {
     uint64_t memoryBytes; // picture and context models together; 0: the process-wide limit
     uint64_t pixels;      // height x width; 0: no bound besides memory
     int32_t threads;      // 0 or 1: decode on the calling thread alone; more: reconstruct on a second one
+                          // where the picture is large enough for it to pay
+    int32_t threadsAlways; // nonzero: with threads >= 2, whatever the picture
 };
 // decodeStart within `limits`: a picture beyond them is refused, and every
 // allocation failure, the context models' included, ends the decode with status 8.

@@ -58,6 +58,20 @@ bool renderFinal(DecodeSession* session)
 
 } // namespace
 
+// Whether a second thread gains more than starting it and handing every
+// value over cost: on pictures of at least 2^20 samples, and not for grey
+// one-pass streams, where a value's synthesis is a single plane kernel and
+// costs about as much to hand over as to do.
+static bool reconThreadPays(const DecodeSession* s)
+{
+    if (s->threads < 2)
+        return false;
+    if (s->threadsAlways)
+        return true;
+    uint64_t samples = uint64_t(s->height) * uint64_t(s->width) * uint64_t(s->components);
+    return samples >= (uint64_t(1) << 20) && (s->components > 1 || s->decodeMode == 1);
+}
+
 void streamDecode(DecodeSession* session)
 {
     int32_t status = admitStreamHeader(session);
@@ -93,7 +107,7 @@ void streamDecode(DecodeSession* session)
     }
 
     // Without a thread to be had the decode stays on this one.
-    session->recon = session->threads > 1 ? startReconThread() : nullptr;
+    session->recon = reconThreadPays(session) ? startReconThread() : nullptr;
     if (session->decodeMode == 1) {
         decodeLevelProgressive(session);
         if (session->status == ZR_NO_PARTIAL_YET)

@@ -63,6 +63,7 @@ struct DecodeSession {
     int32_t status;
     AllocBudget budget;   // the decode's memory: picture and context models
     uint64_t pixelLimit;  // largest height x width decoded; 0: no limit
-    int32_t threads;      // 2 or more: reconstruct on a second thread
+    int32_t threads;      // 2 or more: reconstruct on a second thread where it pays
+    int32_t threadsAlways; // nonzero: and also where it does not
     ReconQueue* recon;    // that thread's queue while the driver runs; null: none
 };

@@ -86,7 +86,9 @@ void expectSameForEveryThreadCount(const std::vector<uint8_t>& bytes, const ZrRe
                                    const std::string& what)
 {
     const Decoded one = decode(bytes, request, 1, interval);
-    for (uint32_t threads : {2u, 4u}) {
+    // The test pictures are small: the second thread is forced on, and a
+    // plain request, which leaves them on one thread, is checked as well.
+    for (uint32_t threads : {2u, 2u | ZR_THREADS_ALWAYS, 4u | ZR_THREADS_ALWAYS}) {
         const Decoded many = decode(bytes, request, threads, interval);
         EXPECT_EQ(many.status, one.status) << what << ", " << threads << " threads";
         EXPECT_TRUE(many.pixels == one.pixels) << what << ", " << threads << " threads: pixels differ";
@@ -244,7 +246,7 @@ TEST(ThreadedDecode, IncrementalDecoderWithThreadsMatches)
     const Decoded want = decode(bytes, requestFor(0), 1, 53);
 
     ZrRequest request{};
-    request.threads = 2;
+    request.threads = 2 | ZR_THREADS_ALWAYS;
     Decoded got;
     Feed feed{&bytes, 0, &got.frames};
     ZrIncremental* decoder = zrIncrementalNew(&request, 53, keepFrame, &feed);
