@@ -11,9 +11,38 @@
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
+#include <bit>
+
 namespace {
 
 enum Mode { HUFFMAN, CONTEXT, UNARY, FIXED };
+
+// readBits(reader, n), inline where the bits lie in the current byte and at
+// most one more: the same bits, the same state after, and 0 when the data end
+// inside them.
+ZR_INLINE uint32_t readShortBits(BitReader* reader, int n)
+{
+    const unsigned mask = reader->mask;
+    const int left = mask == 128 ? 0 : std::bit_width(mask);
+    const uint32_t current = reader->currentByte;
+    if (n < left) {
+        reader->mask = static_cast<uint8_t>(mask >> n);
+        return (current >> (left - n)) & ((1u << n) - 1u);
+    }
+    const int rest = n - left;
+    if (n == 0 || rest > 8)
+        return readBits(reader, n);
+    const uint32_t high = current & ((1u << left) - 1u);
+    reader->mask = 128;
+    if (rest == 0)
+        return high;
+    if (!fetchReaderByte(reader))
+        return 0;
+    reader->mask = static_cast<uint8_t>(128u >> rest);
+    if (rest == 8)
+        reader->mask = 128;
+    return (high << rest) | ((reader->currentByte >> (8 - rest)) & ((1u << rest) - 1u));
+}
 
 struct ValueCall {
     const BandValueArgs* a;
@@ -157,7 +186,7 @@ inline bool readValue(ValueCall* call, uint8_t code, bool* negative, int32_t* J)
         const int32_t width = call->escapeWidth;
         if (width < 31) {
             // Sign and magnitude in one read; at the end of data neither is used.
-            const uint32_t signAndJ = readBits(bits, width + 1);
+            const uint32_t signAndJ = readShortBits(bits, width + 1);
             *negative = (signAndJ >> width) != 0;
             *J = static_cast<int32_t>(signAndJ & ((1u << width) - 1u));
             return true;
