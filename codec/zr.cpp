@@ -94,28 +94,42 @@ void offerPartial(StreamFeed* feed)
 }
 
 // The decoder's byte source: offers a partial picture when the position of
-// the byte about to be delivered asks for one, then delivers that byte.
-int32_t feedByte(void* context, uint32_t* slot)
+// the byte about to be delivered asks for one, then hands over the bytes up
+// to the next such position (at most the rest of the chunk). The decoder reads
+// a block only as it needs its bytes, so it is where a byte-by-byte source
+// would have it at every offer.
+int32_t feedBlock(void* context, const uint8_t** data)
 {
     StreamFeed* feed = static_cast<StreamFeed*>(context);
     const ZrStream* stream = feed->stream;
-    int32_t interval = stream->partialInterval;
-    if (!feed->ended && interval > 0 && stream->partial && feed->position % interval == interval - 1)
+    const int32_t interval = stream->partialInterval;
+    const bool offers = interval > 0 && stream->partial;
+    if (!feed->ended && offers && feed->position % interval == interval - 1)
         offerPartial(feed);
     if (feed->ended)
-        return 1;
+        return 0;
     if (feed->next == feed->filled) {
         int32_t got = stream->read ? stream->read(stream->readContext, feed->chunk, kReadChunk) : 0;
         if (got <= 0 || feed->position == INT32_MAX) {
             feed->ended = 1;
-            return 1;
+            return 0;
         }
         feed->next = 0;
         feed->filled = got < kReadChunk ? got : kReadChunk;
     }
-    *slot = feed->chunk[feed->next++];
-    feed->position++;
-    return 0;
+    int32_t n = feed->filled - feed->next;
+    if (offers) {
+        // Bytes before the next offer; a position that wrapped below 0 gets
+        // its first offer at interval - 1, as byte by byte.
+        const int64_t r = feed->position % interval;
+        const int64_t toOffer = r == interval - 1 ? interval : interval - 1 - r;
+        if (toOffer < n)
+            n = int32_t(toOffer);
+    }
+    *data = feed->chunk + feed->next;
+    feed->next += n;
+    feed->position += n;
+    return n;
 }
 
 struct MemoryReader {
@@ -187,9 +201,8 @@ int32_t zrDecodeStream(const ZrStream* stream, const ZrRequest* request, ZrPictu
     feed->ended = 0;
     feed->next = 0;
     feed->filled = 0;
-    options.byteSource = feedByte;
     options.sourceContext = feed;
-    int32_t status = decodeStartWithin(&source, &options, &frame, &limits);
+    int32_t status = decodeStartWithin(&source, &options, &frame, &limits, feedBlock);
     freeChecked(feed);
     return finish(status, &frame, picture);
 }

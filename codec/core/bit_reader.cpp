@@ -30,12 +30,27 @@ void resetBitReader(BitReader* reader)
     reader->mask = 128;
     reader->currentByte = 0;
     reader->byteCount = 0;
+    reader->windowNext = nullptr;
+    reader->windowEnd = nullptr;
 }
 
 void attachByteSource(BitReader* reader, ByteSourceFn byteSource, void* context)
 {
     reader->byteSource = byteSource;
+    reader->blockSource = nullptr;
+    reader->windowNext = nullptr;
+    reader->windowEnd = nullptr;
     if (byteSource)
+        reader->buffer = static_cast<uint8_t*>(context);
+}
+
+void attachBlockSource(BitReader* reader, ByteBlockFn blockSource, void* context)
+{
+    reader->byteSource = nullptr;
+    reader->blockSource = blockSource;
+    reader->windowNext = nullptr;
+    reader->windowEnd = nullptr;
+    if (blockSource)
         reader->buffer = static_cast<uint8_t*>(context);
 }
 
@@ -53,19 +68,34 @@ void endReaderData(BitReader* reader)
     reader->endOfData = 1;
     reader->mask = 128;
     reader->currentByte = 0;
-    if (!reader->byteSource)
+    reader->windowNext = nullptr;
+    reader->windowEnd = nullptr;
+    if (!reader->byteSource && !reader->blockSource)
         reader->byteCount = -1;
 }
 
-bool fetchReaderByte(BitReader* reader)
+bool refillReader(BitReader* reader)
 {
-    if (reader->byteSource) {
+    if (reader->byteSource || reader->blockSource) {
         reader->cursor++;
-        if (reader->endOfData == 0 && reader->byteSource(reader->buffer, &reader->currentByte) != 0) {
+        if (reader->endOfData != 0)
+            return true; // after the end the source is not called and the last byte repeats
+        if (reader->byteSource) {
+            if (reader->byteSource(reader->buffer, &reader->currentByte) != 0) {
+                reader->endOfData = 1;
+                return false;
+            }
+            return true;
+        }
+        const uint8_t* data = nullptr;
+        const int32_t n = reader->blockSource(reader->buffer, &data);
+        if (n <= 0 || !data) {
             reader->endOfData = 1;
             return false;
         }
-        // After the end the source is not called and the last byte repeats.
+        reader->currentByte = data[0];
+        reader->windowNext = data + 1;
+        reader->windowEnd = data + n;
         return true;
     }
     uintptr_t taken = reader->cursor - reinterpret_cast<uintptr_t>(reader->buffer);
@@ -75,6 +105,9 @@ bool fetchReaderByte(BitReader* reader)
     }
     reader->currentByte = *reinterpret_cast<const uint8_t*>(reader->cursor);
     reader->cursor++;
+    // The rest of the block is read without coming back here.
+    reader->windowNext = reinterpret_cast<const uint8_t*>(reader->cursor);
+    reader->windowEnd = reader->buffer + reader->byteCount;
     return true;
 }
 

@@ -10,6 +10,10 @@
 // when no more data will come. May block. As a writer's sink it receives the
 // byte in *slot and returns nonzero to refuse further bytes.
 typedef int32_t (*ByteSourceFn)(void* context, uint32_t* slot);
+// A source that hands over several bytes at a time: points *data at the next
+// bytes and returns how many (at least 1), or 0 when no more data will come.
+// The bytes stay valid until the next call. May block.
+typedef int32_t (*ByteBlockFn)(void* context, const uint8_t** data);
 
 struct BitReader {
     uint8_t* buffer;        // memory mode: the data; callback mode: the source's context
@@ -20,11 +24,17 @@ struct BitReader {
     uint32_t endOfData;     // 1 once the end was met
     ByteSourceFn byteSource; // null: memory mode
     uint32_t ownsBuffer;    // created with a buffer of its own
+    ByteBlockFn blockSource; // set instead of byteSource: bytes come in blocks
+    const uint8_t* windowNext; // bytes fetched ahead of the reader: the rest of
+    const uint8_t* windowEnd;  // the memory block, or of the source's last block
 };
 
 BitReader* createBitReader(uint32_t bufferSize);
 void resetBitReader(BitReader* reader);
 void attachByteSource(BitReader* reader, ByteSourceFn byteSource, void* context);
+// Callback mode with a block source: reads exactly as with a byte source that
+// delivers the same bytes one by one.
+void attachBlockSource(BitReader* reader, ByteBlockFn blockSource, void* context);
 void releaseBitReader(BitReader* reader);
 
 // n is 0..31; a read of 0 bits consumes nothing.
@@ -36,7 +46,9 @@ inline uint32_t readBit(BitReader* reader);
 void endReaderData(BitReader* reader);
 
 // Makes a new byte current; false when the data ended (endOfData is then set).
-bool fetchReaderByte(BitReader* reader);
+ZR_INLINE bool fetchReaderByte(BitReader* reader);
+// fetchReaderByte once the window of bytes fetched ahead is empty.
+bool refillReader(BitReader* reader);
 
 int32_t writeBits(BitReader* writer, int n, uint32_t value);
 void writeBit(BitReader* writer, uint32_t bit);
@@ -53,6 +65,18 @@ uint32_t finishBitRun(BitReader* reader, uint32_t result, int n);
 // read once the data has ended: a byte source repeats its last byte after the
 // end, and a last byte of ones would otherwise count forever.
 inline int32_t readUnary(BitReader* reader);
+
+ZR_INLINE bool fetchReaderByte(BitReader* reader)
+{
+    // A reader whose end was set from outside takes the slow path, which
+    // knows what each mode does after the end.
+    if (reader->windowNext != reader->windowEnd && reader->endOfData == 0) {
+        reader->currentByte = *reader->windowNext++;
+        reader->cursor++;
+        return true;
+    }
+    return refillReader(reader);
+}
 
 // Inline: the entropy decoders take most of their input one bit at a time.
 inline uint32_t readBit(BitReader* reader)

@@ -37,14 +37,18 @@ int32_t decodeStart(StreamSource* source, DecodeOptions* options, FrameInfo* fra
 }
 
 int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInfo* frame,
-                          const DecodeLimits* limits)
+                          const DecodeLimits* limits, ByteBlockFn blockSource)
 {
     frame->pixels = nullptr;
 
     BitReader* bits = createBitReader(0);
     if (!bits)
         return ZR_OUT_OF_MEMORY;
-    if (!options->byteSource) {
+    if (blockSource) {
+        resetBitReader(bits);
+        bits->byteCount = source->size;
+        attachBlockSource(bits, blockSource, options->sourceContext);
+    } else if (!options->byteSource) {
         bits->buffer = const_cast<uint8_t*>(source->data);
         resetBitReader(bits);
         // A block without an address has nothing to read.

@@ -22,8 +22,10 @@ struct DecodeLimits {
 };
 // decodeStart within `limits`: a picture beyond them is refused, and every
 // allocation failure, the context models' included, ends the decode with status 8.
+// A blockSource, when given, delivers the bytes in place of options->byteSource
+// (with options->sourceContext), and decodes exactly as that would.
 int32_t decodeStartWithin(StreamSource* source, DecodeOptions* options, FrameInfo* frame,
-                          const DecodeLimits* limits);
+                          const DecodeLimits* limits, ByteBlockFn blockSource = nullptr);
 // Puts a session under `limits` (null: the process-wide limit, and the
 // server's rule that an allocation failure ends the process).
 void setDecodeLimits(DecodeSession* session, const DecodeLimits* limits);
