@@ -153,11 +153,17 @@ void initContextModel(ContextModel* model)
         return failModel(model, "Failure #2: allocating null table!");
     nullTable->maxIndex = -1;
     model->contexts[-1] = nullTable;
+    model->rootTable = nullptr;
+    model->orderMinus1 = nullTable;
+    model->excludedCount = 0;
+    std::memset(model->rootPosition, 0, sizeof model->rootPosition);
 
     for (int32_t k = 0; k <= model->maxOrder; k++) {
         model->contexts[k] = allocateNextOrderTable(model, model->contexts[k - 1], 0, model->contexts[k - 1]);
         if (!model->contexts[k])
             return;
+        if (k == 0)
+            model->rootTable = model->contexts[0];
     }
 
     if (nullTable->stats)
@@ -190,6 +196,7 @@ void initContextModel(ContextModel* model)
 
     std::memset(model->excluded, 0, sizeof model->excluded);
     model->exclusionsSet = 0;
+    model->excludedCount = 0;
     std::memset(model->followers, 0, sizeof model->followers);
 }
 
@@ -264,6 +271,8 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
             return failModel(model, "Error #10: reallocating table space!");
         }
         table->stats[i] = {byte, 0};
+        if (table == model->rootTable)
+            model->rootPosition[byte] = static_cast<uint8_t>(i);
     }
 
     countContextEntry(model, table, i);
@@ -286,10 +295,8 @@ void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry
         }
     }
     model->currentOrder = model->maxOrder;
-    if (model->exclusionsSet) {
-        std::memset(model->excluded, 0, sizeof model->excluded);
-        model->exclusionsSet = 0;
-    }
+    if (model->exclusionsSet)
+        clearExclusions(model);
 }
 
 void updateContextModel(ContextModel* model, int32_t symbol)
@@ -316,6 +323,8 @@ ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, i
             return nullptr;
         }
         table->stats[i] = {byte, 0};
+        if (table == model->rootTable)
+            model->rootPosition[byte] = static_cast<uint8_t>(i);
     } else if (!table->links) {
         if (!growLinks(model, table)) {
             failModel(model, "Failure #6: allocating new table");

@@ -34,6 +34,14 @@ struct ContextModel {
     int32_t pendingBits;
     int32_t exclusionsSet = 0; // decoder cache: nonzero while some excluded flag may be set
     ContextTable* followers[256]; // cache for maxOrder 1: the order-1 context after each symbol, once made
+    // The excluded symbols in the order they were marked, and where each symbol
+    // sits in the order-0 table: an escape then sums only the excluded counts
+    // of that table and of the order -1 table (which never changes).
+    ContextTable* rootTable;      // contexts[0], null before it exists
+    ContextTable* orderMinus1;    // contexts[-1]
+    int32_t excludedCount;
+    uint8_t excludedList[256];
+    uint8_t rootPosition[256];    // exact for every symbol the order-0 table holds
     AllocBudget* budget;     // null: only the process-wide limit, and failures are fatal
     size_t heldBytes;        // what the model's blocks took from the budget
     BitReader* reader;       // the decoder's reader; a failure ends its data

@@ -4,6 +4,47 @@
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
 
+#include <cstring>
+
+namespace {
+
+// The counts of the table's excluded entries. Where the model knows each
+// symbol's entry, only the excluded symbols are looked at.
+uint32_t excludedSum(const ContextModel* model, const ContextTable* table)
+{
+    const SymbolStat* stats = table->stats;
+    const int32_t entries = table->maxIndex + 1;
+    uint32_t sum = 0;
+    if (model->excludedCount < entries) {
+        if (table == model->rootTable) {
+            for (int32_t k = 0; k < model->excludedCount; k++) {
+                const uint8_t symbol = model->excludedList[k];
+                const int32_t i = model->rootPosition[symbol];
+                if (i < entries && stats[i].symbol == symbol && model->excluded[symbol])
+                    sum += stats[i].count;
+            }
+            return sum;
+        }
+        if (table == model->orderMinus1 && entries == 256) {
+            // Entry s holds symbol s unless the table was changed from outside.
+            uint32_t listed = 0;
+            bool inPlace = true;
+            for (int32_t k = 0; k < model->excludedCount; k++) {
+                const uint8_t symbol = model->excludedList[k];
+                inPlace = inPlace && stats[symbol].symbol == symbol;
+                listed += model->excluded[symbol] ? stats[symbol].count : 0u;
+            }
+            if (inPlace)
+                return listed;
+        }
+    }
+    for (int32_t i = 0; i < entries; i++)
+        sum += model->excluded[stats[i].symbol] ? stats[i].count : 0u;
+    return sum;
+}
+
+} // namespace
+
 StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExclusions)
 {
     for (;;) {
@@ -13,10 +54,8 @@ StepTotals totalizeStep(ContextModel* model, ContextTable* table, bool checkExcl
         // Counts never grow down a table (an update first moves its entry to the
         // front of its run of equal counts), so the first is the largest.
         const uint8_t max = entries > 0 ? stats[0].count : 0;
-        if (checkExclusions) {
-            for (int32_t i = 0; i < entries; i++)
-                sum -= model->excluded[stats[i].symbol] ? stats[i].count : 0u;
-        }
+        if (checkExclusions)
+            sum -= excludedSum(model, table);
         // The running sums wrap as signed 16-bit values.
         const int16_t counted = static_cast<int16_t>(sum);
         const int16_t scale = escapedScale(table->maxIndex, max, counted);
@@ -71,11 +110,22 @@ void markExclusions(ContextModel* model, const ContextTable* table)
 {
     // The last entry is never excluded: a shorter context still counts it.
     for (int32_t i = 0; i < table->maxIndex; i++) {
-        if (table->stats[i].count != 0) {
-            model->excluded[table->stats[i].symbol] = 1;
+        const uint8_t symbol = table->stats[i].symbol;
+        if (table->stats[i].count != 0 && !model->excluded[symbol]) {
+            model->excluded[symbol] = 1;
+            // Flags reset from outside leave stale entries: the list stops at 256.
+            if (model->excludedCount < 256)
+                model->excludedList[model->excludedCount++] = symbol;
             model->exclusionsSet = 1;
         }
     }
+}
+
+void clearExclusions(ContextModel* model)
+{
+    std::memset(model->excluded, 0, sizeof model->excluded);
+    model->excludedCount = 0;
+    model->exclusionsSet = 0;
 }
 
 int32_t decodeContextSymbol(BitReader* reader, ContextModel* model)

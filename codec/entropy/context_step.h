@@ -66,6 +66,8 @@ int32_t findCountEntry(const ContextModel* model, const ContextTable* table, int
 // Excludes the symbols of the table's entries with a nonzero count, all but
 // the last entry's.
 void markExclusions(ContextModel* model, const ContextTable* table);
+// Clears every exclusion.
+void clearExclusions(ContextModel* model);
 
 // updateContextModel, told that the symbol is entry codedEntry of the table
 // of the current order (or -1 when unknown), which saves searching it there.
@@ -87,6 +89,10 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
             ContextTable* link = table->links[i];
             table->links[i] = table->links[j];
             table->links[j] = link;
+        }
+        if (table == model->rootTable) {
+            model->rootPosition[symbol] = static_cast<uint8_t>(j);
+            model->rootPosition[stats[i].symbol] = static_cast<uint8_t>(i);
         }
         i = j;
     }
