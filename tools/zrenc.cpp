@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encode_settings.h"
 #include "codec/encoder/picture_samples.h"
@@ -335,6 +339,13 @@ void freeSamples(void* context)
 
 int main(int argc, char** argv)
 {
+#if defined(__GLIBC__)
+    // The encoder's planes and plans come and go in sizes of a megabyte and
+    // more: they go straight back to the system when freed, rather than
+    // staying in the heap between a search's trials (a fixed threshold also
+    // keeps glibc from raising it after each such free).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     Messages m;
     m.tool = "zrenc";
     messages = &m;
@@ -350,7 +361,7 @@ int main(int argc, char** argv)
     Image image;
     if (!readImageMemory(bytes.data(), bytes.size(), &image, &error))
         return m.fail((o.input == "-" ? "standard input" : o.input) + ": " + error);
-    bytes = {};
+    std::vector<uint8_t>().swap(bytes);
     flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
     PictureSamples coded;
     bool moved = false;

@@ -215,25 +215,18 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (candidates.size() == 1) {
         SizeSearchReport report;
         EncodeWorkspace workspace;
-        // The fill may compare a cut stream with the picture: small pictures
-        // keep their samples until it is done; large ones free them early.
-        EncoderParams searched = candidates[0];
-        bool keepSamples = static_cast<int64_t>(picture.height) * picture.width <= kFillCutMaxSamples;
-        if (keepSamples)
-            searched.samplesRead = nullptr;
-        if (!encodePictureToSize(picture, prepared, searched, target, out, step, stats, error, &report, &workspace))
+        // The fill rebuilds the picture from the prepared one where it needs it.
+        if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report,
+                                 &workspace))
             return false;
         EncoderParams chosen = candidates[0];
         chosen.quantStep = report.step;
         chosen.valueCost = report.valueCost;
         if (!report.cut
-            && fillToSize(keepSamples ? &picture : nullptr, prepared, target, !settings.fixed.boost, &chosen, out,
-                          stats, &workspace)) {
+            && fillToSize(nullptr, prepared, target, !settings.fixed.boost, &chosen, out, stats, &workspace)) {
             report.planKept = false;
             *step = chosen.quantStep;
         }
-        if (keepSamples && p.samplesRead)
-            p.samplesRead(p.progressContext);
         if (settings.effort >= 1) {
             // The search's last plan is the chosen stream's more often than not;
             // where it is not, its memory goes before the refit's.

@@ -119,6 +119,41 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
     return true;
 }
 
+bool restorePicture(const PreparedPicture& prepared, std::vector<uint16_t>* samples, EncoderPicture* picture)
+{
+    if (prepared.sharpenedFor >= 0 || prepared.components < 1)
+        return false;
+    int32_t n = prepared.components;
+    CoefficientPlane planes[3];
+    for (int32_t c = 0; c < n; c++) {
+        planes[c] = prepared.planes[c];
+        inverseTransform(&planes[c], prepared.levels);
+    }
+    size_t count = static_cast<size_t>(prepared.height) * prepared.width;
+    double top = static_cast<double>((1 << prepared.bitsPerSample) - 1);
+    auto sample = [top](double v) { return static_cast<uint16_t>(std::lround(std::fmin(std::fmax(v, 0.0), top))); };
+    samples->resize(count * n);
+    uint16_t* to = samples->data();
+    if (n == 1) {
+        double offset = prepared.bitsPerSample > 8 ? 0.5 : 0.0;
+        for (size_t i = 0; i < count; i++)
+            to[i] = sample(planes[0].samples[i] - offset);
+    } else {
+        const double (*gain)[3] = kLowestColourGain;
+        for (size_t i = 0; i < count; i++) {
+            double yuv[3] = {planes[0].samples[i], planes[1].samples[i], planes[2].samples[i]};
+            for (int32_t k = 0; k < 3; k++)
+                to[3 * i + k] = sample(gain[0][k] * yuv[0] + gain[1][k] * yuv[1] + gain[2][k] * yuv[2]);
+        }
+    }
+    picture->height = prepared.height;
+    picture->width = prepared.width;
+    picture->components = n;
+    picture->bitsPerSample = prepared.bitsPerSample;
+    picture->samples = to;
+    return true;
+}
+
 PlanSettings planSettingsOf(const EncoderParams& params)
 {
     return {params.decodeMode, params.mapCoder, params.valueCoder, params.quantStep,

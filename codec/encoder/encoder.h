@@ -87,6 +87,11 @@ std::string checkEncoderParams(const EncoderPicture& picture, const EncoderParam
 // Uses params.sharpenCompensation and params.decodeMode only.
 bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
                     PreparedPicture* prepared, std::string* error);
+// The picture `prepared` was prepared from, rebuilt by the inverse transforms:
+// *samples receives its samples, *picture describes them. Exact for pictures
+// prepared without sharpening compensation; false for the others.
+bool restorePicture(const PreparedPicture& prepared, std::vector<uint16_t>* samples, EncoderPicture* picture);
+
 // Arrays an encode fills; a search keeps one across its trials so that each
 // trial reuses the memory of the last.
 struct EncodeWorkspace {

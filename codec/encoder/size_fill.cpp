@@ -339,10 +339,19 @@ void fillWithCosts(Fill* f, EncodeWorkspace* workspace)
 // values of its finest coded level, which may cost less than the coarser step
 // or the level the whole stream leaves out). Tried: the smallest stream over
 // the budget, and the whole stream's step at a lower value cost.
-void cutWhereCloser(Fill* f, const EncoderPicture& picture, EncodeWorkspace* workspace)
+// Without the picture, it is rebuilt from the prepared one; the workspace's
+// plan goes before each decode, so that only one picture's planes besides the
+// prepared ones are held at a time.
+void cutWhereCloser(Fill* f, const EncoderPicture* given, EncodeWorkspace* workspace)
 {
     if (f->best.decodeMode != 1)
         return;
+    workspace->plan = PicturePlan();
+    EncoderPicture rebuilt;
+    std::vector<uint16_t> samples;
+    if (!given && !restorePicture(f->prepared, &samples, &rebuilt))
+        return;
+    const EncoderPicture& picture = given ? *given : rebuilt;
     EncoderParams p = f->best;
     p.valueCost /= kCostRaise;
     double leastError = decodedSquaredError(*f->out, picture);
@@ -363,8 +372,10 @@ void cutWhereCloser(Fill* f, const EncoderPicture& picture, EncodeWorkspace* wor
         }
     };
     tryCut(&f->over, f->overParams, f->overStats);
-    if (p.valueCost > 0.0 && encodePrepared(f->prepared, p, &f->trial, &f->trialStats, &f->error, workspace))
+    if (p.valueCost > 0.0 && encodePrepared(f->prepared, p, &f->trial, &f->trialStats, &f->error, workspace)) {
+        workspace->plan = PicturePlan();
         tryCut(&f->trial, p, f->trialStats);
+    }
 }
 
 } // namespace
@@ -385,8 +396,9 @@ bool fillToSize(const EncoderPicture* picture, const PreparedPicture& prepared, 
         fillWithSteps(&f, mayBoost, workspace);
     if (!f.done())
         fillWithCosts(&f, workspace);
-    if (!f.done() && picture)
-        cutWhereCloser(&f, *picture, workspace);
+    int64_t samples = static_cast<int64_t>(prepared.height) * prepared.width;
+    if (!f.done() && (picture || samples <= kFillCutMaxSamples))
+        cutWhereCloser(&f, picture, workspace);
     chosen->quantStep = f.best.quantStep;
     chosen->valueCost = f.best.valueCost;
     chosen->magnitudeBoost = f.best.magnitudeBoost;

@@ -13,7 +13,8 @@
 // Samples up to which the fill blends two plans (it then holds three plans).
 constexpr int64_t kFillBlendMaxSamples = int64_t(1) << 20;
 
-// Samples up to which callers keep the picture for the fill's cut.
+// Samples up to which the fill's cut is tried where the caller does not give
+// the picture (it is then rebuilt from the prepared one).
 constexpr int64_t kFillCutMaxSamples = int64_t(1) << 22;
 
 // *chosen: the parameters of *out, a stream of at most maxBytes (not cut).
@@ -21,9 +22,10 @@ constexpr int64_t kFillCutMaxSamples = int64_t(1) << 22;
 // tolerance under maxBytes; its trials then plan in *workspace. Where it finds
 // a larger stream within maxBytes, it replaces *out, *stats and *chosen (the
 // step, value cost and boost, whose plan it may have mixed with a lower
-// cost's). mayBoost: the caller left the boost free. Where picture (the one
-// prepared) is given and a level-progressive stream stays short, a larger
-// stream cut to maxBytes replaces *out where it decodes closer to it
-// (stats->cut is then set).
+// cost's). mayBoost: the caller left the boost free. Where a level-progressive
+// stream stays short, a larger stream cut to maxBytes replaces *out where it
+// decodes closer to the picture (stats->cut is then set): to `picture` (the
+// one prepared) where given, else, up to kFillCutMaxSamples, to the picture
+// rebuilt from `prepared` (none for sharpening compensation).
 bool fillToSize(const EncoderPicture* picture, const PreparedPicture& prepared, int64_t maxBytes, bool mayBoost,
                 EncoderParams* chosen, std::vector<uint8_t>* out, EncodeStats* stats, EncodeWorkspace* workspace);

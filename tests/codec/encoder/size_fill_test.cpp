@@ -113,8 +113,15 @@ TEST(SizeFill, CutsAStreamThatStaysShortWhereThatDecodesCloser)
         int64_t target = static_cast<int64_t>((stream.size() + more.size()) / 2);
         SCOPED_TRACE("cost " + std::to_string(cost) + " target " + std::to_string(target));
         double wholePsnr = decodeAndCompare(stream, picture).psnr;
+        // Without the picture the fill rebuilds it from the prepared one: the same choice.
+        std::vector<uint8_t> rebuilt = stream;
+        EncoderParams rebuiltChosen = chosen;
+        EncodeStats rebuiltStats = stats;
         EncodeWorkspace workspace;
         EXPECT_TRUE(fillToSize(&view, prepared, target, true, &chosen, &stream, &stats, &workspace));
+        EXPECT_TRUE(fillToSize(nullptr, prepared, target, true, &rebuiltChosen, &rebuilt, &rebuiltStats, &workspace));
+        EXPECT_TRUE(rebuilt == stream);
+        EXPECT_EQ(rebuiltStats.cut, stats.cut);
         EXPECT_LE(static_cast<int64_t>(stream.size()), target);
         DecodeResult decoded = decodeAndCompare(stream, picture);
         ASSERT_EQ(decoded.status, 0);
