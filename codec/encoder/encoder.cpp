@@ -4,6 +4,7 @@
 
 #include "codec/core/geometry.h"
 #include "codec/encoder/bit_sink.h"
+#include "codec/encoder/colour_feedback.h"
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/header_writer.h"
 #include "codec/encoder/one_pass_writer.h"
@@ -180,8 +181,8 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
     if (!workspace || !workspace->reusePlan) {
-        planPicture(prepared.planes, prepared.components, prepared.levels, settings, &plan,
-                    workspace ? &workspace->rates : nullptr);
+        planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, settings, &plan,
+                               workspace ? &workspace->rates : nullptr);
         // Sharpening decoders do not rebuild the plain synthesis.
         if (prepared.sharpenedFor < 0)
             refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "codec/encoder/colour_feedback.h"
 #include "codec/encoder/significance_planner.h"
 #include "codec/encoder/step_search.h"
 #include "codec/encoder/synthesis_refinement.h"
@@ -38,7 +39,7 @@ bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, i
         if (planned)
             std::swap(plan, *planned);
         else
-            planPicture(fitted.planes, fitted.components, fitted.levels, settings, &plan);
+            planWithColourFeedback(fitted.planes, fitted.components, fitted.levels, settings, &plan);
         if (!fitToSynthesis(fitted.planes, fitted.components, fitted.levels, settings, kFinalFittingRounds, &plan,
                             true))
             return false;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "codec/encoder/colour_feedback.h"
+
 namespace {
 
 // The estimated bytes of a plan's detail, 0 where the planner estimates
@@ -19,8 +21,8 @@ double estimatedBytes(const PlanRates& rates)
 // Plans params into the workspace without writing; the plan's estimated bytes.
 double planOnly(const PreparedPicture& prepared, const EncoderParams& params, EncodeWorkspace* workspace)
 {
-    planPicture(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params), &workspace->plan,
-                &workspace->rates);
+    planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params),
+                           &workspace->plan, &workspace->rates);
     return estimatedBytes(workspace->rates);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/core/geometry.h"
+#include "codec/encoder/colour_feedback.h"
 #include "codec/encoder/quantiser.h"
 
 namespace {
@@ -134,7 +135,7 @@ void refineForSynthesis(const CoefficientPlane* planes, int32_t components, int3
     for (int32_t c = 0; c < components; c++)
         fitted[c] = planes[c];
     if (fitToSynthesis(fitted, components, levels, settings, rounds, plan, false))
-        planPicture(fitted, components, levels, settings, plan);
+        planWithColourFeedback(fitted, components, levels, settings, plan);
 }
 
 bool fitToSynthesis(CoefficientPlane* planes, int32_t components, int32_t levels, const PlanSettings& settings,
