@@ -396,6 +396,28 @@ def report(results, variants, peers, pictures, rates):
                         deltas.append(d)
                 cells.append("%+.1f%% (%d)" % (np.mean(deltas), len(deltas)) if deltas else "-")
             print("| %s | %s |" % (v, " | ".join(cells)))
+    for peer in peers:
+        print("\n## Bjontegaard delta rate (PSNR) per picture, %% bytes against %s\n" % peer)
+        names = [v for v, _ in variants]
+        print("| picture | " + " | ".join(names) + " |")
+        print("|---|" + "---|" * len(names))
+        deltas = {v: {} for v in names}
+        for pname in pictures:
+            cells = []
+            for v in names:
+                ref = [(p["bpp"], p["psnr"]) for p in results.get(peer, {}).get(pname, [])]
+                test = [(p["bpp"], p["psnr"]) for p in results.get(v, {}).get(pname, [])]
+                d = bd_rate(ref, test)
+                if d is not None:
+                    deltas[v][pname] = d
+                cells.append("%+.1f" % d if d is not None else "-")
+            print("| %s | %s |" % (pname, " | ".join(cells)))
+        for label, wanted in (("mean", None), ("mean generated", False), ("mean photos", True)):
+            cells = []
+            for v in names:
+                ds = [d for n, d in deltas[v].items() if wanted is None or (n in CORPUS) == wanted]
+                cells.append("%+.2f%% (%d)" % (np.mean(ds), len(ds)) if ds else "-")
+            print("| %s | %s |" % (label, " | ".join(cells)))
     print("\n## Mean CPU seconds per encode (zr: --size search included; peers: one encode)\n")
     for c in coders:
         secs = [p["seconds"] for pts in results.get(c, {}).values() for p in pts]
