@@ -7,6 +7,7 @@
 #include "codec/encoder/colour_feedback.h"
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/header_writer.h"
+#include "codec/encoder/large_arrays.h"
 #include "codec/encoder/one_pass_writer.h"
 #include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/progressive_writer.h"
@@ -92,7 +93,7 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
     for (int32_t c = 0; c < n; c++) {
         prepared->planes[c].height = H;
         prepared->planes[c].width = W;
-        prepared->planes[c].samples.resize(count);
+        fillLargeArray(&prepared->planes[c].samples, count, 0.0f);
     }
     const uint16_t* s = picture.samples;
     int32_t threads = encoderThreads(params.threads);

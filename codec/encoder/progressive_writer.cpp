@@ -5,6 +5,7 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 #include "codec/encoder/bit_sink.h"
+#include "codec/encoder/large_arrays.h"
 #include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/progressive_encoder_state.h"
 #include "codec/entropy/adaptive_huffman.h"
@@ -17,7 +18,7 @@ bool setUp(ProgressiveEncoder* e, int32_t first, int32_t end)
     const PicturePlan& plan = *e->plan;
     size_t n = static_cast<size_t>(plan.height) * plan.width;
     for (int32_t c = first; c < end; c++) {
-        e->flagData[c].assign(n, 1);
+        fillLargeArray(&e->flagData[c], n, uint8_t(1));
         e->flagRows[c].resize(static_cast<size_t>(plan.height));
         for (int32_t r = 0; r < plan.height; r++)
             e->flagRows[c][r] = e->flagData[c].data() + static_cast<size_t>(r) * plan.width;

@@ -8,6 +8,7 @@
 #include "codec/core/geometry.h"
 #include "codec/encoder/band_rates.h"
 #include "codec/encoder/curve_order.h"
+#include "codec/encoder/large_arrays.h"
 #include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/quantiser.h"
 #include "codec/onepass/significance_marking.h"
@@ -505,10 +506,10 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
             for (int32_t col = 0; col < C; col++)
                 cp.lowest[static_cast<size_t>(r) * C + col]
                     = quantiseLowest(scale * planes[c].row(r)[col], settings.quantStep, c);
-        cp.index.assign(n, -1);
-        cp.negative.assign(n, 0);
+        fillLargeArray(&cp.index, n, -1);
+        fillLargeArray(&cp.negative, n, uint8_t(0));
         if (settings.decodeMode == 0)
-            cp.mapCode.assign(n, 1);
+            fillLargeArray(&cp.mapCode, n, uint8_t(1));
         else
             cp.mapCode.clear();
         cp.mapLevel = levels;
