@@ -80,6 +80,34 @@ void renderIdentityGray8(const Plane plane, uint8_t* out, int32_t height, int32_
     }
 }
 
+#if defined(__SSE2__)
+// Four pixels held as 0x00BBGGRR words, written as 12 bytes; each 8-byte
+// store runs 2 bytes past its pixels, which the next store (or pixel) then
+// overwrites.
+inline void storeFourPixels(uint8_t* out, __m128i pixels)
+{
+    const __m128i first = _mm_set1_epi64x(0xFFFFFF);
+    const __m128i second = _mm_set1_epi64x(0xFFFFFF000000);
+    // Per 64-bit half: the first pixel's 3 bytes, then the second's.
+    const __m128i six = _mm_or_si128(_mm_and_si128(pixels, first),
+                                     _mm_and_si128(_mm_srli_epi64(pixels, 8), second));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), six);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_srli_si128(six, 8));
+}
+
+// Sixteen pixels from 16 bytes of each plane, interleaved in plane order.
+inline void storeSixteenPixels(uint8_t* out, __m128i c0, __m128i c1, __m128i c2)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo01 = _mm_unpacklo_epi8(c0, c1), hi01 = _mm_unpackhi_epi8(c0, c1);
+    const __m128i lo2 = _mm_unpacklo_epi8(c2, zero), hi2 = _mm_unpackhi_epi8(c2, zero);
+    storeFourPixels(out, _mm_unpacklo_epi16(lo01, lo2));
+    storeFourPixels(out + 12, _mm_unpackhi_epi16(lo01, lo2));
+    storeFourPixels(out + 24, _mm_unpacklo_epi16(hi01, hi2));
+    storeFourPixels(out + 36, _mm_unpackhi_epi16(hi01, hi2));
+}
+#endif
+
 // Colour rows by the identity rule: 16 samples of each plane at a time, then
 // interleaved.
 void renderIdentityColour(const Plane* planes, uint8_t* out, int32_t height, int32_t width)
@@ -91,17 +119,11 @@ void renderIdentityColour(const Plane* planes, uint8_t* out, int32_t height, int
         const int32_t* r2 = planes[2][i];
         int32_t j = 0;
 #if defined(__SSE2__)
-        alignas(16) uint8_t bytes[3][16];
-        for (; j + 16 <= width; j += 16) {
-            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[0]), identity16(r0 + j));
-            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[1]), identity16(r1 + j));
-            _mm_store_si128(reinterpret_cast<__m128i*>(bytes[2]), identity16(r2 + j));
-            for (int32_t k = 0; k < 16; k++, out += 3) {
-                out[0] = bytes[0][k];
-                out[1] = bytes[1][k];
-                out[2] = bytes[2][k];
-            }
-        }
+        // The stores run 2 bytes past the 16 pixels: in the last row, only
+        // while a pixel follows.
+        const int32_t vectorEnd = i + 1 < height ? width : width - 1;
+        for (; j + 16 <= vectorEnd; j += 16, out += 48)
+            storeSixteenPixels(out, identity16(r0 + j), identity16(r1 + j), identity16(r2 + j));
 #endif
         for (; j < width; j++, out += 3) {
             out[0] = tone(r0[j]);

@@ -108,9 +108,9 @@ ZR_INLINE void forEachTap(F&& f)
 template <class V, class H, class Target>
 ZR_INLINE void addPattern(Target& target, int32_t y, int32_t x)
 {
-    forEachTap<V>([&](auto dy, auto wy) {
+    forEachTap<V>([&](auto dy, auto wy) ZR_INLINE_LAMBDA {
         auto* row = target.row(y + decltype(dy)::value);
-        forEachTap<H>([&](auto dx, auto wx) {
+        forEachTap<H>([&](auto dx, auto wx) ZR_INLINE_LAMBDA {
             target.template add<decltype(wy)::value * decltype(wx)::value>(row, x + decltype(dx)::value);
         });
     });

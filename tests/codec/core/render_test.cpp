@@ -101,7 +101,7 @@ TEST(RenderPlanes, IdentityToneMatchesTheTableRuleOnRandomSamples)
 {
     // Without a stretch the table lookup is skipped (and rows go 16 samples
     // at a time where the processor allows); bytes must be the rule's.
-    for (const int32_t cols : {1, 15, 16, 17, 33, 50}) {
+    for (const int32_t cols : {1, 15, 16, 17, 18, 32, 33, 50}) {
         const int32_t rows = 7;
         PlaneSet planes(rows, cols, 3);
         uint32_t seed = 12345;

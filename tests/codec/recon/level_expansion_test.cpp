@@ -95,6 +95,17 @@ TEST(ExpandLevel, CoarserLevelsLeaveTheRestOfThePlane)
                 checkExpansion(h, w, L, rng, 1000);
 }
 
+TEST(ExpandLevel, WideRowsMatchModelAtEveryPhase)
+{
+    // Rows long enough for many four-value steps, with every remainder of
+    // the row length; extreme samples wrap the same way.
+    std::mt19937 rng(6);
+    for (int32_t w = 120; w < 128; w++) {
+        checkExpansion(w - 100, w, 0, rng, 1 << 20);
+        checkExpansion(w - 99, w, 1, rng, INT32_MAX);
+    }
+}
+
 TEST(ExpandLevel, ExtremeSamplesWrap)
 {
     std::mt19937 rng(5);
