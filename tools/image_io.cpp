@@ -1,5 +1,7 @@
 #include "tools/image_io.h"
 
+#include "codec/core/alloc.h"
+
 #ifndef ZR_NO_PNG
 #include <libdeflate.h>
 #include <png.h>
@@ -12,9 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -333,28 +332,18 @@ namespace {
 // The image data of a fast PNG, compressed whole: every row but the first
 // with the row-above filter, then libdeflate at its quickest level, which is
 // about twice zlib's speed on decoded photographs and a little smaller.
+// Large buffers come from the codec's allocator, which asks for huge pages
+// where the system has them: thousands of first-touch faults on fresh pages
+// would cost about as much as the compression saves.
 struct FreeBuffer {
-    void operator()(uint8_t* p) const { std::free(p); }
+    void operator()(uint8_t* p) const { freeChecked(p); }
 };
 using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
 
-// A buffer of `size` bytes. Large ones ask for huge pages where the system
-// has them: thousands of first-touch faults on fresh pages would cost about
-// as much as the compression saves.
+// A buffer of `size` bytes (at least 1); empty when it cannot be had.
 Buffer newBuffer(size_t size)
 {
-#if defined(__linux__)
-    const size_t kHuge = size_t(2) << 20;
-    if (size >= kHuge) {
-        void* p = nullptr;
-        size_t rounded = (size + kHuge - 1) & ~(kHuge - 1);
-        if (posix_memalign(&p, kHuge, rounded) != 0)
-            return Buffer();
-        madvise(p, rounded, MADV_HUGEPAGE);
-        return Buffer(static_cast<uint8_t*>(p));
-    }
-#endif
-    return Buffer(static_cast<uint8_t*>(std::malloc(size ? size : 1)));
+    return Buffer(static_cast<uint8_t*>(allocChecked(size ? size : 1)));
 }
 
 struct FastIdat {
