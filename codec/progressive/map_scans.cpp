@@ -4,6 +4,7 @@
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/progressive/serpentine_walk.h"
+#include "codec/progressive/value_coder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -157,13 +158,14 @@ bool anyUntested(uint8_t* const* flags, int32_t r0, int32_t r1, int32_t c0, int3
 
 // Tests an untested position through the value callback. Small rectangles
 // without an untested position are passed over whole; the others are
-// visited from their recorded order.
+// visited from their recorded order, by the callback's batch where it has one.
 struct SerpentineVisit {
     BitReader* bits;
     DecodeSession* session;
     MapCoderState* state;
     uint8_t** flags;
     SmallOrders* small;
+    ValueBatch batch;
 
     void operator()(int32_t row, int32_t col)
     {
@@ -182,6 +184,11 @@ struct SerpentineVisit {
         for (int32_t i = 0; i < r1 - r0; i++)
             lines[i] = flags[r0 + i] + c0;
         const int32_t n = (r1 - r0) * (c1 - c0);
+        if (batch) {
+            const FlagRectangle rectangle{lines, order->at, n, r0, c0};
+            batch(bits, session, &rectangle);
+            return true;
+        }
         for (int32_t i = 0; i < n; i++) {
             const int32_t row = order->at[i] / kSerpentineSmallSide;
             const int32_t col = order->at[i] % kSerpentineSmallSide;
@@ -201,7 +208,7 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
     int32_t r0, r1, c0, c1;
     startBandPass(state, height, width, L, b, &r0, &r1, &c0, &c1);
     SmallOrders small;
-    SerpentineVisit visit{bits, session, state, flags, &small};
+    SerpentineVisit visit{bits, session, state, flags, &small, valueBatchFor(state->valueCallback)};
     SerpentineWalk<SerpentineVisit, true> walker{visit};
     walker.walk(0, r0, r1, c0, c1);
     if (L == 0)

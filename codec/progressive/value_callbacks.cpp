@@ -1,11 +1,14 @@
 // The sixteen value callbacks: four magnitude syntaxes x plain/fine quantiser
-// x plane/8-bit target, instantiated from one template.
+// x plane/8-bit target, instantiated from one template, and for each a batch
+// that tests a small rectangle of a map scan with the callback inlined.
 #include "codec/core/bit_reader.h"
 #include "codec/core/force_inline.h"
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
 #include "codec/entropy/context_step.h"
+#include "codec/progressive/map_scans.h"
+#include "codec/progressive/serpentine_walk.h"
 #include "codec/progressive/value_coder.h"
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
@@ -38,8 +41,32 @@ ZR_INLINE bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* n
     return true;
 }
 
+// Adds a value into the picture. Kept out of line: the symbol loops around
+// the callbacks keep their registers, and the synthesis kernels are shared.
+template <bool PIXELS>
+ZR_NOINLINE void addValue(ValueCoderState* state, int32_t V, int32_t row, int32_t col)
+{
+    if constexpr (PIXELS) {
+        if (state->componentCount == 1)
+            addCoefficientGray8(state->targetPixels, V, state->levelHeight, state->levelWidth, state->lowHeight,
+                                state->lowWidth, state->currentBand, row, col);
+        else
+            addCoefficientColourPixels(state->targetPixelPlanes, state->componentIndex, 3, V, state->levelHeight,
+                                       state->levelWidth, state->lowHeight, state->lowWidth, state->currentBand,
+                                       row, col);
+    } else {
+        if (state->componentCount == 1)
+            addCoefficientPlane(state->targetPlane, V, state->levelHeight, state->levelWidth, state->lowHeight,
+                                state->lowWidth, state->currentBand, row, col);
+        else
+            addCoefficientColourPlanes(state->targetPlanes, state->componentIndex, 3, V, state->levelHeight,
+                                       state->levelWidth, state->lowHeight, state->lowWidth, state->currentBand,
+                                       row, col);
+    }
+}
+
 template <int S, bool FINE, bool PIXELS>
-int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
+ZR_INLINE int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
 {
     ValueCoderState* state = &session->valueCoderState;
     bool negative = false;
@@ -58,48 +85,85 @@ int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int3
         queueReconValue(session->recon, V, row, col);
         return 1;
     }
-    if constexpr (PIXELS) {
-        if (state->componentCount == 1)
-            addCoefficientGray8(state->targetPixels, V, state->levelHeight, state->levelWidth, state->lowHeight,
-                                state->lowWidth, state->currentBand, row, col);
-        else
-            addCoefficientColourPixels(state->targetPixelPlanes, state->componentIndex, 3, V, state->levelHeight,
-                                       state->levelWidth, state->lowHeight, state->lowWidth, state->currentBand,
-                                       row, col);
-    } else {
-        if (state->componentCount == 1)
-            addCoefficientPlane(state->targetPlane, V, state->levelHeight, state->levelWidth, state->lowHeight,
-                                state->lowWidth, state->currentBand, row, col);
-        else
-            addCoefficientColourPlanes(state->targetPlanes, state->componentIndex, 3, V, state->levelHeight,
-                                       state->levelWidth, state->lowHeight, state->lowWidth, state->currentBand,
-                                       row, col);
-    }
+    addValue<PIXELS>(state, V, row, col);
     return 1;
 }
 
-template <bool PIXELS>
-ValueCallback selectCallback(int32_t valueCoder, int32_t fine)
+template <int S, bool FINE, bool PIXELS>
+void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* rectangle)
 {
-    static const ValueCallback table[4][2] = {
-        {valueCallback<CONTEXT_MODEL, false, PIXELS>, valueCallback<CONTEXT_MODEL, true, PIXELS>},
-        {valueCallback<HUFFMAN, false, PIXELS>, valueCallback<HUFFMAN, true, PIXELS>},
-        {valueCallback<UNARY, false, PIXELS>, valueCallback<UNARY, true, PIXELS>},
-        {valueCallback<FIXED_WIDTH, false, PIXELS>, valueCallback<FIXED_WIDTH, true, PIXELS>},
-    };
+    uint8_t* const* lines = rectangle->lines;
+    const uint8_t* order = rectangle->order;
+    const uint8_t* const end = order + rectangle->count;
+    for (;;) {
+        // Positions already tested are passed over in a loop of their own.
+        int32_t row, col;
+        uint8_t* flag;
+        do {
+            if (order == end)
+                return;
+            row = *order / kSerpentineSmallSide;
+            col = *order % kSerpentineSmallSide;
+            order++;
+            flag = lines[row] + col;
+        } while (*flag != FLAG_UNTESTED);
+        if (valueCallback<S, FINE, PIXELS>(bits, session, rectangle->row + row, rectangle->col + col) != 0)
+            *flag = FLAG_SIGNIFICANT;
+    }
+}
+
+struct CallbackPair {
+    ValueCallback callback;
+    ValueBatch batch;
+};
+
+template <int S, bool FINE, bool PIXELS>
+constexpr CallbackPair pair()
+{
+    return {valueCallback<S, FINE, PIXELS>, valueBatch<S, FINE, PIXELS>};
+}
+
+// [pixels][valueCoder][fine]
+constexpr CallbackPair kCallbacks[2][4][2] = {
+    {
+        {pair<CONTEXT_MODEL, false, false>(), pair<CONTEXT_MODEL, true, false>()},
+        {pair<HUFFMAN, false, false>(), pair<HUFFMAN, true, false>()},
+        {pair<UNARY, false, false>(), pair<UNARY, true, false>()},
+        {pair<FIXED_WIDTH, false, false>(), pair<FIXED_WIDTH, true, false>()},
+    },
+    {
+        {pair<CONTEXT_MODEL, false, true>(), pair<CONTEXT_MODEL, true, true>()},
+        {pair<HUFFMAN, false, true>(), pair<HUFFMAN, true, true>()},
+        {pair<UNARY, false, true>(), pair<UNARY, true, true>()},
+        {pair<FIXED_WIDTH, false, true>(), pair<FIXED_WIDTH, true, true>()},
+    },
+};
+
+ValueCallback selectCallback(bool pixels, int32_t valueCoder, int32_t fine)
+{
     if (valueCoder < 0 || valueCoder > 3)
         return nullptr;
-    return table[valueCoder][fine ? 1 : 0];
+    return kCallbacks[pixels ? 1 : 0][valueCoder][fine ? 1 : 0].callback;
 }
 
 } // namespace
 
 ValueCallback planeValueCallback(int32_t valueCoder, int32_t fine)
 {
-    return selectCallback<false>(valueCoder, fine);
+    return selectCallback(false, valueCoder, fine);
 }
 
 ValueCallback pixelValueCallback(int32_t valueCoder, int32_t fine)
 {
-    return selectCallback<true>(valueCoder, fine);
+    return selectCallback(true, valueCoder, fine);
+}
+
+ValueBatch valueBatchFor(ValueCallback callback)
+{
+    for (const auto& byCoder : kCallbacks)
+        for (const auto& byFine : byCoder)
+            for (const CallbackPair& entry : byFine)
+                if (callback && entry.callback == callback)
+                    return entry.batch;
+    return nullptr;
 }

@@ -30,6 +30,22 @@ void endValueCoder(BitReader* bits, DecodeSession* session);
 ValueCallback planeValueCallback(int32_t valueCoder, int32_t fine);
 ValueCallback pixelValueCallback(int32_t valueCoder, int32_t fine);
 
+// A small rectangle of a map scan, tested position by position in a given
+// order: its flag rows from its first column, the order as row x 16 + column
+// offsets, and the rectangle's origin in the band.
+struct FlagRectangle {
+    uint8_t* const* lines;
+    const uint8_t* order;
+    int32_t count;
+    int32_t row;
+    int32_t col;
+};
+// Calls the value callback at every untested position of the rectangle in
+// its order and flags the significant ones, with the callback inlined.
+typedef void (*ValueBatch)(BitReader* bits, DecodeSession* session, const FlagRectangle* rectangle);
+// The batch of one of the sixteen callbacks; null for any other function.
+ValueBatch valueBatchFor(ValueCallback callback);
+
 // Reconstruction magnitude of index J (before the sign). `near` holds for the
 // 8-bit target and for plane levels below 2.
 int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near);
