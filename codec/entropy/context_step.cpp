@@ -108,17 +108,28 @@ int32_t findCountEntry(const ContextModel* model, const ContextTable* table, int
 
 void markExclusions(ContextModel* model, const ContextTable* table)
 {
+    // Byte stores may alias anything: the loop keeps the list's length and the
+    // table's end in locals.
+    const SymbolStat* stats = table->stats;
+    uint8_t* excluded = model->excluded;
+    uint8_t* list = model->excludedList;
+    int32_t listed = model->excludedCount;
+    bool marked = false;
     // The last entry is never excluded: a shorter context still counts it.
-    for (int32_t i = 0; i < table->maxIndex; i++) {
-        const uint8_t symbol = table->stats[i].symbol;
-        if (table->stats[i].count != 0 && !model->excluded[symbol]) {
-            model->excluded[symbol] = 1;
+    const int32_t last = table->maxIndex;
+    for (int32_t i = 0; i < last; i++) {
+        const uint8_t symbol = stats[i].symbol;
+        if (stats[i].count != 0 && !excluded[symbol]) {
+            excluded[symbol] = 1;
             // Flags reset from outside leave stale entries: the list stops at 256.
-            if (model->excludedCount < 256)
-                model->excludedList[model->excludedCount++] = symbol;
-            model->exclusionsSet = 1;
+            if (listed < 256)
+                list[listed++] = symbol;
+            marked = true;
         }
     }
+    model->excludedCount = listed;
+    if (marked)
+        model->exclusionsSet = 1;
 }
 
 void clearExclusions(ContextModel* model)
