@@ -34,24 +34,30 @@ void resetBitReader(BitReader* reader)
     reader->windowEnd = nullptr;
 }
 
-void attachByteSource(BitReader* reader, ByteSourceFn byteSource, void* context)
+namespace {
+
+// Callback mode with one of the two kinds of source (the other null); a null
+// source leaves the buffer as it is.
+void attachSource(BitReader* reader, ByteSourceFn byteSource, ByteBlockFn blockSource, void* context)
 {
     reader->byteSource = byteSource;
-    reader->blockSource = nullptr;
+    reader->blockSource = blockSource;
     reader->windowNext = nullptr;
     reader->windowEnd = nullptr;
-    if (byteSource)
+    if (byteSource || blockSource)
         reader->buffer = static_cast<uint8_t*>(context);
+}
+
+} // namespace
+
+void attachByteSource(BitReader* reader, ByteSourceFn byteSource, void* context)
+{
+    attachSource(reader, byteSource, nullptr, context);
 }
 
 void attachBlockSource(BitReader* reader, ByteBlockFn blockSource, void* context)
 {
-    reader->byteSource = nullptr;
-    reader->blockSource = blockSource;
-    reader->windowNext = nullptr;
-    reader->windowEnd = nullptr;
-    if (blockSource)
-        reader->buffer = static_cast<uint8_t*>(context);
+    attachSource(reader, nullptr, blockSource, context);
 }
 
 void releaseBitReader(BitReader* reader)
