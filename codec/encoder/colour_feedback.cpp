@@ -20,12 +20,16 @@ double colourProduct(int32_t a, int32_t b)
 void planWithColourFeedback(const CoefficientPlane* planes, int32_t components, int32_t levels,
                             const PlanSettings& settings, PicturePlan* plan, PlanRates* rates)
 {
-    planPicture(planes, components, levels, settings, plan, rates);
     int32_t height = planes[0].height;
     int32_t width = planes[0].width;
     if (components != 3 || levels <= 0 || settings.mapCoder == 3
-        || static_cast<int64_t>(height) * width > kColourFeedbackMaxSamples)
+        || static_cast<int64_t>(height) * width > kColourFeedbackMaxSamples) {
+        planPicture(planes, components, levels, settings, plan, rates);
         return;
+    }
+    // The errors of components 0 and 1 are all the first plan is for: it
+    // plans them alone (each component is weighed on its own).
+    planPicture(planes, 2, levels, settings, plan);
     // Given the errors eY and eU left in components 0 and 1, the colour error
     // is least where component 1 is coded towards u + k10 eY, and component 2
     // towards v + k20 eY + k21 eU (eU of the first plan).

@@ -10,7 +10,7 @@
 #include "codec/encoder/significance_planner.h"
 
 // Samples up to which colour pictures are planned with the feedback: it
-// holds four more planes and plans twice.
+// holds four more planes and plans components 0 and 1 once more.
 constexpr int64_t kColourFeedbackMaxSamples = int64_t(1) << 20;
 
 // Plans as planPicture does. Colour pictures up to kColourFeedbackMaxSamples
