@@ -18,11 +18,18 @@ double estimatedBytes(const PlanRates& rates)
     return bits / 8.0;
 }
 
-// Plans params into the workspace without writing; the plan's estimated bytes.
-double planOnly(const PreparedPicture& prepared, const EncoderParams& params, EncodeWorkspace* workspace)
+// Plans params into the workspace without writing; the plan's estimated
+// bytes. feedback: colour pictures are planned as planWithColourFeedback does
+// (else as planPicture does).
+double planOnly(const PreparedPicture& prepared, const EncoderParams& params, EncodeWorkspace* workspace,
+                bool feedback = true)
 {
-    planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params),
-                           &workspace->plan, &workspace->rates);
+    if (feedback)
+        planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params),
+                               &workspace->plan, &workspace->rates);
+    else
+        planPicture(prepared.planes, prepared.components, prepared.levels, planSettingsOf(params), &workspace->plan,
+                    &workspace->rates);
     return estimatedBytes(workspace->rates);
 }
 
@@ -61,6 +68,9 @@ struct Search {
     // Trials only plan and take the plan's estimated size (a sample's
     // search: sizes need only move as the real ones do).
     bool estimateOnly = false;
+    // Such plans use the colour feedback (a sample's use it where the whole
+    // picture's do, so that its sizes move as theirs).
+    bool feedback = true;
 
     Search(const PreparedPicture& picture, const EncoderParams& params, int64_t maxBytes, std::string* message,
            EncodeWorkspace* arrays)
@@ -78,7 +88,7 @@ struct Search {
         lastIsBest = false;
         if (estimateOnly) {
             stream.clear();
-            *size = std::llround(planOnly(prepared, trial, workspace));
+            *size = std::llround(planOnly(prepared, trial, workspace, feedback));
         } else {
             if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
                 return false;
@@ -425,6 +435,7 @@ struct SampleSearch {
     double costSlope = -0.15;
     int32_t encodes = 0;
     bool estimated = false; // sizes are the plans' estimates (see Search::estimateOnly)
+    bool wholeFeedback = false; // the whole picture is planned with the colour feedback
 };
 
 // A trial of the sample: the knob position, the step and value cost it
@@ -458,6 +469,7 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + margin)), error, &arrays);
     trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - margin)));
     trial.estimateOnly = sample->estimated;
+    trial.feedback = sample->wholeFeedback;
     auto smallestOver = [&]() -> SampleTrial {
         return {trial.overX, trial.overParams.quantStep, trial.overParams.valueCost, trial.overSize};
     };
@@ -611,6 +623,7 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     }
     sample.params = params;
     sample.estimated = finestLevelFits(sample.prepared, params);
+    sample.wholeFeedback = static_cast<int64_t>(prepared.height) * prepared.width <= kColourFeedbackMaxSamples;
     sample.params.searchProgress = nullptr; // the sample's sizes mean nothing to the caller
     sample.params.samplesRead = nullptr;
     sample.knob.cost0 = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
