@@ -3,20 +3,6 @@
 #include "codec/core/geometry.h"
 #include "codec/encoder/synthesis_refinement.h"
 
-namespace {
-
-// How an error in component b counts against one in component a, summed over
-// red, green and blue.
-double colourProduct(int32_t a, int32_t b)
-{
-    double sum = 0.0;
-    for (int32_t ch = 0; ch < 3; ch++)
-        sum += kLowestColourGain[a][ch] * kLowestColourGain[b][ch];
-    return sum;
-}
-
-} // namespace
-
 void planWithColourFeedback(const CoefficientPlane* planes, int32_t components, int32_t levels,
                             const PlanSettings& settings, PicturePlan* plan, PlanRates* rates)
 {
@@ -33,9 +19,9 @@ void planWithColourFeedback(const CoefficientPlane* planes, int32_t components, 
     // Given the errors eY and eU left in components 0 and 1, the colour error
     // is least where component 1 is coded towards u + k10 eY, and component 2
     // towards v + k20 eY + k21 eU (eU of the first plan).
-    double k10 = colourProduct(1, 0) / colourProduct(1, 1);
-    double k20 = colourProduct(2, 0) / colourProduct(2, 2);
-    double k21 = colourProduct(2, 1) / colourProduct(2, 2);
+    double k10 = colourErrorProduct(1, 0) / colourErrorProduct(1, 1);
+    double k20 = colourErrorProduct(2, 0) / colourErrorProduct(2, 2);
+    double k21 = colourErrorProduct(2, 1) / colourErrorProduct(2, 2);
     CoefficientPlane target[3] = {planes[0], planes[1], planes[2]};
     CoefficientPlane decoded;
     int32_t R = levelSize(height, levels);

@@ -206,6 +206,14 @@ const double kLowestColourGain[3][3] = {
     {0.625, -0.625, 1.75},
 };
 
+double colourErrorProduct(int32_t a, int32_t b)
+{
+    double sum = 0.0;
+    for (int32_t ch = 0; ch < 3; ch++)
+        sum += kLowestColourGain[a][ch] * kLowestColourGain[b][ch];
+    return sum;
+}
+
 const double kDetailColourGain[3][3] = {
     {1.0, 1.0, 1.0},
     {2.0, -0.5, -2.0},

@@ -54,3 +54,6 @@ void forwardColour(double red, double green, double blue, double yuv[3]);
 // decoder's colour split), and the matching factor for lowest-band values.
 extern const double kDetailColourGain[3][3];
 extern const double kLowestColourGain[3][3];
+// How an error in component b adds to one in component a in the squared
+// error of red, green and blue (plane units).
+double colourErrorProduct(int32_t a, int32_t b);

@@ -22,11 +22,8 @@ void colourMix(int32_t components, double mix[3][3])
     mix[0][0] = 1.0;
     if (components == 3)
         for (int32_t a = 0; a < 3; a++)
-            for (int32_t b = 0; b < 3; b++) {
-                mix[a][b] = 0.0;
-                for (int32_t ch = 0; ch < 3; ch++)
-                    mix[a][b] += kLowestColourGain[a][ch] * kLowestColourGain[b][ch];
-            }
+            for (int32_t b = 0; b < 3; b++)
+                mix[a][b] = colourErrorProduct(a, b);
 }
 
 // Turns the colour-weighted error r (coefficients) of component c into the
