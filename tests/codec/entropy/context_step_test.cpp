@@ -5,6 +5,7 @@
 #include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
 #include "codec/entropy/context_step.h"
+#include "tests/codec/entropy/model_checks.h"
 #include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
@@ -73,32 +74,6 @@ void expectCachesHold(const ContextTable* table, int32_t order)
                 expectCachesHold(table->links[i], order + 1);
 }
 
-void expectSameTree(const ContextTable* a, const ContextTable* b)
-{
-    ASSERT_EQ(a->maxIndex, b->maxIndex);
-    ASSERT_EQ(a->links == nullptr, b->links == nullptr);
-    for (int32_t i = 0; i <= a->maxIndex; i++) {
-        ASSERT_EQ(a->stats[i].symbol, b->stats[i].symbol);
-        ASSERT_EQ(a->stats[i].count, b->stats[i].count);
-        if (a->links) {
-            ASSERT_EQ(a->links[i] == nullptr, b->links[i] == nullptr);
-            if (a->links[i])
-                expectSameTree(a->links[i], b->links[i]);
-        }
-    }
-}
-
-void expectSameModel(const ContextModel* fast, const ContextModel* plain)
-{
-    ASSERT_EQ(fast->currentOrder, plain->currentOrder);
-    ASSERT_EQ(fast->code, plain->code);
-    ASSERT_EQ(fast->low, plain->low);
-    ASSERT_EQ(fast->high, plain->high);
-    ASSERT_EQ(0, std::memcmp(fast->excluded, plain->excluded, sizeof fast->excluded));
-    for (int32_t k = 0; k <= fast->maxOrder; k++)
-        expectSameTree(fast->contexts[k], plain->contexts[k]);
-}
-
 // The order-1 context cached for a symbol is the one the order-0 table links.
 void expectFollowersHold(const ContextModel* model)
 {
@@ -153,18 +128,6 @@ void decodeBoth(const std::vector<uint8_t>& bytes, int32_t maxOrder, int32_t sym
         releaseContextModel(models[i]);
         releaseBitReader(readers[i]);
     }
-}
-
-std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t maxOrder)
-{
-    BitSink out;
-    ContextModel* model = createContextModel();
-    startContextEncoder(maxOrder, model, 0);
-    for (int32_t s : symbols)
-        encodeContextSymbol(out.writer(), s, model);
-    endContextEncoder(out.writer(), model);
-    flushBitWriter(out.writer());
-    return out.bytes();
 }
 
 } // namespace

@@ -1,0 +1,167 @@
+// Decoding a run of context-model symbols with the coder's registers, the
+// current context and a window of input bits in locals (a ContextRun kept by
+// value, so that the compiler holds it in registers). Attach before the run
+// and detach before anything else reads the bits or the model: the reader and
+// the model are then exactly as after decoding the same symbols one by one.
+#pragma once
+#include "codec/core/bit_reader.h"
+#include "codec/core/force_inline.h"
+#include "codec/entropy/context_model.h"
+#include "codec/entropy/context_step.h"
+
+#include <bit>
+#include <cstdint>
+
+struct ContextRun {
+    BitReader* reader;
+    ContextModel* model;
+    // The longest context while the common step may be taken: a reader
+    // before its end, no exclusions, the model at its longest order. Null
+    // sends every step the general way.
+    ContextTable* table;
+    uint32_t low, high, code; // the coder's registers
+    // The next `held` input bits, first at bit 63, zeros below them. They
+    // come from the reader's bytes fetched ahead (next..end) and from the
+    // current byte; detaching gives back what was not used.
+    uint64_t window;
+    int32_t held;
+    const uint8_t* next;
+    const uint8_t* end;
+    const uint8_t* start; // the reader's windowNext when attached
+};
+
+// At most this many bits enter the code register in one step (16 settled
+// plus 14 underflow shifts).
+inline constexpr int32_t kRunStepBits = 30;
+
+ContextRun attachContextRun(BitReader* reader, ContextModel* model);
+// Writes the registers, the context and the unused bits back.
+void detachContextRun(const ContextRun& run);
+// One decodeContextSymbol on the detached reader and model, attached again.
+ContextRun decodeDetachedSymbol(ContextRun run, int32_t* symbol);
+// Rescales the run's table, and moves on to the context after symbol where
+// the model has not made it yet, both on the detached model.
+ContextRun rescaleDetached(ContextRun run);
+ContextRun addSymbolDetached(ContextRun run, int32_t symbol);
+
+// Tops the window up with whole bytes while it has room for one more.
+ZR_INLINE void refillContextRun(ContextRun* run)
+{
+    if (run->end - run->next >= 8) {
+        const uint8_t* p = run->next;
+        uint64_t bytes = uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 | uint64_t{p[3]} << 32 |
+                         uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | uint64_t{p[7]};
+        const int32_t taken = (64 - run->held) >> 3;
+        // taken is 1..8 for held 0..63; keep exactly its bytes.
+        bytes = taken == 8 ? bytes : bytes & ~(~uint64_t{0} >> (8 * taken));
+        run->window |= bytes >> run->held;
+        run->held += 8 * taken;
+        run->next += taken;
+        return;
+    }
+    while (run->held <= 56 && run->next != run->end) {
+        run->window |= uint64_t{*run->next++} << (56 - run->held);
+        run->held += 8;
+    }
+}
+
+// decodeContextSymbol on the run: the common step inline (as
+// decodeCommonContextStep, with its bits from the window), anything else on
+// the detached model.
+ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
+{
+    ContextTable* table = run->table;
+    if (run->held < kRunStepBits)
+        refillContextRun(run);
+    if (!table || run->held < kRunStepBits || table->maxIndex < 0) {
+        int32_t symbol;
+        *run = decodeDetachedSymbol(*run, &symbol);
+        return symbol;
+    }
+    SymbolStat* stats = table->stats;
+    const int16_t counted = static_cast<int16_t>(table->countSum);
+    const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
+    const int32_t r = static_cast<int32_t>(run->high - run->low) + 1;
+    const int32_t count = ((static_cast<int32_t>(run->code - run->low) + 1) * scale - 1) / r;
+    if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted || count < 0 || count >= counted) {
+        int32_t symbol;
+        *run = decodeDetachedSymbol(*run, &symbol);
+        return symbol;
+    }
+    // The counts add up to countSum, so the walk stops by the last entry.
+    int32_t rest = counted;
+    int32_t above;
+    int32_t entry = -1;
+    do {
+        entry++;
+        above = rest;
+        rest -= stats[entry].count;
+    } while (count < rest);
+
+    // Narrowing and renormalising as removeSymbol does.
+    uint32_t low = run->low;
+    uint32_t high = (low + static_cast<uint32_t>(r * above / scale) - 1) & 0xFFFFu;
+    low = (low + static_cast<uint32_t>(r * rest / scale)) & 0xFFFFu;
+    const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
+    low = (low << settled) & 0xFFFFu;
+    high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
+    int shifts = settled;
+    uint32_t flip = 0;
+    if ((low & ~high) & 0x4000u) {
+        const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
+        low = (low << underflow) & 0x7FFFu;
+        high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
+        shifts += underflow;
+        flip = 0x8000u;
+    }
+    // A 64-bit operand shifted by 32 - shifts: 0 bits for no shifts.
+    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - shifts));
+    run->code = (((run->code << shifts) | bits) ^ flip) & 0xFFFFu;
+    run->window <<= shifts;
+    run->held -= shifts;
+    run->low = low;
+    run->high = high;
+
+    // countContextEntry, with the rescale of a count reaching 255 detached.
+    const uint8_t symbol = stats[entry].symbol;
+    int32_t j = entry;
+    const uint8_t c = stats[entry].count;
+    while (j > 0 && stats[j - 1].count == c)
+        j--;
+    if (j != entry) {
+        stats[entry].symbol = stats[j].symbol;
+        stats[j].symbol = symbol;
+        if (table->links) {
+            ContextTable* link = table->links[entry];
+            table->links[entry] = table->links[j];
+            table->links[j] = link;
+        }
+        if (table == run->model->rootTable) {
+            run->model->rootPosition[symbol] = static_cast<uint8_t>(j);
+            run->model->rootPosition[stats[entry].symbol] = static_cast<uint8_t>(entry);
+        }
+    }
+    table->countSum++;
+    stats[j].count = static_cast<uint8_t>(c + 1);
+    if (c + 1 == 255)
+        *run = rescaleDetached(*run);
+
+    // The order-1 context after a symbol never changes once made.
+    ContextTable* next = run->model->maxOrder == 1 ? run->model->followers[symbol] : nullptr;
+    if (next && run->table)
+        run->table = next;
+    else
+        *run = addSymbolDetached(*run, symbol);
+    return symbol;
+}
+
+// decodeContextValue on the run.
+ZR_INLINE int32_t decodeRunValue(ContextRun* run)
+{
+    const int32_t s = decodeRunSymbol(run);
+    if (s < 253)
+        return s;
+    const int32_t high = decodeRunSymbol(run);
+    const int32_t low = decodeRunSymbol(run);
+    return low + high * 253;
+}

@@ -1,0 +1,177 @@
+// Symbols decoded on a context run against decodeContextSymbol one by one:
+// the same symbols, and after each detach the same reader and model, from
+// memory and from short blocks, with plain bit reads between runs.
+#include "codec/core/bit_reader.h"
+#include "codec/entropy/context_model.h"
+#include "codec/entropy/context_run.h"
+#include "tests/codec/entropy/model_checks.h"
+#include "tests/support/bit_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+// Hands out the data in blocks whose lengths follow a seeded sequence, so
+// that two feeds of the same data and seed give the same blocks.
+struct BlockFeed {
+    const std::vector<uint8_t>* data;
+    std::mt19937 lengths;
+    uint32_t longest;
+    size_t next = 0;
+
+    static int32_t fetch(void* context, const uint8_t** bytes)
+    {
+        BlockFeed* feed = static_cast<BlockFeed*>(context);
+        const size_t left = feed->data->size() - feed->next;
+        if (left == 0)
+            return 0;
+        size_t n = 1 + feed->lengths() % feed->longest;
+        n = n < left ? n : left;
+        *bytes = feed->data->data() + feed->next;
+        feed->next += n;
+        return static_cast<int32_t>(n);
+    }
+};
+
+// Memory-mode readers over the same bytes, or block readers over the same
+// blocks (whose cursors count the bytes taken).
+void expectSameReader(const BitReader* a, const BitReader* b)
+{
+    ASSERT_EQ(a->mask, b->mask);
+    ASSERT_EQ(a->currentByte, b->currentByte);
+    if (a->blockSource)
+        ASSERT_EQ(a->cursor, b->cursor);
+    else
+        ASSERT_EQ(a->cursor - reinterpret_cast<uintptr_t>(a->buffer), b->cursor - reinterpret_cast<uintptr_t>(b->buffer));
+    ASSERT_EQ(a->endOfData, b->endOfData);
+    ASSERT_EQ(a->windowNext, b->windowNext);
+    ASSERT_EQ(a->windowEnd, b->windowEnd);
+}
+
+struct Trial {
+    int32_t maxOrder;
+    uint32_t longestBlock; // 0: memory mode
+    bool plainReads;       // a few plain bit reads between runs
+    bool values;           // decodeRunValue instead of decodeRunSymbol
+    bool aborts;           // now and then exclusions left as by an aborted step
+};
+
+// Decodes bytes on runs of random length and symbol by symbol, comparing
+// each result and, after every run, both readers and models.
+void decodeOnRuns(const std::vector<uint8_t>& bytes, const Trial& trial, uint32_t seed)
+{
+    BitReader* readers[2];
+    ContextModel* models[2];
+    BlockFeed feeds[2] = {{&bytes, std::mt19937(seed), trial.longestBlock},
+                          {&bytes, std::mt19937(seed), trial.longestBlock}};
+    for (int i = 0; i < 2; i++) {
+        if (trial.longestBlock == 0) {
+            readers[i] = createMemoryReader(bytes);
+        } else {
+            readers[i] = createBitReader(0);
+            attachBlockSource(readers[i], BlockFeed::fetch, &feeds[i]);
+        }
+        models[i] = createContextModel();
+        startContextDecoder(trial.maxOrder, readers[i], models[i]);
+    }
+    std::mt19937 random(seed);
+    int32_t decoded = 0;
+    for (int run = 0; run < 4000 && !(readers[1]->endOfData & 1); run++) {
+        const int32_t length = 1 + static_cast<int32_t>(random() % 120);
+        if (trial.aborts && random() % 3 == 0)
+            for (ContextModel* model : models)
+                totalizeTable(model, model->contexts[model->currentOrder]);
+        ContextRun onRun = attachContextRun(readers[0], models[0]);
+        for (int32_t n = 0; n < length; n++, decoded++) {
+            const int32_t fast = trial.values ? decodeRunValue(&onRun) : decodeRunSymbol(&onRun);
+            const int32_t plain = trial.values ? decodeContextValue(readers[1], models[1])
+                                               : decodeContextSymbol(readers[1], models[1]);
+            ASSERT_EQ(fast, plain) << "symbol " << decoded;
+        }
+        detachContextRun(onRun);
+        expectSameReader(readers[0], readers[1]);
+        if (run % 8 == 0)
+            expectSameModel(models[0], models[1]);
+        if (trial.plainReads && random() % 4 == 0) {
+            const int n = static_cast<int>(random() % 12);
+            ASSERT_EQ(readBits(readers[0], n), readBits(readers[1], n));
+            expectSameReader(readers[0], readers[1]);
+        }
+    }
+    expectSameModel(models[0], models[1]);
+    for (int i = 0; i < 2; i++) {
+        releaseContextModel(models[i]);
+        releaseBitReader(readers[i]);
+    }
+}
+
+// Symbols as the value coder sends them, with rescales: many distinct
+// symbols first, then a few frequent ones; values above 252 now and then.
+std::vector<int32_t> skewedSymbols(std::mt19937& random, int32_t count, bool values)
+{
+    std::vector<int32_t> symbols;
+    for (int32_t i = 0; i < count; i++) {
+        const int32_t r = static_cast<int32_t>(random() % 1000);
+        int32_t s = i < count / 2 || r >= 700 ? r % 230 : r % 4;
+        if (values && r < 15)
+            s = 253 + static_cast<int32_t>(random() % 60000);
+        symbols.push_back(s);
+    }
+    return symbols;
+}
+
+std::vector<uint8_t> encodeValues(const std::vector<int32_t>& values, int32_t maxOrder)
+{
+    BitSink out;
+    ContextModel* model = createContextModel();
+    startContextEncoder(maxOrder, model, 0);
+    for (int32_t v : values)
+        encodeContextValue(out.writer(), v, model);
+    endContextEncoder(out.writer(), model);
+    flushBitWriter(out.writer());
+    return out.bytes();
+}
+
+} // namespace
+
+TEST(ContextRun, ValidStreamsDecodeAsSymbolBySymbol)
+{
+    std::mt19937 random(21);
+    for (int32_t maxOrder = 0; maxOrder <= 2; maxOrder++)
+        for (uint32_t longest : {0u, 3u, 11u, 40u})
+            for (bool values : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "order " << maxOrder << " blocks " << longest << " values " << values);
+                std::vector<int32_t> symbols = skewedSymbols(random, 16000, values);
+                symbols.push_back(-1);
+                const std::vector<uint8_t> bytes =
+                    values ? encodeValues(symbols, maxOrder) : encodeSymbols(symbols, maxOrder);
+                decodeOnRuns(bytes, {maxOrder, longest, false, values, false}, static_cast<uint32_t>(random()));
+            }
+}
+
+TEST(ContextRun, CutAndNoisyStreamsDecodeAsSymbolBySymbol)
+{
+    // A stream cut short ends inside a run; noise escapes below order -2,
+    // leaves exclusions and places counts outside the scale. Plain reads
+    // between runs shift the coder off its bits; exclusions left before a
+    // run must be honoured by its first step.
+    std::mt19937 random(22);
+    for (int trial = 0; trial < 48; trial++) {
+        std::vector<uint8_t> bytes;
+        if (trial % 2 == 0) {
+            bytes = encodeSymbols(skewedSymbols(random, 4000, false), 1);
+            bytes.resize(bytes.size() * (1 + random() % 9) / 10);
+        } else {
+            bytes.resize(100 + random() % 2000);
+            for (uint8_t& b : bytes)
+                b = static_cast<uint8_t>(random());
+        }
+        const Trial how{trial % 3, trial % 4 == 1 ? 0u : 1u + trial % 13, trial % 3 != 0, trial % 5 == 0,
+                        trial % 4 >= 2};
+        SCOPED_TRACE(trial);
+        decodeOnRuns(bytes, how, static_cast<uint32_t>(random()));
+    }
+}

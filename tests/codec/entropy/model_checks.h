@@ -1,0 +1,47 @@
+// Comparing two context models, and streams written by the context encoder.
+#pragma once
+#include "codec/entropy/context_model.h"
+#include "tests/support/bit_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+inline void expectSameTree(const ContextTable* a, const ContextTable* b)
+{
+    ASSERT_EQ(a->maxIndex, b->maxIndex);
+    ASSERT_EQ(a->links == nullptr, b->links == nullptr);
+    for (int32_t i = 0; i <= a->maxIndex; i++) {
+        ASSERT_EQ(a->stats[i].symbol, b->stats[i].symbol);
+        ASSERT_EQ(a->stats[i].count, b->stats[i].count);
+        if (a->links) {
+            ASSERT_EQ(a->links[i] == nullptr, b->links[i] == nullptr);
+            if (a->links[i])
+                expectSameTree(a->links[i], b->links[i]);
+        }
+    }
+}
+
+inline void expectSameModel(const ContextModel* fast, const ContextModel* plain)
+{
+    ASSERT_EQ(fast->currentOrder, plain->currentOrder);
+    ASSERT_EQ(fast->code, plain->code);
+    ASSERT_EQ(fast->low, plain->low);
+    ASSERT_EQ(fast->high, plain->high);
+    ASSERT_EQ(0, std::memcmp(fast->excluded, plain->excluded, sizeof fast->excluded));
+    for (int32_t k = 0; k <= fast->maxOrder; k++)
+        expectSameTree(fast->contexts[k], plain->contexts[k]);
+}
+
+inline std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t maxOrder)
+{
+    BitSink out;
+    ContextModel* model = createContextModel();
+    startContextEncoder(maxOrder, model, 0);
+    for (int32_t s : symbols)
+        encodeContextSymbol(out.writer(), s, model);
+    endContextEncoder(out.writer(), model);
+    flushBitWriter(out.writer());
+    return out.bytes();
+}
