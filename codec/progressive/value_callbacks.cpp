@@ -6,6 +6,7 @@
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
+#include "codec/entropy/context_run.h"
 #include "codec/entropy/context_step.h"
 #include "codec/progressive/map_scans.h"
 #include "codec/progressive/serpentine_walk.h"
@@ -18,12 +19,14 @@ namespace {
 enum Syntax { CONTEXT_MODEL = 0, HUFFMAN = 1, UNARY = 2, FIXED_WIDTH = 3 };
 
 // Reads sign and magnitude index; false when the position is not significant.
+// A batch decodes the context model's symbols on its run (null otherwise).
 template <int S>
-ZR_INLINE bool readSignAndIndex(BitReader* bits, ValueCoderState* state, bool* negative, int32_t* J)
+ZR_INLINE bool readSignAndIndex(BitReader* bits, ValueCoderState* state, ContextRun* run, bool* negative,
+                                int32_t* J)
 {
     if constexpr (S == CONTEXT_MODEL) {
         // A corrupt stream may deliver -1; it is used as it comes (odd, J = -1).
-        int32_t s = decodeContextValueInline(bits, state->valueModel);
+        int32_t s = run ? decodeRunValue(run) : decodeContextValueInline(bits, state->valueModel);
         if (s == 0)
             return false;
         *J = static_cast<int32_t>(static_cast<uint32_t>(s) - 1u) >> 1;
@@ -66,12 +69,12 @@ ZR_NOINLINE void addValue(ValueCoderState* state, int32_t V, int32_t row, int32_
 }
 
 template <int S, bool FINE, bool PIXELS>
-ZR_INLINE int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
+ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextRun* run, int32_t row, int32_t col)
 {
     ValueCoderState* state = &session->valueCoderState;
     bool negative = false;
     int32_t J = 0;
-    if (!readSignAndIndex<S>(bits, state, &negative, &J))
+    if (!readSignAndIndex<S>(bits, state, run, &negative, &J))
         return 0;
 
     const bool near = PIXELS || state->currentLevel < 2;
@@ -90,8 +93,18 @@ ZR_INLINE int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t
 }
 
 template <int S, bool FINE, bool PIXELS>
+int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
+{
+    return testPosition<S, FINE, PIXELS>(bits, session, nullptr, row, col);
+}
+
+template <int S, bool FINE, bool PIXELS>
 void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* rectangle)
 {
+    // The context model's registers and bits stay in locals for the batch.
+    ContextRun run{};
+    if constexpr (S == CONTEXT_MODEL)
+        run = attachContextRun(bits, session->valueCoderState.valueModel);
     uint8_t* const* lines = rectangle->lines;
     const uint8_t* order = rectangle->order;
     const uint8_t* const end = order + rectangle->count;
@@ -100,14 +113,18 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         int32_t row, col;
         uint8_t* flag;
         do {
-            if (order == end)
+            if (order == end) {
+                if constexpr (S == CONTEXT_MODEL)
+                    detachContextRun(run);
                 return;
+            }
             row = *order / kSerpentineSmallSide;
             col = *order % kSerpentineSmallSide;
             order++;
             flag = lines[row] + col;
         } while (*flag != FLAG_UNTESTED);
-        if (valueCallback<S, FINE, PIXELS>(bits, session, rectangle->row + row, rectangle->col + col) != 0)
+        ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
+        if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, rectangle->row + row, rectangle->col + col) != 0)
             *flag = FLAG_SIGNIFICANT;
     }
 }
