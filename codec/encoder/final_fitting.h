@@ -14,11 +14,16 @@ constexpr int32_t kFinalFittingRounds = 1;
 // component and one besides, which large pictures are spared.
 constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
 
+// Samples up to which the refitted stream replaces the chosen one only where
+// it decodes closer to the picture (rebuilt from the prepared one).
+constexpr int64_t kFinalCheckMaxSamples = int64_t(1) << 20;
+
 // `chosen`: the parameters (step and value cost included) of *out, a stream
 // of at most maxBytes. Replaces *out (and *stats) by the refitted stream
 // when that takes at most maxBytes and no fewer bytes than both *out and the
-// 1% window below maxBytes ask; the value cost may move once to bring it
-// there. Returns whether *out was replaced. `planned`, where given, is the
+// 1% window below maxBytes ask (and, up to kFinalCheckMaxSamples, decodes
+// closer to the picture); the value cost moves to bring it there, a few
+// trials at most. Returns whether *out was replaced. `planned`, where given, is the
 // plan of *out (the search's last), which then is not made again; the refit
 // consumes it, as it consumes *prepared (its planes end as the fitted values,
 // or spent).
