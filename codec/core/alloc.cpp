@@ -49,27 +49,42 @@ void setAllocLimit(size_t bytes)
     limitBytes.store(bytes == 0 ? defaultLimit() : bytes, std::memory_order_relaxed);
 }
 
-#ifdef ZR_HUGE_PAGES
 namespace {
 
+// Smaller blocks would not hold a whole huge page.
 constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
 
+#ifdef ZR_HUGE_PAGES
 // Planes and pixels are touched whole, page by page: on 2 MiB pages their
-// first touch costs a few hundred faults instead of thousands. Only whole
-// huge pages inside the block are advised, so nothing beyond it becomes
-// resident.
+// first touch costs a few hundred faults instead of thousands.
 void* allocLarge(size_t bytes)
 {
     if (bytes > SIZE_MAX - kHugePage)
         return nullptr; // the rounded size would wrap
     void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) & ~(kHugePage - 1));
     if (block)
-        madvise(block, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
+        adviseHugePages(block, bytes);
     return block;
 }
+#endif
 
 } // namespace
+
+void adviseHugePages(void* data, size_t bytes)
+{
+#if defined(ZR_HUGE_PAGES) && defined(MADV_HUGEPAGE)
+    // Only whole huge pages inside the block are advised, so nothing beyond
+    // it becomes resident.
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+    (void)kHugePage;
 #endif
+}
 
 void* allocChecked(size_t bytes)
 {

@@ -5,9 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-// Asks for huge pages over the memory at data (a no-op where the system has
-// no such request).
-void adviseHugePages(void* data, size_t bytes);
+#include "codec/core/alloc.h"
 
 // *array becomes n copies of value; new memory is advised first.
 template <typename T>
