@@ -7,6 +7,9 @@
 #include "codec/progressive/value_coder.h"
 
 #include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -101,15 +104,19 @@ void scanRuns(BitReader* bits, DecodeSession* session, MapCoderState* state, uin
 namespace {
 
 // The walk's order of small rectangles, recorded once per shape and type as
-// row x kSerpentineSmallSide + column offsets.
+// row x kSerpentineSmallSide + column and as offsets from the rectangle's
+// first flag in a map whose rows lie `stride` bytes apart.
 struct SmallOrders {
     static constexpr int32_t kShapes = 32;
+    static constexpr int32_t kMost = kSerpentineSmallSide * kSerpentineSmallSide;
     struct Order {
         int32_t type, height, width;
-        uint8_t at[kSerpentineSmallSide * kSerpentineSmallSide];
+        uint8_t at[kMost];
+        int32_t offset[kMost]; // 0 past the last position
     };
     Order orders[kShapes];
     int32_t count = 0;
+    int32_t stride = 0;
 
     // Null when the table is full (the caller then walks as usual).
     const Order* find(int32_t type, int32_t height, int32_t width)
@@ -125,13 +132,33 @@ struct SmallOrders {
         o.type = type, o.height = height, o.width = width;
         int32_t next = 0;
         auto record = [&](int32_t row, int32_t col) {
-            o.at[next++] = static_cast<uint8_t>(row * kSerpentineSmallSide + col);
+            o.at[next] = static_cast<uint8_t>(row * kSerpentineSmallSide + col);
+            o.offset[next] = row * stride + col;
+            next++;
         };
         SerpentineWalk<decltype(record), true> walker{record};
         walker.walk(type, 0, height, 0, width);
+        for (; next < kMost; next++)
+            o.offset[next] = 0;
         return &o;
     }
 };
+
+// The distance between the rows of a band's flags when every row lies that
+// far from the one before it and a small rectangle's offsets fit in 32 bits
+// (any distance serves a single row); 0 otherwise.
+int32_t evenStride(uint8_t* const* flags, int32_t r0, int32_t r1)
+{
+    if (r1 - r0 < 2)
+        return kSerpentineSmallSide;
+    const ptrdiff_t stride = flags[r0 + 1] - flags[r0];
+    if (stride <= 0 || stride > INT32_MAX / kSerpentineSmallSide)
+        return 0;
+    for (int32_t row = r0 + 2; row < r1; row++)
+        if (flags[row] - flags[row - 1] != stride)
+            return 0;
+    return static_cast<int32_t>(stride);
+}
 
 // True when some position of the rectangle is untested (FLAG_UNTESTED is the
 // only flag with bit 0 set).
@@ -156,6 +183,30 @@ bool anyUntested(uint8_t* const* flags, int32_t r0, int32_t r1, int32_t c0, int3
     return false;
 }
 
+// Bit i of untested[i / 64] set when the i-th of the n positions of the
+// order is untested: the flags are copied in order eight at a time, then
+// packed (a multiply gathers bit 0 of each byte into the top byte). The
+// order's offsets past n are 0, and their bits are cleared.
+void gatherUntested(const uint8_t* origin, const SmallOrders::Order& order, int32_t n,
+                    uint64_t untested[SmallOrders::kMost / 64])
+{
+    constexpr uint64_t kBit0 = 0x0101010101010101ull;
+    constexpr uint64_t kGather = 0x0102040810204080ull;
+    for (int32_t w = 0; w < SmallOrders::kMost / 64; w++)
+        untested[w] = 0;
+    const int32_t* offset = order.offset;
+    for (int32_t i = 0; i < n; i += 8, offset += 8) {
+        uint8_t inOrder[8];
+        for (int32_t k = 0; k < 8; k++)
+            inOrder[k] = origin[offset[k]];
+        uint64_t eight;
+        std::memcpy(&eight, inOrder, 8);
+        untested[i >> 6] |= (((eight & kBit0) * kGather) >> 56) << (i & 63);
+    }
+    if (n & 63)
+        untested[n >> 6] &= (uint64_t(1) << (n & 63)) - 1;
+}
+
 // Tests an untested position through the value callback. Small rectangles
 // without an untested position are passed over whole; the others are
 // visited from their recorded order, by the callback's batch where it has one.
@@ -164,7 +215,7 @@ struct SerpentineVisit {
     DecodeSession* session;
     MapCoderState* state;
     uint8_t** flags;
-    SmallOrders* small;
+    SmallOrders* small; // null: no recorded orders (rows unevenly apart)
     ValueBatch batch;
 
     void operator()(int32_t row, int32_t col)
@@ -177,24 +228,28 @@ struct SerpentineVisit {
     {
         if (!anyUntested(flags, r0, r1, c0, c1))
             return true;
-        const SmallOrders::Order* order = small->find(type, r1 - r0, c1 - c0);
+        const SmallOrders::Order* order = small ? small->find(type, r1 - r0, c1 - c0) : nullptr;
         if (!order)
             return false;
         uint8_t* lines[kSerpentineSmallSide];
         for (int32_t i = 0; i < r1 - r0; i++)
             lines[i] = flags[r0 + i] + c0;
         const int32_t n = (r1 - r0) * (c1 - c0);
+        uint64_t untested[SmallOrders::kMost / 64];
+        gatherUntested(lines[0], *order, n, untested);
         if (batch) {
-            const FlagRectangle rectangle{lines, order->at, n, r0, c0};
+            const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0};
             batch(bits, session, &rectangle);
             return true;
         }
-        for (int32_t i = 0; i < n; i++) {
-            const int32_t row = order->at[i] / kSerpentineSmallSide;
-            const int32_t col = order->at[i] % kSerpentineSmallSide;
-            uint8_t* flag = lines[row] + col;
-            if (*flag == FLAG_UNTESTED && state->valueCallback(bits, session, r0 + row, c0 + col) != 0)
-                *flag = FLAG_SIGNIFICANT;
+        for (int32_t first = 0; first < n; first += 64) {
+            for (uint64_t left = untested[first >> 6]; left != 0; left &= left - 1) {
+                const uint8_t at = order->at[first + std::countr_zero(left)];
+                const int32_t row = at / kSerpentineSmallSide;
+                const int32_t col = at % kSerpentineSmallSide;
+                if (state->valueCallback(bits, session, r0 + row, c0 + col) != 0)
+                    lines[row][col] = FLAG_SIGNIFICANT;
+            }
         }
         return true;
     }
@@ -208,7 +263,9 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
     int32_t r0, r1, c0, c1;
     startBandPass(state, height, width, L, b, &r0, &r1, &c0, &c1);
     SmallOrders small;
-    SerpentineVisit visit{bits, session, state, flags, &small, valueBatchFor(state->valueCallback)};
+    small.stride = evenStride(flags, r0, r1);
+    SerpentineVisit visit{bits, session, state, flags, small.stride != 0 ? &small : nullptr,
+                          valueBatchFor(state->valueCallback)};
     SerpentineWalk<SerpentineVisit, true> walker{visit};
     walker.walk(0, r0, r1, c0, c1);
     if (L == 0)

@@ -14,6 +14,8 @@
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
+#include <bit>
+
 namespace {
 
 enum Syntax { CONTEXT_MODEL = 0, HUFFMAN = 1, UNARY = 2, FIXED_WIDTH = 3 };
@@ -105,28 +107,21 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
     ContextRun run{};
     if constexpr (S == CONTEXT_MODEL)
         run = attachContextRun(bits, session->valueCoderState.valueModel);
+    ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
     uint8_t* const* lines = rectangle->lines;
     const uint8_t* order = rectangle->order;
-    const uint8_t* const end = order + rectangle->count;
-    for (;;) {
-        // Positions already tested are passed over in a loop of their own.
-        int32_t row, col;
-        uint8_t* flag;
-        do {
-            if (order == end) {
-                if constexpr (S == CONTEXT_MODEL)
-                    detachContextRun(run);
-                return;
-            }
-            row = *order / kSerpentineSmallSide;
-            col = *order % kSerpentineSmallSide;
-            order++;
-            flag = lines[row] + col;
-        } while (*flag != FLAG_UNTESTED);
-        ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-        if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, rectangle->row + row, rectangle->col + col) != 0)
-            *flag = FLAG_SIGNIFICANT;
+    for (int32_t first = 0; first < rectangle->count; first += 64) {
+        for (uint64_t left = rectangle->untested[first >> 6]; left != 0; left &= left - 1) {
+            const uint8_t at = order[first + std::countr_zero(left)];
+            const int32_t row = at / kSerpentineSmallSide;
+            const int32_t col = at % kSerpentineSmallSide;
+            if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, rectangle->row + row, rectangle->col + col)
+                != 0)
+                lines[row][col] = FLAG_SIGNIFICANT;
+        }
     }
+    if constexpr (S == CONTEXT_MODEL)
+        detachContextRun(run);
 }
 
 struct CallbackPair {
