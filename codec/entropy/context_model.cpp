@@ -99,6 +99,15 @@ int32_t findSymbol(const ContextTable* table, int32_t symbol)
     return -1;
 }
 
+// findSymbol for any table; the order-0 table knows where each of its symbols sits.
+int32_t findEntry(const ContextModel* model, const ContextTable* table, uint8_t symbol)
+{
+    if (table != model->rootTable)
+        return findSymbol(table, symbol);
+    const int32_t i = model->rootPosition[symbol];
+    return i <= table->maxIndex && table->stats[i].symbol == symbol ? i : -1;
+}
+
 void releaseTree(ContextTable* table)
 {
     if (table->links) {
@@ -255,7 +264,7 @@ void rescaleTable(ContextModel* model, ContextTable* table)
 void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
 {
     uint8_t byte = static_cast<uint8_t>(symbol);
-    int32_t i = findSymbol(table, byte);
+    int32_t i = findEntry(model, table, byte);
     if (i < 0) {
         i = ++table->maxIndex;
         // A table that already has links keeps them parallel to its entries.
