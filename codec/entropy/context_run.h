@@ -83,7 +83,9 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
     const int32_t r = static_cast<int32_t>(run->high - run->low) + 1;
     const int32_t count = ((static_cast<int32_t>(run->code - run->low) + 1) * scale - 1) / r;
-    if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted || count < 0 || count >= counted) {
+    // With counted > 0, one unsigned comparison rules out a count below 0 too.
+    if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted ||
+        static_cast<uint32_t>(count) >= static_cast<uint32_t>(counted)) {
         int32_t symbol;
         *run = decodeDetachedSymbol(*run, &symbol);
         return symbol;
@@ -91,12 +93,13 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     // The counts add up to countSum, so the walk stops by the last entry.
     int32_t rest = counted;
     int32_t above;
-    int32_t entry = -1;
+    const SymbolStat* at = stats - 1;
     do {
-        entry++;
+        at++;
         above = rest;
-        rest -= stats[entry].count;
+        rest -= at->count;
     } while (count < rest);
+    const int32_t entry = static_cast<int32_t>(at - stats);
 
     // Narrowing and renormalising as removeSymbol does.
     uint32_t low = run->low;
@@ -123,11 +126,12 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     run->high = high;
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
-    const uint8_t symbol = stats[entry].symbol;
-    int32_t j = entry;
-    const uint8_t c = stats[entry].count;
-    while (j > 0 && stats[j - 1].count == c)
-        j--;
+    const uint8_t symbol = at->symbol;
+    const uint8_t c = at->count;
+    const SymbolStat* front = at;
+    while (front != stats && front[-1].count == c)
+        front--;
+    const int32_t j = static_cast<int32_t>(front - stats);
     if (j != entry) {
         stats[entry].symbol = stats[j].symbol;
         stats[j].symbol = symbol;
