@@ -22,6 +22,17 @@ ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* mod
 // Narrows to the range and shifts in the bits that became settled.
 ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model);
 
+// The registers low and high narrowed to [lowCount, highCount) of scale and
+// renormalised; code takes in `shifts` bits, then has bit 15 flipped by flip.
+struct NarrowedInterval {
+    uint32_t low;
+    uint32_t high;
+    int shifts;
+    uint32_t flip;
+};
+ZR_INLINE NarrowedInterval narrowInterval(uint32_t low, uint32_t high, int32_t lowCount, int32_t highCount,
+                                          int32_t scale);
+
 // Encoder: narrows to the range and shifts out settled bits.
 void startArithmeticEncoder(ContextModel* model);
 void encodeRange(BitReader* writer, const SymbolRange* range, ContextModel* model);
@@ -36,35 +47,40 @@ ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* mod
     return static_cast<int16_t>(count);
 }
 
-ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model)
+ZR_INLINE NarrowedInterval narrowInterval(uint32_t low, uint32_t high, int32_t lowCount, int32_t highCount,
+                                          int32_t scale)
 {
-    uint32_t low = model->low;
-    const int32_t r = (model->high - model->low) + 1;
-    uint32_t high = (low + (r * range->highCount) / range->scale - 1) & 0xFFFFu;
-    low = (low + (r * range->lowCount) / range->scale) & 0xFFFFu;
+    const int32_t r = static_cast<int32_t>(high - low) + 1;
+    high = (low + static_cast<uint32_t>(r * highCount / scale) - 1) & 0xFFFFu;
+    low = (low + static_cast<uint32_t>(r * lowCount / scale)) & 0xFFFFu;
     // Settled top bits: as many shifts as low and high have equal leading bits
     // (16 when they are equal).
     const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
     low = (low << settled) & 0xFFFFu;
     high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
-    int shifts = settled;
-    uint32_t flip = 0;
+    NarrowedInterval narrowed{low, high, settled, 0};
     // Underflow shifts follow while low has bit 14 set and high has it clear.
     // Each drops bit 14 of all three registers: low's bit 15 becomes 0, high's
     // 1 and code's flips (code ^= 0x4000, then a shift), which leaves code's
     // bit 15 flipped once after all of them.
     if ((low & ~high) & 0x4000u) {
         const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
-        low = (low << underflow) & 0x7FFFu;
-        high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
-        shifts += underflow;
-        flip = 0x8000u;
+        narrowed.low = (low << underflow) & 0x7FFFu;
+        narrowed.high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
+        narrowed.shifts += underflow;
+        narrowed.flip = 0x8000u;
     }
+    return narrowed;
+}
+
+ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model)
+{
+    const NarrowedInterval n = narrowInterval(model->low, model->high, range->lowCount, range->highCount, range->scale);
     // Both kinds of shift take their bits into code in one run.
-    if (shifts > 0) {
-        const uint32_t code = (uint32_t{model->code} << shifts) | readBitRun(reader, shifts);
-        model->code = static_cast<uint16_t>((code ^ flip) & 0xFFFFu);
+    if (n.shifts > 0) {
+        const uint32_t code = (uint32_t{model->code} << n.shifts) | readBitRun(reader, n.shifts);
+        model->code = static_cast<uint16_t>((code ^ n.flip) & 0xFFFFu);
     }
-    model->low = static_cast<uint16_t>(low);
-    model->high = static_cast<uint16_t>(high);
+    model->low = static_cast<uint16_t>(n.low);
+    model->high = static_cast<uint16_t>(n.high);
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include "codec/core/bit_reader.h"
 #include "codec/core/force_inline.h"
+#include "codec/entropy/arithmetic_coder.h"
 #include "codec/entropy/context_model.h"
 #include "codec/entropy/context_step.h"
 
@@ -101,53 +102,20 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     } while (count < rest);
     const int32_t entry = static_cast<int32_t>(at - stats);
 
-    // Narrowing and renormalising as removeSymbol does.
-    uint32_t low = run->low;
-    uint32_t high = (low + static_cast<uint32_t>(r * above / scale) - 1) & 0xFFFFu;
-    low = (low + static_cast<uint32_t>(r * rest / scale)) & 0xFFFFu;
-    const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
-    low = (low << settled) & 0xFFFFu;
-    high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
-    int shifts = settled;
-    uint32_t flip = 0;
-    if ((low & ~high) & 0x4000u) {
-        const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
-        low = (low << underflow) & 0x7FFFu;
-        high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
-        shifts += underflow;
-        flip = 0x8000u;
-    }
+    const NarrowedInterval n = narrowInterval(run->low, run->high, rest, above, scale);
     // A 64-bit operand shifted by 32 - shifts: 0 bits for no shifts.
-    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - shifts));
-    run->code = (((run->code << shifts) | bits) ^ flip) & 0xFFFFu;
-    run->window <<= shifts;
-    run->held -= shifts;
-    run->low = low;
-    run->high = high;
+    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - n.shifts));
+    run->code = (((run->code << n.shifts) | bits) ^ n.flip) & 0xFFFFu;
+    run->window <<= n.shifts;
+    run->held -= n.shifts;
+    run->low = n.low;
+    run->high = n.high;
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
     const uint8_t symbol = at->symbol;
-    const uint8_t c = at->count;
-    const SymbolStat* front = at;
-    while (front != stats && front[-1].count == c)
-        front--;
-    const int32_t j = static_cast<int32_t>(front - stats);
-    if (j != entry) {
-        stats[entry].symbol = stats[j].symbol;
-        stats[j].symbol = symbol;
-        if (table->links) {
-            ContextTable* link = table->links[entry];
-            table->links[entry] = table->links[j];
-            table->links[j] = link;
-        }
-        if (table == run->model->rootTable) {
-            run->model->rootPosition[symbol] = static_cast<uint8_t>(j);
-            run->model->rootPosition[stats[entry].symbol] = static_cast<uint8_t>(entry);
-        }
-    }
+    const int32_t j = moveToFrontOfEqualCounts(run->model, table, entry);
     table->countSum++;
-    stats[j].count = static_cast<uint8_t>(c + 1);
-    if (c + 1 == 255)
+    if (++stats[j].count == 255)
         *run = rescaleDetached(*run);
 
     // The order-1 context after a symbol never changes once made.

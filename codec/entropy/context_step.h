@@ -75,12 +75,17 @@ void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry
 
 // Counts entry i of the table once more, first moving it to the front of its
 // run of equal counts so that counts never grow down the table.
-ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32_t i)
+// Moves entry i of the table to the front of its run of equal counts (with
+// its link and, in the order-0 table, its known position) and returns where
+// it went: counting it once more there keeps counts from growing down the table.
+ZR_INLINE int32_t moveToFrontOfEqualCounts(ContextModel* model, ContextTable* table, int32_t i)
 {
     SymbolStat* stats = table->stats;
-    int32_t j = i;
-    while (j > 0 && stats[j - 1].count == stats[i].count)
-        j--;
+    const uint8_t count = stats[i].count;
+    const SymbolStat* front = stats + i;
+    while (front != stats && front[-1].count == count)
+        front--;
+    const int32_t j = static_cast<int32_t>(front - stats);
     if (j != i) {
         const uint8_t symbol = stats[i].symbol;
         stats[i].symbol = stats[j].symbol;
@@ -94,10 +99,15 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
             model->rootPosition[symbol] = static_cast<uint8_t>(j);
             model->rootPosition[stats[i].symbol] = static_cast<uint8_t>(i);
         }
-        i = j;
     }
+    return j;
+}
+
+ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32_t i)
+{
+    i = moveToFrontOfEqualCounts(model, table, i);
     table->countSum++;
-    if (++stats[i].count == 255)
+    if (++table->stats[i].count == 255)
         rescaleTable(model, table);
 }
 

@@ -123,18 +123,6 @@ std::vector<int32_t> skewedSymbols(std::mt19937& random, int32_t count, bool val
     return symbols;
 }
 
-std::vector<uint8_t> encodeValues(const std::vector<int32_t>& values, int32_t maxOrder)
-{
-    BitSink out;
-    ContextModel* model = createContextModel();
-    startContextEncoder(maxOrder, model, 0);
-    for (int32_t v : values)
-        encodeContextValue(out.writer(), v, model);
-    endContextEncoder(out.writer(), model);
-    flushBitWriter(out.writer());
-    return out.bytes();
-}
-
 } // namespace
 
 TEST(ContextRun, ValidStreamsDecodeAsSymbolBySymbol)
@@ -146,8 +134,7 @@ TEST(ContextRun, ValidStreamsDecodeAsSymbolBySymbol)
                 SCOPED_TRACE(testing::Message() << "order " << maxOrder << " blocks " << longest << " values " << values);
                 std::vector<int32_t> symbols = skewedSymbols(random, 16000, values);
                 symbols.push_back(-1);
-                const std::vector<uint8_t> bytes =
-                    values ? encodeValues(symbols, maxOrder) : encodeSymbols(symbols, maxOrder);
+                const std::vector<uint8_t> bytes = encodeSymbols(symbols, maxOrder, values);
                 decodeOnRuns(bytes, {maxOrder, longest, false, values, false}, static_cast<uint32_t>(random()));
             }
 }

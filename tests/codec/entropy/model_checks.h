@@ -34,13 +34,14 @@ inline void expectSameModel(const ContextModel* fast, const ContextModel* plain)
         expectSameTree(fast->contexts[k], plain->contexts[k]);
 }
 
-inline std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t maxOrder)
+// Symbols, or with values set values (0..64008) as encodeContextValue writes them.
+inline std::vector<uint8_t> encodeSymbols(const std::vector<int32_t>& symbols, int32_t maxOrder, bool values = false)
 {
     BitSink out;
     ContextModel* model = createContextModel();
     startContextEncoder(maxOrder, model, 0);
     for (int32_t s : symbols)
-        encodeContextSymbol(out.writer(), s, model);
+        values ? encodeContextValue(out.writer(), s, model) : encodeContextSymbol(out.writer(), s, model);
     endContextEncoder(out.writer(), model);
     flushBitWriter(out.writer());
     return out.bytes();
