@@ -7,7 +7,6 @@
 #include "codec/progressive/value_coder.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -237,20 +236,13 @@ struct SerpentineVisit {
         const int32_t n = (r1 - r0) * (c1 - c0);
         uint64_t untested[SmallOrders::kMost / 64];
         gatherUntested(lines[0], *order, n, untested);
-        if (batch) {
-            const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0};
+        const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0};
+        if (batch)
             batch(bits, session, &rectangle);
-            return true;
-        }
-        for (int32_t first = 0; first < n; first += 64) {
-            for (uint64_t left = untested[first >> 6]; left != 0; left &= left - 1) {
-                const uint8_t at = order->at[first + std::countr_zero(left)];
-                const int32_t row = at / kSerpentineSmallSide;
-                const int32_t col = at % kSerpentineSmallSide;
-                if (state->valueCallback(bits, session, r0 + row, c0 + col) != 0)
-                    lines[row][col] = FLAG_SIGNIFICANT;
-            }
-        }
+        else
+            testUntestedPositions(rectangle, [&](int32_t row, int32_t col) {
+                return state->valueCallback(bits, session, r0 + row, c0 + col);
+            });
         return true;
     }
 };

@@ -14,8 +14,6 @@
 #include "codec/recon/recon_queue.h"
 #include "codec/synth/synthesis_kernels.h"
 
-#include <bit>
-
 namespace {
 
 enum Syntax { CONTEXT_MODEL = 0, HUFFMAN = 1, UNARY = 2, FIXED_WIDTH = 3 };
@@ -108,18 +106,11 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
     if constexpr (S == CONTEXT_MODEL)
         run = attachContextRun(bits, session->valueCoderState.valueModel);
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-    uint8_t* const* lines = rectangle->lines;
-    const uint8_t* order = rectangle->order;
-    for (int32_t first = 0; first < rectangle->count; first += 64) {
-        for (uint64_t left = rectangle->untested[first >> 6]; left != 0; left &= left - 1) {
-            const uint8_t at = order[first + std::countr_zero(left)];
-            const int32_t row = at / kSerpentineSmallSide;
-            const int32_t col = at % kSerpentineSmallSide;
-            if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, rectangle->row + row, rectangle->col + col)
-                != 0)
-                lines[row][col] = FLAG_SIGNIFICANT;
-        }
-    }
+    const int32_t row0 = rectangle->row;
+    const int32_t col0 = rectangle->col;
+    testUntestedPositions(*rectangle, [&](int32_t row, int32_t col) ZR_INLINE_LAMBDA {
+        return testPosition<S, FINE, PIXELS>(bits, session, runOrNull, row0 + row, col0 + col);
+    });
     if constexpr (S == CONTEXT_MODEL)
         detachContextRun(run);
 }

@@ -2,9 +2,13 @@
 // step, per band a band step, and per significant coefficient a value
 // callback that reads, dequantises and adds the value into the picture.
 #pragma once
+#include <bit>
 #include <cstdint>
 
 #include "codec/core/array2d.h"
+#include "codec/core/force_inline.h"
+#include "codec/progressive/map_scans.h"
+#include "codec/progressive/serpentine_walk.h"
 #include "codec/session/map_coder_state.h"
 
 struct BitReader;
@@ -43,6 +47,24 @@ struct FlagRectangle {
     int32_t row;
     int32_t col;
 };
+
+// Calls test(row, col) at the rectangle's untested positions in its order,
+// row and col counted from its origin, and flags a position significant
+// where test returns nonzero.
+template <class Test>
+ZR_INLINE void testUntestedPositions(const FlagRectangle& rectangle, Test&& test)
+{
+    for (int32_t first = 0; first < rectangle.count; first += 64) {
+        for (uint64_t left = rectangle.untested[first >> 6]; left != 0; left &= left - 1) {
+            const uint8_t at = rectangle.order[first + std::countr_zero(left)];
+            const int32_t row = at / kSerpentineSmallSide;
+            const int32_t col = at % kSerpentineSmallSide;
+            if (test(row, col) != 0)
+                rectangle.lines[row][col] = FLAG_SIGNIFICANT;
+        }
+    }
+}
+
 // Calls the value callback at every untested position of the rectangle in
 // its order and flags the significant ones, with the callback inlined.
 typedef void (*ValueBatch)(BitReader* bits, DecodeSession* session, const FlagRectangle* rectangle);
