@@ -162,6 +162,14 @@ PlanSettings planSettingsOf(const EncoderParams& params)
             params.fineSteps, params.magnitudeBoost, params.valueCost, encoderThreads(params.threads)};
 }
 
+StreamHeader streamHeaderOf(const PreparedPicture& prepared, const EncoderParams& params)
+{
+    return {prepared.height, prepared.width, prepared.bitsPerSample, prepared.components,
+            params.quantStep, params.decodeMode, params.mapCoder, params.valueCoder,
+            params.fineSteps, params.contrastStretch, params.magnitudeBoost,
+            params.hasTrailer, params.extension1, params.extension2, params.extension3};
+}
+
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
                     std::vector<uint8_t>* out, EncodeStats* stats, std::string* error,
                     EncodeWorkspace* workspace)
@@ -200,10 +208,7 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
             return fail(error, "picture too large for a contrast stretch: decoders cannot find its mean");
     }
 
-    StreamHeader header{prepared.height, prepared.width, prepared.bitsPerSample, prepared.components,
-                        params.quantStep, params.decodeMode, params.mapCoder, params.valueCoder,
-                        params.fineSteps, params.contrastStretch, params.magnitudeBoost,
-                        params.hasTrailer, params.extension1, params.extension2, params.extension3};
+    StreamHeader header = streamHeaderOf(prepared, params);
     out->clear();
     BitReader* writer = createBitSink(out);
     if (!writer)

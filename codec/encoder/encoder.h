@@ -7,6 +7,7 @@
 
 #include "codec/encoder/coefficient_plan.h"
 #include "codec/encoder/forward_transform.h"
+#include "codec/encoder/header_writer.h"
 #include "codec/encoder/significance_planner.h"
 
 // A grey (1 component) or colour (3, red green blue) picture, samples
@@ -104,6 +105,9 @@ struct EncodeWorkspace {
 
 // The planner's share of the parameters.
 PlanSettings planSettingsOf(const EncoderParams& params);
+
+// The header of a stream of the prepared picture with these parameters.
+StreamHeader streamHeaderOf(const PreparedPicture& prepared, const EncoderParams& params);
 
 // Writes the stream into *out (replacing its contents). The picture must have
 // been prepared for the same sharpening compensation and mode.

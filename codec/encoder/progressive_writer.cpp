@@ -8,6 +8,7 @@
 #include "codec/encoder/large_arrays.h"
 #include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/progressive_encoder_state.h"
+#include "codec/progressive/map_scans.h"
 #include "codec/entropy/adaptive_huffman.h"
 
 namespace {
@@ -50,37 +51,42 @@ struct Segment {
     int64_t bits = 0;
 };
 
-// Writes every level with detail of component c into segments[L].
-bool writeComponentLevels(const StreamHeader& header, const PicturePlan& plan, int32_t c,
-                          std::vector<Segment>* segments)
+// Sets up e to write component c of the plan apart.
+void setUpComponent(ProgressiveEncoder* e, const StreamHeader& header, const PicturePlan& plan, int32_t c)
 {
-    ProgressiveEncoder e;
-    e.plan = &plan;
-    e.mapCoder = header.mapCoder;
-    e.valueCoder = header.valueCoder;
-    e.component = c;
-    e.ok = setUp(&e, c, c + 1);
-    for (int32_t L = plan.levels - 1; L >= 0 && e.ok; L--) {
+    e->plan = &plan;
+    e->mapCoder = header.mapCoder;
+    e->valueCoder = header.valueCoder;
+    e->component = c;
+    e->ok = setUp(e, c, c + 1);
+}
+
+// Writes every level from `coarsest` down to `finest` with detail of e's
+// component into segments[L]; levels without detail get empty segments.
+void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, std::vector<Segment>* segments)
+{
+    const PicturePlan& plan = *e->plan;
+    for (int32_t L = coarsest; L >= finest && e->ok; L--) {
+        Segment& segment = (*segments)[L];
+        segment.bytes.clear();
+        segment.bits = 0;
         if (!plan.levelHasDetail[L])
             continue;
-        Segment& segment = (*segments)[L];
-        e.writer = createBitSink(&segment.bytes);
-        if (!e.writer) {
-            e.ok = false;
+        e->writer = createBitSink(&segment.bytes);
+        if (!e->writer) {
+            e->ok = false;
             break;
         }
-        e.level = L;
-        startProgressiveValues(&e);
-        for (int32_t b = 0; b < 3 && e.ok; b++)
-            writeProgressiveBand(&e, b);
-        endProgressiveValues(&e);
-        segment.bits = bitsWritten(e.writer);
-        flushBitWriter(e.writer);
-        releaseBitSink(e.writer);
-        e.writer = nullptr;
+        e->level = L;
+        startProgressiveValues(e);
+        for (int32_t b = 0; b < 3 && e->ok; b++)
+            writeProgressiveBand(e, b);
+        endProgressiveValues(e);
+        segment.bits = bitsWritten(e->writer);
+        flushBitWriter(e->writer);
+        releaseBitSink(e->writer);
+        e->writer = nullptr;
     }
-    tearDown(&e);
-    return e.ok;
 }
 
 void appendSegment(BitReader* writer, const Segment& segment)
@@ -100,7 +106,11 @@ bool writeComponentsApart(BitReader* writer, const PicturePlan& plan, const Stre
                                                std::vector<Segment>(static_cast<size_t>(plan.levels)));
     bool ok[3] = {true, true, true};
     runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
-        ok[c] = writeComponentLevels(header, plan, static_cast<int32_t>(c), &segments[c]);
+        ProgressiveEncoder e;
+        setUpComponent(&e, header, plan, static_cast<int32_t>(c));
+        writeComponentLevels(&e, plan.levels - 1, 0, &segments[c]);
+        tearDown(&e);
+        ok[c] = e.ok;
     });
     for (int32_t c = 0; c < plan.components; c++)
         if (!ok[c])
@@ -120,14 +130,128 @@ bool writeComponentsApart(BitReader* writer, const PicturePlan& plan, const Stre
 
 } // namespace
 
+struct FinestLevelStream {
+    const PicturePlan* plan = nullptr;
+    Segment head; // the header and the lowest bands
+    std::vector<Segment> segments[3];
+    ProgressiveEncoder encoders[3];
+    bool finestWritten = false;
+};
+
+bool writesComponentsApart(const StreamHeader& header)
+{
+    return header.decodeMode == 1 && (header.mapCoder == 1 || (header.mapCoder == 0 && header.valueCoder == 0));
+}
+
+FinestLevelStream* writeAllButFinestLevel(const StreamHeader& header, const PicturePlan& plan, int32_t threads)
+{
+    if (!writesComponentsApart(header) || plan.levels <= 0)
+        return nullptr;
+    auto* stream = new FinestLevelStream;
+    stream->plan = &plan;
+    BitReader* writer = createBitSink(&stream->head.bytes);
+    bool ok = writer != nullptr;
+    if (ok) {
+        writeStreamHeader(writer, header);
+        for (int32_t c = 0; c < plan.components; c++)
+            writeLowestBand(writer, plan.component[c].lowest);
+        stream->head.bits = bitsWritten(writer);
+        flushBitWriter(writer);
+        releaseBitSink(writer);
+    }
+    bool written[3] = {true, true, true};
+    runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
+        ProgressiveEncoder& e = stream->encoders[c];
+        stream->segments[c].resize(static_cast<size_t>(plan.levels));
+        setUpComponent(&e, header, plan, static_cast<int32_t>(c));
+        writeComponentLevels(&e, plan.levels - 1, 1, &stream->segments[c]);
+        written[c] = e.ok;
+    });
+    for (int32_t c = 0; c < plan.components; c++)
+        ok = ok && written[c];
+    if (!ok) {
+        releaseFinestLevelStream(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+bool writeFinestLevel(FinestLevelStream* stream, int32_t threads, std::vector<uint8_t>* out)
+{
+    const PicturePlan& plan = *stream->plan;
+    bool ok[3] = {true, true, true};
+    runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
+        ProgressiveEncoder& e = stream->encoders[c];
+        if (stream->finestWritten) {
+            // The finest level's pass marks what it codes; nothing else
+            // touches its flags, so untesting them undoes the last pass.
+            for (int32_t b = 0; b < 3; b++) {
+                BandRect rect = bandRect(plan.height, plan.width, 0, b);
+                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
+                    uint8_t* row = e.flagRows[c][r];
+                    for (int32_t col = rect.colStart; col < rect.colEnd; col++)
+                        if (row[col] == FLAG_SIGNIFICANT)
+                            row[col] = FLAG_UNTESTED;
+                }
+            }
+        }
+        writeComponentLevels(&e, 0, 0, &stream->segments[c]);
+        ok[c] = e.ok;
+    });
+    stream->finestWritten = true;
+    for (int32_t c = 0; c < plan.components; c++)
+        if (!ok[c])
+            return false;
+    out->clear();
+    BitReader* writer = createBitSink(out);
+    if (!writer)
+        return false;
+    appendSegment(writer, stream->head);
+    for (int32_t L = plan.levels - 1; L >= 0; L--) {
+        writeBit(writer, plan.levelHasDetail[L]);
+        if (!plan.levelHasDetail[L])
+            continue;
+        for (int32_t c = 0; c < plan.components; c++)
+            appendSegment(writer, stream->segments[c][L]);
+    }
+    flushBitWriter(writer);
+    releaseBitSink(writer);
+    return true;
+}
+
+int64_t detailBits(const FinestLevelStream* stream, int32_t L)
+{
+    int64_t bits = 0;
+    for (int32_t c = 0; c < stream->plan->components; c++)
+        bits += stream->segments[c][L].bits;
+    return bits;
+}
+
+int64_t bitsBeforeFinestLevel(const FinestLevelStream* stream)
+{
+    int64_t bits = stream->head.bits + stream->plan->levels;
+    for (int32_t L = 1; L < stream->plan->levels; L++)
+        bits += detailBits(stream, L);
+    return bits;
+}
+
+void releaseFinestLevelStream(FinestLevelStream* stream)
+{
+    if (!stream)
+        return;
+    for (int32_t c = 0; c < 3; c++)
+        if (stream->encoders[c].plan)
+            tearDown(&stream->encoders[c]);
+    delete stream;
+}
+
 bool writeProgressiveStream(BitReader* writer, const StreamHeader& header, const PicturePlan& plan,
                             int32_t threads)
 {
     writeStreamHeader(writer, header);
     for (int32_t c = 0; c < plan.components; c++)
         writeLowestBand(writer, plan.component[c].lowest);
-    bool apart = header.mapCoder == 1 || (header.mapCoder == 0 && header.valueCoder == 0);
-    if (threads > 1 && plan.components > 1 && plan.levels > 0 && apart) {
+    if (threads > 1 && plan.components > 1 && plan.levels > 0 && writesComponentsApart(header)) {
         bool ok = writeComponentsApart(writer, plan, header, threads);
         flushBitWriter(writer);
         return ok;
