@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "codec/encoder/colour_feedback.h"
+#include "codec/encoder/progressive_writer.h"
 
 namespace {
 
@@ -94,24 +95,31 @@ struct Search {
                 return false;
             *size = static_cast<int64_t>(stream.size());
         }
+        take(q, *size, stats);
+        return true;
+    }
+
+    // Counts a trial of `trial` at step q whose stream (empty where only
+    // estimated) is in `stream` and takes `size` bytes.
+    void take(int32_t q, int64_t size, const EncodeStats& stats)
+    {
         encodes++;
         if (trial.searchProgress)
-            trial.searchProgress(trial.progressContext, q, *size);
-        if (*size <= target && *size > bestSize) {
+            trial.searchProgress(trial.progressContext, q, size);
+        if (size <= target && size > bestSize) {
             best.swap(stream);
-            bestSize = *size;
+            bestSize = size;
             bestParams = trial;
             bestStats = stats;
             bestX = lastX;
             lastIsBest = true;
-        } else if (*size > target && (overSize < 0 || *size < overSize)) {
+        } else if (size > target && (overSize < 0 || size < overSize)) {
             over = stream;
-            overSize = *size;
+            overSize = size;
             overParams = trial;
             overStats = stats;
             overX = lastX;
         }
-        return true;
     }
 
     // Where the closest stream falls short by more than kCutBelow (the sizes
@@ -534,17 +542,49 @@ bool finestLevelFits(const PreparedPicture& prepared, const EncoderParams& param
            && params.synthesisRounds == 0 && prepared.levels > 0;
 }
 
+// Streams whose finest level can be written apart from the coarser levels
+// (see FinestLevelStream), so that a fit rewrites that level alone.
+bool splitsFinestLevel(const PreparedPicture& prepared, const EncoderParams& params)
+{
+    return finestLevelFits(prepared, params) && prepared.levels > 1 && params.contrastStretch == 0
+           && writesComponentsApart(streamHeaderOf(prepared, params));
+}
+
 // Replans tried per stream written, and streams written, by fitFinestLevel.
 constexpr int32_t kFinestReplans = 5;
 constexpr int32_t kFinestWrites = 2;
 // Predictions aimed at stay this share inside the window.
 constexpr double kFinestMargin = 0.003;
 
+// Writes the finest level of the workspace's plan after the coarser levels
+// in *parts (written first where null) into s->stream and counts the trial;
+// *size receives the stream's size.
+bool writeSplit(Search* s, EncodeWorkspace* workspace, FinestLevelStream** parts, int64_t* size)
+{
+    int32_t threads = planSettingsOf(s->trial).threads;
+    if (!*parts)
+        *parts = writeAllButFinestLevel(streamHeaderOf(s->prepared, s->trial), workspace->plan, threads);
+    if (!*parts || !writeFinestLevel(*parts, threads, &s->stream)) {
+        if (s->error)
+            *s->error = "out of memory";
+        return false;
+    }
+    *size = static_cast<int64_t>(s->stream.size());
+    EncodeStats stats;
+    stats.clampedValues = workspace->plan.clampedValues;
+    stats.levels = s->prepared.levels;
+    s->take(s->trial.quantStep, *size, stats);
+    return true;
+}
+
 // Brings the last whole trial (its plan in the workspace, its stream
 // `size` bytes, written or predicted) into the window by deciding its finest
 // level again at another value cost: each replan's size is predicted from the
 // plan's estimated bits, scaled as `size` is, and only a prediction inside
-// the window is written.
+// the window is written. Where the finest level is written apart, its
+// rewrites leave the coarser levels as first written, and their predictions
+// take the coarser levels' real bits and the finest level's own real bits
+// per estimated bit.
 bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
 {
     const PreparedPicture& prepared = s->prepared;
@@ -558,26 +598,36 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
     double cost = s->trial.valueCost > kMinValueCost ? s->trial.valueCost : kMinValueCost;
     // The finest level alone moves the size about a twentieth as fast as its cost.
     double slope = -0.05;
-    for (int32_t w = 0; w < kFinestWrites && !s->done(); w++) {
-        // The written stream's bytes per estimated bit hold for small changes.
+    bool split = splitsFinestLevel(prepared, s->trial);
+    FinestLevelStream* parts = nullptr;
+    bool ok = true;
+    for (int32_t w = 0; w < kFinestWrites && ok && !s->done(); w++) {
+        // The size predicted for the finest level's estimated bits f:
+        // fixed + perBit * f. The written stream's bytes per estimated bit
+        // hold for small changes.
         double coarser = 0.0;
         for (size_t L = 1; L < rates.levelBits.size(); L++)
             coarser += rates.levelBits[L];
         double estimated = coarser + rates.levelBits[0];
         if (!(estimated > 0.0) || size <= 0)
-            return true;
-        double scale = static_cast<double>(size) / estimated;
-        double x = std::log(cost), y = std::log(static_cast<double>(size));
+            break;
+        double perBit = static_cast<double>(size) / estimated;
+        double fixed = perBit * coarser;
+        if (parts && detailBits(parts, 0) > 0 && rates.levelBits[0] > 0.0) {
+            fixed = static_cast<double>(bitsBeforeFinestLevel(parts)) / 8.0;
+            perBit = static_cast<double>(detailBits(parts, 0)) / 8.0 / rates.levelBits[0];
+        }
+        double x = std::log(cost), y = std::log(fixed + perBit * rates.levelBits[0]);
         bool inside = false;
         for (int32_t t = 0; t < kFinestReplans && !inside; t++) {
             double next = x + (aim - y) / slope;
             next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
             if (next == x)
-                return true;
+                break;
             s->lastIsBest = false; // the plan is no longer the stream's
             replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
                               &rates, &workspace->plan);
-            double predicted = std::log(scale * (coarser + rates.levelBits[0]));
+            double predicted = std::log(fixed + perBit * rates.levelBits[0]);
             if (predicted != y) {
                 double measured = (predicted - y) / (next - x);
                 if (measured < -0.01 && measured > -5.0)
@@ -589,14 +639,17 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
             inside = y >= lowest && y <= highest;
         }
         if (!inside)
-            return true;
-        workspace->reusePlan = true;
-        bool ok = s->run(s->trial.quantStep, s->trial.valueCost, &size);
-        workspace->reusePlan = false;
-        if (!ok)
-            return false;
+            break;
+        if (split) {
+            ok = writeSplit(s, workspace, &parts, &size);
+        } else {
+            workspace->reusePlan = true;
+            ok = s->run(s->trial.quantStep, s->trial.valueCost, &size);
+            workspace->reusePlan = false;
+        }
     }
-    return true;
+    releaseFinestLevelStream(parts);
+    return ok;
 }
 
 } // namespace
