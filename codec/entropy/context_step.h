@@ -73,8 +73,6 @@ void clearExclusions(ContextModel* model);
 // of the current order (or -1 when unknown), which saves searching it there.
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry);
 
-// Counts entry i of the table once more, first moving it to the front of its
-// run of equal counts so that counts never grow down the table.
 // Moves entry i of the table to the front of its run of equal counts (with
 // its link and, in the order-0 table, its known position) and returns where
 // it went: counting it once more there keeps counts from growing down the table.
@@ -103,6 +101,8 @@ ZR_INLINE int32_t moveToFrontOfEqualCounts(ContextModel* model, ContextTable* ta
     return j;
 }
 
+// Counts entry i of the table once more, first moving it to the front of its
+// run of equal counts so that counts never grow down the table.
 ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32_t i)
 {
     i = moveToFrontOfEqualCounts(model, table, i);
