@@ -157,7 +157,7 @@ bool encodeBestToSize(const EncoderPicture& picture, const PreparedPicture& prep
         for (size_t i = next++; i < n; i = next++) {
             Result& r = results[i];
             SizeSearchReport report;
-            r.ok = encodePictureToSize(picture, prepared, candidates[i], maxBytes, &r.stream, &r.step, &r.stats, &r.error, &report);
+            r.ok = encodePictureToSize(prepared, candidates[i], maxBytes, &r.stream, &r.step, &r.stats, &r.error, &report);
             if (!r.ok)
                 continue;
             r.valueCost = report.valueCost;

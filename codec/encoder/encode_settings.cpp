@@ -216,7 +216,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         SizeSearchReport report;
         EncodeWorkspace workspace;
         // The fill rebuilds the picture from the prepared one where it needs it.
-        if (!encodePictureToSize(picture, prepared, candidates[0], target, out, step, stats, error, &report,
+        if (!encodePictureToSize(prepared, candidates[0], target, out, step, stats, error, &report,
                                  &workspace))
             return false;
         EncoderParams chosen = candidates[0];

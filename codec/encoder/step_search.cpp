@@ -6,6 +6,7 @@
 
 #include "codec/encoder/colour_feedback.h"
 #include "codec/encoder/progressive_writer.h"
+#include "codec/encoder/tile_sample.h"
 
 namespace {
 
@@ -381,57 +382,6 @@ bool searchKnob(Search* s, const Knob& knob, double x0, double* slope, int32_t b
     return true;
 }
 
-// A picture of about 1/16 (1/8 below 4 million samples) of the original's
-// area made of 128 x 128 tiles taken evenly over it; empty when the picture
-// is too small for sampling to pay.
-struct PictureSample {
-    EncoderPicture picture;
-    std::vector<uint16_t> samples;
-    double share = 1.0;
-};
-
-constexpr int32_t kTile = 128;
-constexpr int64_t kSampleFrom = int64_t(1) << 20;
-
-bool takeSample(const EncoderPicture& picture, PictureSample* sample)
-{
-    int64_t area = static_cast<int64_t>(picture.height) * picture.width;
-    if (area < kSampleFrom)
-        return false;
-    int32_t groupRows = 2, groupCols = 4;
-    if (area >= 4 * kSampleFrom)
-        groupRows = 4;
-    int32_t tileRows = picture.height / kTile / groupRows;
-    int32_t tileCols = picture.width / kTile / groupCols;
-    if (tileRows < 2 || tileCols < 2)
-        return false;
-    int32_t n = picture.components;
-    EncoderPicture& p = sample->picture;
-    p.height = tileRows * kTile;
-    p.width = tileCols * kTile;
-    p.components = n;
-    p.bitsPerSample = picture.bitsPerSample;
-    sample->samples.resize(static_cast<size_t>(p.height) * p.width * n);
-    // Tile (a, b) of the sample is one tile of each groupRows x groupCols
-    // block, at a place that moves from block to block.
-    for (int32_t a = 0; a < tileRows; a++) {
-        for (int32_t b = 0; b < tileCols; b++) {
-            int32_t sourceRow = (a * groupRows + b % groupRows) * kTile;
-            int32_t sourceCol = (b * groupCols + a % groupCols) * kTile;
-            for (int32_t r = 0; r < kTile; r++) {
-                const uint16_t* from = picture.samples
-                                       + (static_cast<size_t>(sourceRow + r) * picture.width + sourceCol) * n;
-                uint16_t* to = sample->samples.data()
-                               + (static_cast<size_t>(a * kTile + r) * p.width + b * kTile) * n;
-                std::copy(from, from + static_cast<size_t>(kTile) * n, to);
-            }
-        }
-    }
-    p.samples = sample->samples.data();
-    sample->share = static_cast<double>(p.height) * p.width / static_cast<double>(area);
-    return true;
-}
-
 // The sample's prepared picture and what its trials taught: the knob, how
 // fast the size falls along it (*slope) and with the value cost alone
 // (*costSlope), and the trials spent.
@@ -527,6 +477,33 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
     return true;
 }
 
+// A large picture's coders, adapting over longer runs, write about this
+// share of the bytes per estimated byte that its sample's write.
+constexpr double kWholeBytesPerSampleByte = 0.955;
+// The whole picture's bytes per estimated byte assumed before the sample's
+// are known.
+constexpr double kTypicalBytesPerEstimate = 0.92;
+
+// The whole picture's bytes per estimated byte as the sample's stream at
+// `at`, written, foretells them.
+bool sampleBytesPerEstimate(SampleSearch* sample, const SampleTrial& at, double* bytesPerEstimate,
+                            std::string* error)
+{
+    EncoderParams p = sample->params;
+    p.quantStep = at.step;
+    p.valueCost = at.cost;
+    EncodeWorkspace arrays;
+    std::vector<uint8_t> stream;
+    EncodeStats stats;
+    if (!encodePrepared(sample->prepared, p, &stream, &stats, error, &arrays))
+        return false;
+    sample->encodes++;
+    double estimated = estimatedBytes(arrays.rates);
+    if (estimated > 0.0 && !stream.empty())
+        *bytesPerEstimate = kWholeBytesPerSampleByte * static_cast<double>(stream.size()) / estimated;
+    return true;
+}
+
 // Trials on the whole picture before the exact search takes over.
 constexpr int32_t kWholeTrials = 4;
 // Misses within this log distance of the aim are left to the finest level
@@ -553,6 +530,14 @@ bool splitsFinestLevel(const PreparedPicture& prepared, const EncoderParams& par
 // Replans tried per stream written, and streams written, by fitFinestLevel.
 constexpr int32_t kFinestReplans = 5;
 constexpr int32_t kFinestWrites = 2;
+// Finest-level writes where the level is written apart (each about half a
+// whole write, far less than the whole trials that follow a miss).
+constexpr int32_t kSplitWrites = 4;
+// Replans before each such write, which is written where its prediction
+// comes this close to the aim even if not inside the window: about as
+// costly as a replan, it measures where a replan only predicts.
+constexpr int32_t kSplitReplans = 2;
+constexpr double kSplitNear = 0.02;
 // Predictions aimed at stay this share inside the window.
 constexpr double kFinestMargin = 0.003;
 
@@ -584,8 +569,9 @@ bool writeSplit(Search* s, EncodeWorkspace* workspace, FinestLevelStream** parts
 // the window is written. Where the finest level is written apart, its
 // rewrites leave the coarser levels as first written, and their predictions
 // take the coarser levels' real bits and the finest level's own real bits
-// per estimated bit.
-bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
+// per estimated bit. *bytesPerEstimate receives the last written stream's
+// bytes per estimated byte (left as it is where none was written).
+bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool written, double* bytesPerEstimate)
 {
     const PreparedPicture& prepared = s->prepared;
     PlanRates& rates = workspace->rates;
@@ -600,53 +586,101 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
     double slope = -0.05;
     bool split = splitsFinestLevel(prepared, s->trial);
     FinestLevelStream* parts = nullptr;
-    bool ok = true;
-    for (int32_t w = 0; w < kFinestWrites && ok && !s->done(); w++) {
-        // The size predicted for the finest level's estimated bits f:
-        // fixed + perBit * f. The written stream's bytes per estimated bit
-        // hold for small changes.
-        double coarser = 0.0;
-        for (size_t L = 1; L < rates.levelBits.size(); L++)
-            coarser += rates.levelBits[L];
-        double estimated = coarser + rates.levelBits[0];
-        if (!(estimated > 0.0) || size <= 0)
-            break;
-        double perBit = static_cast<double>(size) / estimated;
-        double fixed = perBit * coarser;
-        if (parts && detailBits(parts, 0) > 0 && rates.levelBits[0] > 0.0) {
-            fixed = static_cast<double>(bitsBeforeFinestLevel(parts)) / 8.0;
-            perBit = static_cast<double>(detailBits(parts, 0)) / 8.0 / rates.levelBits[0];
+    if (split) {
+        // The coarser levels stay as they are: written first, their real
+        // bits take part in every prediction.
+        parts = writeAllButFinestLevel(streamHeaderOf(prepared, s->trial), workspace->plan, settings.threads);
+        if (!parts) {
+            if (s->error)
+                *s->error = "out of memory";
+            return false;
         }
-        double x = std::log(cost), y = std::log(fixed + perBit * rates.levelBits[0]);
-        bool inside = false;
-        for (int32_t t = 0; t < kFinestReplans && !inside; t++) {
-            double next = x + (aim - y) / slope;
-            next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
-            if (next == x)
+    }
+    bool ok = true;
+    // Split writes so far (log cost, log size): the closest ones over and
+    // under the window, and the last.
+    Point over{NAN, 0}, under{NAN, 0}, last{NAN, 0}, previous{NAN, 0};
+    for (int32_t w = 0; w < (split ? kSplitWrites : kFinestWrites) && ok && !s->done(); w++) {
+        if (!std::isnan(previous.x)) {
+            // Two real sizes: the next cost interpolates them (the closest
+            // on either side where the window lies between), which the
+            // predictions of the estimated bits cannot match at low rates.
+            const Point& a = !std::isnan(over.x) && !std::isnan(under.x) ? over : previous;
+            const Point& b = !std::isnan(over.x) && !std::isnan(under.x) ? under : last;
+            double ya = std::log(static_cast<double>(a.size)), yb = std::log(static_cast<double>(b.size));
+            if (a.x == b.x || ya == yb)
                 break;
-            s->lastIsBest = false; // the plan is no longer the stream's
+            double k = (yb - ya) / (b.x - a.x);
+            if (!(k < -0.01))
+                break;
+            double next = last.x + (aim - std::log(static_cast<double>(last.size))) / k;
+            if (a.x != previous.x || b.x != last.x)
+                next = a.x + (aim - ya) / k;
+            next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
+            s->lastIsBest = false;
             replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
                               &rates, &workspace->plan);
-            double predicted = std::log(fixed + perBit * rates.levelBits[0]);
-            if (predicted != y) {
-                double measured = (predicted - y) / (next - x);
-                if (measured < -0.01 && measured > -5.0)
-                    slope = measured;
+            cost = std::exp(next);
+        } else {
+            // The size predicted for the finest level's estimated bits f:
+            // fixed + perBit * f. The written stream's bytes per estimated bit
+            // hold for small changes.
+            double coarser = 0.0;
+            for (size_t L = 1; L < rates.levelBits.size(); L++)
+                coarser += rates.levelBits[L];
+            double estimated = coarser + rates.levelBits[0];
+            if (!(estimated > 0.0) || size <= 0)
+                break;
+            double perBit = static_cast<double>(size) / estimated;
+            double fixed = perBit * coarser;
+            if (parts) {
+                fixed = static_cast<double>(bitsBeforeFinestLevel(parts)) / 8.0;
+                if (detailBits(parts, 0) > 0 && rates.levelBits[0] > 0.0)
+                    perBit = static_cast<double>(detailBits(parts, 0)) / 8.0 / rates.levelBits[0];
+                else if (written && static_cast<double>(size) > fixed && rates.levelBits[0] > 0.0)
+                    perBit = (static_cast<double>(size) - fixed) / rates.levelBits[0];
             }
-            x = next;
-            y = predicted;
-            cost = std::exp(x);
-            inside = y >= lowest && y <= highest;
+            double x = std::log(cost), y = std::log(fixed + perBit * rates.levelBits[0]);
+            // A predicted size may already be inside; a written one is not.
+            bool inside = w == 0 && y >= lowest && y <= highest;
+            for (int32_t t = 0; t < (split ? kSplitReplans : kFinestReplans) && !inside; t++) {
+                double next = x + (aim - y) / slope;
+                next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
+                if (next == x)
+                    break;
+                s->lastIsBest = false; // the plan is no longer the stream's
+                replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
+                                  &rates, &workspace->plan);
+                double predicted = std::log(fixed + perBit * rates.levelBits[0]);
+                if (predicted != y) {
+                    double measured = (predicted - y) / (next - x);
+                    if (measured < -0.01 && measured > -5.0)
+                        slope = measured;
+                }
+                x = next;
+                y = predicted;
+                cost = std::exp(x);
+                inside = y >= lowest && y <= highest;
+            }
+            if (!inside && !(split && std::fabs(y - aim) < kSplitNear))
+                break;
         }
-        if (!inside)
-            break;
         if (split) {
             ok = writeSplit(s, workspace, &parts, &size);
+            previous = last;
+            last = {std::log(cost), size};
+            if (size > s->target && (std::isnan(over.x) || size < over.size))
+                over = last;
+            if (size < s->floorBytes && (std::isnan(under.x) || size > under.size))
+                under = last;
         } else {
             workspace->reusePlan = true;
             ok = s->run(s->trial.quantStep, s->trial.valueCost, &size);
             workspace->reusePlan = false;
         }
+        double planned = estimatedBytes(rates);
+        if (ok && planned > 0.0)
+            *bytesPerEstimate = static_cast<double>(size) / planned;
     }
     releaseFinestLevelStream(parts);
     return ok;
@@ -654,7 +688,7 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size)
 
 } // namespace
 
-bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
+bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
                          std::string* error, SizeSearchReport* report, EncodeWorkspace* kept)
 {
@@ -663,15 +697,14 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
     SampleSearch sample;
     double share;
     {
-        PictureSample tiles;
+        TileSample tiles;
         bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
-        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeSample(picture, &tiles);
+        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeTileSample(prepared, &tiles);
         if (params.samplesRead)
             params.samplesRead(params.progressContext);
         if (!sampling)
             return searchExactly(prepared, params, maxBytes, &workspace, out, step, stats, error, report);
-        if (!preparePicture(tiles.picture, params, &sample.prepared, error))
-            return false;
+        sample.prepared = std::move(tiles.prepared);
         share = tiles.share;
     }
     sample.params = params;
@@ -684,21 +717,41 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
 
     // The sample, scaled by area, says where to try the whole picture; each
     // whole trial then measures the sample's scale there (whole bytes per
-    // sample byte, which tile borders and content move away from the area's
-    // share), and the sample, searched again for the target over that scale,
-    // says where to try next.
+    // sample byte, which content and the coders' adaptation move away from
+    // the area's share), and the sample, searched again for the target over
+    // that scale, says where to try next.
     double aim = static_cast<double>(maxBytes) * (1.0 - kSizeTolerance / 2);
     double x0 = std::log(static_cast<double>(first));
     SampleTrial at;
-    if (!searchSampleFor(&sample, aim * share, {x0, sample.knob.step(x0), sample.knob.cost(x0), 0}, &at, error))
+    // Where only the sample's plans are weighed, they aim at the estimated
+    // bytes that write the aim: at a typical ratio first, then at the one
+    // the sample's stream there foretells.
+    double bytesPerEstimate = sample.estimated ? kTypicalBytesPerEstimate : 1.0;
+    if (!searchSampleFor(&sample, aim * share / bytesPerEstimate,
+                         {x0, sample.knob.step(x0), sample.knob.cost(x0), 0}, &at, error))
         return false;
+    if (sample.estimated) {
+        double guessed = bytesPerEstimate;
+        if (!sampleBytesPerEstimate(&sample, at, &bytesPerEstimate, error))
+            return false;
+        SampleTrial next;
+        if (std::fabs(std::log(bytesPerEstimate / guessed)) > kFittedSampleMargin) {
+            if (!searchSampleFor(&sample, aim * share / bytesPerEstimate, at, &next, error))
+                return false;
+            at = next;
+        }
+    } else {
+        bytesPerEstimate = NAN;
+    }
     Search s(prepared, params, maxBytes, error, &workspace);
-    // Once a whole stream was written, its bytes per estimated byte predict
-    // the size of the next whole trial's plan, which is written only where
-    // the prediction lands in the window.
-    double bytesPerEstimate = NAN;
+    // The bytes per estimated byte (foretold by the sample's, then those of
+    // the last whole stream written) predict the size of a whole trial's
+    // plan: one predicted within the finest level's reach is left to it
+    // where it writes the finest level apart, and otherwise a plan is
+    // written only where its prediction lands in the window.
     bool mustWrite = false;
     double lastSample = NAN, lastWhole = NAN; // logs of the previous whole trial's sizes
+    bool splits = splitsFinestLevel(prepared, params);
     for (int32_t t = 0; t < kWholeTrials; t++) {
         int64_t size;
         bool written = true;
@@ -710,8 +763,10 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
             estimated = planOnly(prepared, s.trial, &workspace);
         }
         double predicted = estimated * bytesPerEstimate;
+        bool reached = estimated > 0.0 && splits && std::fabs(std::log(predicted / aim)) < kFinestReach;
         if (estimated > 0.0 && !mustWrite && t + 1 < kWholeTrials
-            && (predicted > static_cast<double>(maxBytes) || predicted < static_cast<double>(s.floorBytes))) {
+            && (reached || predicted > static_cast<double>(maxBytes)
+                || predicted < static_cast<double>(s.floorBytes))) {
             written = false;
             size = std::llround(predicted);
         } else {
@@ -726,8 +781,18 @@ bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& p
         }
         // Close misses, written or predicted, are left to the finest level.
         bool close = size > 0 && std::fabs(std::log(static_cast<double>(size) / aim)) < kFinestReach;
-        if (close && !s.done() && finestLevelFits(prepared, params) && !fitFinestLevel(&s, &workspace, size))
-            return false;
+        if (close && !s.done() && finestLevelFits(prepared, params)) {
+            double fitted = NAN;
+            if (!fitFinestLevel(&s, &workspace, size, written, &fitted))
+                return false;
+            if (!std::isnan(fitted)) {
+                // The trial's size as the stream written foretells it.
+                bytesPerEstimate = fitted;
+                if (!written)
+                    size = std::llround(estimated * fitted);
+                written = true;
+            }
+        }
         if (s.done() || size <= 0 || at.size <= 0)
             break;
         // The sample's size that should give the aim: by the scale measured

@@ -28,11 +28,13 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
                   std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats, std::string* error,
                   SizeSearchReport* report = nullptr);
 // The same, faster on large pictures: the search runs on a sample of the
-// picture's tiles first and then needs about two encodes of the whole
-// picture. `prepared` is `picture` prepared for params. With a workspace,
-// its trials plan there, and report->planKept tells whether the chosen
-// stream's plan is still in it.
-bool encodePictureToSize(const EncoderPicture& picture, const PreparedPicture& prepared, const EncoderParams& params,
+// picture's tiles first (see TileSample) and then needs about one plan of
+// the whole picture, whose finest level is written apart and decided again
+// until the stream lands, or two whole encodes for other modes and coders.
+// `prepared` is prepared for params. With a workspace, its trials plan
+// there, and report->planKept tells whether the chosen stream's plan is
+// still in it.
+bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
                          std::string* error, SizeSearchReport* report = nullptr,
                          EncodeWorkspace* workspace = nullptr);

@@ -120,7 +120,7 @@ TEST(FinalFitting, TakesTheSearchsPlanWhereItIsTheChosenOne)
             int32_t step = 0;
             SizeSearchReport report;
             EncodeWorkspace workspace;
-            ASSERT_TRUE(encodePictureToSize(picture.view(), prepared, p, target, &searched, &step, nullptr, &error,
+            ASSERT_TRUE(encodePictureToSize(prepared, p, target, &searched, &step, nullptr, &error,
                                             &report, &workspace))
                 << error;
             if (!report.planKept)

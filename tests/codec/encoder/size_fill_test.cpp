@@ -54,7 +54,7 @@ TEST(SizeFill, FillsStreamsThatLandedShortWithinTheBudget)
             int32_t step = 0;
             EncodeStats stats;
             SizeSearchReport report;
-            ASSERT_TRUE(encodePictureToSize(picture.view(), prepared, p, target, &stream, &step, &stats, &error, &report))
+            ASSERT_TRUE(encodePictureToSize(prepared, p, target, &stream, &step, &stats, &error, &report))
                 << error;
             if (report.cut)
                 continue;
