@@ -40,6 +40,10 @@ ContextRun attachContextRun(BitReader* reader, ContextModel* model);
 void detachContextRun(const ContextRun& run);
 // One decodeContextSymbol on the detached reader and model, attached again.
 ContextRun decodeDetachedSymbol(ContextRun run, int32_t* symbol);
+// The same for a step whose count fell on the escape of the run's table
+// (counted <= count < scale, the totals of a common step). An order-1 model
+// takes the escape and the step in the order-0 table on the run where it can.
+ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32_t* symbol);
 // Rescales the run's table, and moves on to the context after symbol where
 // the model has not made it yet, both on the detached model.
 ContextRun rescaleDetached(ContextRun run);
@@ -66,6 +70,19 @@ ZR_INLINE void refillContextRun(ContextRun* run)
     }
 }
 
+// Takes a narrowed interval into the registers, with its bits from the
+// window (which holds at least `shifts` of them).
+ZR_INLINE void takeNarrowedInterval(ContextRun* run, const NarrowedInterval& n)
+{
+    // A 64-bit operand shifted by 32 - shifts: 0 bits for no shifts.
+    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - n.shifts));
+    run->code = (((run->code << n.shifts) | bits) ^ n.flip) & 0xFFFFu;
+    run->window <<= n.shifts;
+    run->held -= n.shifts;
+    run->low = n.low;
+    run->high = n.high;
+}
+
 // decodeContextSymbol on the run: the common step inline (as
 // decodeCommonContextStep, with its bits from the window), anything else on
 // the detached model.
@@ -88,7 +105,10 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted ||
         static_cast<uint32_t>(count) >= static_cast<uint32_t>(counted)) {
         int32_t symbol;
-        *run = decodeDetachedSymbol(*run, &symbol);
+        if (scale < kContextRescaleTotal && counted > 0 && count >= counted && count < scale)
+            *run = decodeRunEscape(*run, counted, scale, &symbol);
+        else
+            *run = decodeDetachedSymbol(*run, &symbol);
         return symbol;
     }
     // The counts add up to countSum, so the walk stops by the last entry.
@@ -102,14 +122,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     } while (count < rest);
     const int32_t entry = static_cast<int32_t>(at - stats);
 
-    const NarrowedInterval n = narrowInterval(run->low, run->high, rest, above, scale);
-    // A 64-bit operand shifted by 32 - shifts: 0 bits for no shifts.
-    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - n.shifts));
-    run->code = (((run->code << n.shifts) | bits) ^ n.flip) & 0xFFFFu;
-    run->window <<= n.shifts;
-    run->held -= n.shifts;
-    run->low = n.low;
-    run->high = n.high;
+    takeNarrowedInterval(run, narrowInterval(run->low, run->high, rest, above, scale));
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
     const uint8_t symbol = at->symbol;

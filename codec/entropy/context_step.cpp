@@ -150,10 +150,14 @@ int32_t decodeContextSymbolRest(BitReader* reader, ContextModel* model)
 {
     if (reader->endOfData & 1)
         return 0;
+    return continueContextSymbol(reader, model, model->exclusionsSet != 0);
+}
+
+int32_t continueContextSymbol(BitReader* reader, ContextModel* model, bool excluding)
+{
     // Each step computes only what totalizeTable would give it. Exclusions are
     // marked only where they outlive the step: after an escape, or when the
     // decode ends without the model update that clears them.
-    bool excluding = model->exclusionsSet != 0;
     for (;;) {
         ContextTable* table = model->contexts[model->currentOrder];
         const bool checkExclusions = excluding && model->currentOrder != -2;

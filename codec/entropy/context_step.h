@@ -113,6 +113,9 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
 
 // decodeContextSymbol for a model (not null) without the common step below.
 int32_t decodeContextSymbolRest(BitReader* reader, ContextModel* model);
+// The same from the model's current order on, within a symbol: after an
+// escape, excluding says that the exclusions are to be honoured.
+int32_t continueContextSymbol(BitReader* reader, ContextModel* model, bool excluding);
 
 // The common step of decodeContextSymbol, inlined into the symbol loops: a
 // symbol found in the longest context, with no exclusions, no rescaling and
