@@ -32,6 +32,37 @@ struct NarrowedInterval {
 };
 ZR_INLINE NarrowedInterval narrowInterval(uint32_t low, uint32_t high, int32_t lowCount, int32_t highCount,
                                           int32_t scale);
+// The same renormalisation for registers already narrowed.
+ZR_INLINE NarrowedInterval settleInterval(uint32_t low, uint32_t high);
+
+// Division by a scale through its reciprocal: for 0 < scale < 2^14, r in
+// 1..65536 and c in 0..scale - 1, r * c / scale equals
+// (r * c * scaleReciprocal(scale)) >> kScaleReciprocalShift. With
+// m = ceil(2^44 / scale) = (2^44 + e) / scale, 0 <= e < scale, the product is
+// r * c / scale + r * c * e / (scale * 2^44), and r * c * e <= 2^16 (scale - 1)^2
+// < 2^44 keeps the excess below 1 / scale, too little to reach the next
+// integer; r * c * m < 2^16 * scale * (2^44 / scale + 1) < 2^61 fits.
+// A table lookup, not a division, so that the reciprocal is ready early.
+inline constexpr int kScaleReciprocalShift = 44;
+struct ScaleReciprocals {
+    uint64_t of[0x4000];
+};
+constexpr ScaleReciprocals makeScaleReciprocals()
+{
+    ScaleReciprocals table{};
+    for (uint64_t scale = 1; scale < 0x4000; scale++)
+        table.of[scale] = ((uint64_t{1} << kScaleReciprocalShift) + scale - 1) / scale;
+    return table;
+}
+inline constexpr ScaleReciprocals kScaleReciprocals = makeScaleReciprocals();
+ZR_INLINE uint64_t scaleReciprocal(uint32_t scale)
+{
+    return kScaleReciprocals.of[scale & 0x3FFF];
+}
+ZR_INLINE uint32_t divideByScale(uint32_t product, uint64_t reciprocal)
+{
+    return static_cast<uint32_t>(product * reciprocal >> kScaleReciprocalShift);
+}
 
 // Encoder: narrows to the range and shifts out settled bits.
 void startArithmeticEncoder(ContextModel* model);
@@ -53,6 +84,11 @@ ZR_INLINE NarrowedInterval narrowInterval(uint32_t low, uint32_t high, int32_t l
     const int32_t r = static_cast<int32_t>(high - low) + 1;
     high = (low + static_cast<uint32_t>(r * highCount / scale) - 1) & 0xFFFFu;
     low = (low + static_cast<uint32_t>(r * lowCount / scale)) & 0xFFFFu;
+    return settleInterval(low, high);
+}
+
+ZR_INLINE NarrowedInterval settleInterval(uint32_t low, uint32_t high)
+{
     // Settled top bits: as many shifts as low and high have equal leading bits
     // (16 when they are equal).
     const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);

@@ -100,12 +100,13 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const int16_t counted = static_cast<int16_t>(table->countSum);
     const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
     const int32_t r = static_cast<int32_t>(run->high - run->low) + 1;
-    const int32_t count = ((static_cast<int32_t>(run->code - run->low) + 1) * scale - 1) / r;
-    // With counted > 0, one unsigned comparison rules out a count below 0 too.
-    if (scale >= kContextRescaleTotal || counted <= 0 || scale <= counted ||
-        static_cast<uint32_t>(count) >= static_cast<uint32_t>(counted)) {
+    // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
+    // when x < c * r, so the walk compares products instead of dividing.
+    const int32_t x = (static_cast<int32_t>(run->code - run->low) + 1) * scale - 1;
+    const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && x >= 0 && r > 0;
+    if (!plain || x >= counted * r) {
         int32_t symbol;
-        if (scale < kContextRescaleTotal && counted > 0 && count >= counted && count < scale)
+        if (plain && x < scale * r)
             *run = decodeRunEscape(*run, counted, scale, &symbol);
         else
             *run = decodeDetachedSymbol(*run, &symbol);
@@ -119,10 +120,14 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
         at++;
         above = rest;
         rest -= at->count;
-    } while (count < rest);
+    } while (x < rest * r);
     const int32_t entry = static_cast<int32_t>(at - stats);
 
-    takeNarrowedInterval(run, narrowInterval(run->low, run->high, rest, above, scale));
+    // narrowInterval, dividing by the scale through its reciprocal.
+    const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
+    const uint32_t high = run->low + divideByScale(static_cast<uint32_t>(r * above), reciprocal) - 1;
+    const uint32_t low = run->low + divideByScale(static_cast<uint32_t>(r * rest), reciprocal);
+    takeNarrowedInterval(run, settleInterval(low & 0xFFFFu, high & 0xFFFFu));
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
     const uint8_t symbol = at->symbol;

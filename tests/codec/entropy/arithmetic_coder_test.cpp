@@ -162,3 +162,28 @@ TEST(ArithmeticCoder, GroupedShiftsMatchSingleShifts)
         releaseBitReader(slow);
     }
 }
+
+TEST(ArithmeticCoder, ScaleReciprocalDividesExactly)
+{
+    // Every scale: the bound the exactness rests on, and the products that
+    // come closest to the next integer (remainder scale - 1) at the top of
+    // the range, where the reciprocal's excess is largest.
+    std::mt19937 random(5);
+    for (uint32_t scale = 1; scale < 0x4000; scale++) {
+        const uint64_t m = scaleReciprocal(scale);
+        const uint64_t excess = m * scale - (uint64_t{1} << kScaleReciprocalShift);
+        const uint64_t largest = uint64_t{65536} * (scale - 1);
+        ASSERT_LT(excess, scale);
+        ASSERT_LT(largest * excess, uint64_t{1} << kScaleReciprocalShift) << scale;
+        ASSERT_EQ(divideByScale(static_cast<uint32_t>(largest), m), largest / scale) << scale;
+        const uint64_t top = largest / scale;
+        for (uint64_t k = top > 64 ? top - 64 : 1; k <= top; k++) {
+            ASSERT_EQ(divideByScale(static_cast<uint32_t>(k * scale - 1), m), k - 1) << scale;
+            ASSERT_EQ(divideByScale(static_cast<uint32_t>(k * scale), m), k) << scale;
+        }
+        for (int i = 0; i < 16; i++) {
+            const uint32_t product = (1 + random() % 65536) * static_cast<uint32_t>(random() % scale);
+            ASSERT_EQ(divideByScale(product, m), product / scale) << scale << " " << product;
+        }
+    }
+}
