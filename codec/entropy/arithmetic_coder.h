@@ -94,18 +94,18 @@ ZR_INLINE NarrowedInterval settleInterval(uint32_t low, uint32_t high)
     const int settled = std::countl_zero(((low ^ high) << 16) | 0x8000u);
     low = (low << settled) & 0xFFFFu;
     high = ((high << settled) | ((1u << settled) - 1u)) & 0xFFFFu;
-    NarrowedInterval narrowed{low, high, settled, 0};
     // Underflow shifts follow while low has bit 14 set and high has it clear.
     // Each drops bit 14 of all three registers: low's bit 15 becomes 0, high's
     // 1 and code's flips (code ^= 0x4000, then a shift), which leaves code's
-    // bit 15 flipped once after all of them.
-    if ((low & ~high) & 0x4000u) {
-        const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
-        narrowed.low = (low << underflow) & 0x7FFFu;
-        narrowed.high = ((high << underflow) | 0x8000u | ((1u << underflow) - 1u)) & 0xFFFFu;
-        narrowed.shifts += underflow;
-        narrowed.flip = 0x8000u;
-    }
+    // bit 15 flipped once after all of them. Without a branch: no underflow
+    // shifts change nothing.
+    const int underflow = std::countl_one(((low & ~high) & 0x7FFFu) << 17);
+    const uint32_t any = underflow != 0;
+    NarrowedInterval narrowed;
+    narrowed.low = (low << underflow) & (0xFFFFu >> any);
+    narrowed.high = ((high << underflow) | (any << 15) | ((1u << underflow) - 1u)) & 0xFFFFu;
+    narrowed.shifts = settled + underflow;
+    narrowed.flip = any << 15;
     return narrowed;
 }
 
