@@ -1,6 +1,7 @@
 #include "codec/encoder/effort_search.h"
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "codec/decoder/decoder.h"
@@ -17,7 +18,24 @@ constexpr int32_t kMapProbeStep = 16;
 // Share of map coder 1's bytes that map coder 0 must save to be chosen.
 constexpr double kMapProbeMargin = 0.02;
 
+// Value costs up to kLowRate bits per pixel and from kHighRate on; in
+// between the log cost follows the log rate.
+constexpr double kLowRate = 0.5;
+constexpr double kHighRate = 1.0;
+constexpr double kLowRateCost = 0.1;
+constexpr double kHighRateCost = 0.2;
+
 } // namespace
+
+double valueCostForRate(double bitsPerPixel)
+{
+    if (!(bitsPerPixel > kLowRate))
+        return kLowRateCost;
+    if (bitsPerPixel >= kHighRate)
+        return kHighRateCost;
+    double share = std::log(bitsPerPixel / kLowRate) / std::log(kHighRate / kLowRate);
+    return kLowRateCost * std::pow(kHighRateCost / kLowRateCost, share);
+}
 
 std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t effort, const FixedChoices& fixed)
 {

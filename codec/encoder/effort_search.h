@@ -18,6 +18,11 @@ struct FixedChoices {
     bool boost = false;
 };
 
+// The value cost a size search starts from at a target of this many bits per
+// pixel (at 8 bits a sample): at high rates a finer step that leaves more
+// small values out decodes closer than a coarser one that codes them.
+double valueCostForRate(double bitsPerPixel);
+
 // The parameter sets tried at effort 0..kMaxEffort; the first is `base`,
 // from effort 2 on with values fitted to the synthesis. Efforts 0 and 1 try
 // `base` alone.

@@ -211,6 +211,10 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         target = int64_t(settings.bppTarget * picture.height * picture.width / 8.0);
     if (settings.effort >= 1 && !settings.fixed.mapCoder)
         p.mapCoder = chooseMapCoder(picture, prepared, p);
+    if (!settings.fixed.valueCost) {
+        double pixels = static_cast<double>(picture.height) * picture.width;
+        p.valueCost = valueCostForRate(8.0 * static_cast<double>(target) / pixels * 8.0 / picture.bitsPerSample);
+    }
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1) {
         SizeSearchReport report;
