@@ -232,6 +232,16 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
             *step = chosen.quantStep;
         }
         if (settings.effort >= 1) {
+            // Values fitted in every trial of a second search from the chosen
+            // step decode closest, where that search is affordable; else the
+            // chosen stream refitted. The search's plan makes way for the
+            // second search's.
+            if (searchesFittedStream(prepared, chosen)) {
+                workspace.plan = PicturePlan();
+                report.planKept = false;
+                if (searchFittedStream(prepared, candidates[0], chosen, target, out, stats, step))
+                    return true;
+            }
             // The search's last plan is the chosen stream's more often than not;
             // where it is not, its memory goes before the refit's.
             if (!report.planKept)

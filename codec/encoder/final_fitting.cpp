@@ -139,3 +139,44 @@ bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, i
     }
     return false;
 }
+
+bool searchesFittedStream(const PreparedPicture& prepared, const EncoderParams& params)
+{
+    int64_t samples = static_cast<int64_t>(prepared.height) * prepared.width;
+    return refitsChosenStream(prepared, params) && samples < kFittedSearchMaxSamples;
+}
+
+bool searchFittedStream(const PreparedPicture& prepared, const EncoderParams& base, const EncoderParams& chosen,
+                        int64_t maxBytes, std::vector<uint8_t>* out, EncodeStats* stats, int32_t* step)
+{
+    if (!searchesFittedStream(prepared, chosen))
+        return false;
+    EncoderParams p = base;
+    p.quantStep = chosen.quantStep;
+    p.synthesisRounds = kFittedSearchRounds;
+    p.searchProgress = nullptr;
+    p.samplesRead = nullptr;
+    std::vector<uint8_t> fitted;
+    EncodeStats fittedStats;
+    int32_t fittedStep = 0;
+    std::string ignored;
+    SizeSearchReport report;
+    if (!encodeToSize(prepared, p, maxBytes, &fitted, &fittedStep, &fittedStats, &ignored, &report) || report.cut)
+        return false;
+    int64_t size = static_cast<int64_t>(fitted.size());
+    int64_t floorBytes = static_cast<int64_t>(std::ceil(static_cast<double>(maxBytes) * (1.0 - kSizeTolerance)));
+    if (size > maxBytes || (size < floorBytes && size < static_cast<int64_t>(out->size())))
+        return false;
+    std::vector<uint16_t> samplesOf;
+    EncoderPicture picture;
+    if (!restorePicture(prepared, &samplesOf, &picture))
+        return false;
+    double error = decodedSquaredError(fitted, picture);
+    if (error < 0.0 || error >= decodedSquaredError(*out, picture))
+        return false;
+    out->swap(fitted);
+    if (stats)
+        *stats = fittedStats;
+    *step = fittedStep;
+    return true;
+}

@@ -14,6 +14,13 @@ constexpr int32_t kFinalFittingRounds = 1;
 // component and one besides, which large pictures are spared.
 constexpr int64_t kFinalFittingMaxSamples = int64_t(1) << 22;
 
+// Rounds of each trial of the fitted search that follows a plain size search
+// (effort 1) on pictures of fewer than kFittedSearchMaxSamples pixels (whose
+// plain search runs on the whole picture, not a sample): its trials cost
+// about three plain ones, and it takes two to six of them.
+constexpr int32_t kFittedSearchRounds = 1;
+constexpr int64_t kFittedSearchMaxSamples = int64_t(1) << 19;
+
 // Samples up to which the refitted stream replaces the chosen one only where
 // it decodes closer to the picture (rebuilt from the prepared one).
 constexpr int64_t kFinalCheckMaxSamples = int64_t(1) << 20;
@@ -32,3 +39,17 @@ bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, i
 
 // Whether a plain size search with these parameters ends with the refit.
 bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& params);
+
+// Whether a plain size search with these parameters is followed by the
+// fitted search (then by the refit where that does not replace the stream).
+bool searchesFittedStream(const PreparedPicture& prepared, const EncoderParams& params);
+
+// A size search whose every trial fits the values to the decoder's synthesis
+// (kFittedSearchRounds), started from the step of `chosen`, the plain
+// search's answer for *out, with the settings and value cost of `base`, where
+// searchesFittedStream says so. Replaces
+// *out, *stats and *step when the fitted stream takes at most maxBytes, no
+// fewer than both *out and the 1% window below maxBytes ask, and decodes
+// closer to the picture (rebuilt from `prepared`); returns whether it did.
+bool searchFittedStream(const PreparedPicture& prepared, const EncoderParams& base, const EncoderParams& chosen,
+                        int64_t maxBytes, std::vector<uint8_t>* out, EncodeStats* stats, int32_t* step);
