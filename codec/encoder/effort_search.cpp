@@ -68,10 +68,15 @@ std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t 
                              && (base.mapCoder == 0 || base.mapCoder == 1);
         if (otherScanOnly)
             maps.push_back(1 - base.mapCoder);
+        // Effort 3: the other mode once, at the given coder, cost and boost
+        // (one-pass streams rarely decode closer at the same size).
+        bool otherModeOnce = effort >= 3 && mode != base.decodeMode;
         for (int32_t map : maps)
             for (double cost : costs)
                 for (int32_t boost : boosts) {
                     if (otherScanOnly && map != base.mapCoder && cost != base.valueCost)
+                        continue;
+                    if (otherModeOnce && (map != base.mapCoder || cost != base.valueCost || boost != base.magnitudeBoost))
                         continue;
                     EncoderParams p = base;
                     p.decodeMode = mode;

@@ -19,10 +19,16 @@ TEST(EffortSearch, CandidatesKeepWhatTheCallerFixed)
     ASSERT_GT(all.size(), 4u);
     EXPECT_EQ(all[0].decodeMode, 1);
     EXPECT_EQ(all[0].valueCost, base.valueCost);
-    bool otherMode = false;
+    // Effort 3 tries the other mode once, at the given coder and cost.
+    int32_t otherMode = 0;
     for (const EncoderParams& p : all)
-        otherMode |= p.decodeMode == 0;
-    EXPECT_TRUE(otherMode);
+        if (p.decodeMode == 0) {
+            otherMode++;
+            EXPECT_EQ(p.mapCoder, base.mapCoder);
+            EXPECT_EQ(p.valueCost, base.valueCost);
+            EXPECT_EQ(p.magnitudeBoost, base.magnitudeBoost);
+        }
+    EXPECT_EQ(otherMode, 1);
 
     // Effort 2 tries the other level-progressive scan once, at the given cost.
     int32_t otherScan = 0;
