@@ -25,6 +25,14 @@ constexpr int32_t kBracketedTrials = 6;
 constexpr double kMaxCostMove = 2.0;
 constexpr double kFlatSlope = -0.02;
 
+// Whether `trial` decodes closer to the picture than `current`.
+bool decodesCloser(const std::vector<uint8_t>& trial, const std::vector<uint8_t>& current,
+                   const EncoderPicture& picture)
+{
+    double error = decodedSquaredError(trial, picture);
+    return error >= 0.0 && error < decodedSquaredError(current, picture);
+}
+
 } // namespace
 
 bool refitsChosenStream(const PreparedPicture& prepared, const EncoderParams& params)
@@ -86,11 +94,8 @@ bool refitChosenStream(PreparedPicture* prepared, const EncoderParams& chosen, i
             return false;
         int64_t size = static_cast<int64_t>(trial.size());
         if (size <= maxBytes && size >= least) {
-            if (check) {
-                double error = decodedSquaredError(trial, picture);
-                if (error < 0.0 || error >= decodedSquaredError(*out, picture))
-                    return false;
-            }
+            if (check && !decodesCloser(trial, *out, picture))
+                return false;
             out->swap(trial);
             if (stats)
                 *stats = trialStats;
@@ -169,10 +174,7 @@ bool searchFittedStream(const PreparedPicture& prepared, const EncoderParams& ba
         return false;
     std::vector<uint16_t> samplesOf;
     EncoderPicture picture;
-    if (!restorePicture(prepared, &samplesOf, &picture))
-        return false;
-    double error = decodedSquaredError(fitted, picture);
-    if (error < 0.0 || error >= decodedSquaredError(*out, picture))
+    if (!restorePicture(prepared, &samplesOf, &picture) || !decodesCloser(fitted, *out, picture))
         return false;
     out->swap(fitted);
     if (stats)

@@ -10,6 +10,45 @@
 
 namespace {
 
+// A plain size search's stream and the parameters it chose.
+struct Searched {
+    std::vector<uint8_t> stream;
+    EncoderParams chosen;
+    int32_t step = 0;
+};
+
+Searched searchPlainly(const PreparedPicture& prepared, const EncoderParams& p, int64_t target)
+{
+    Searched s;
+    std::string error;
+    SizeSearchReport report;
+    EXPECT_TRUE(encodeToSize(prepared, p, target, &s.stream, &s.step, nullptr, &error, &report)) << error;
+    s.chosen = p;
+    s.chosen.quantStep = report.step;
+    s.chosen.valueCost = report.valueCost;
+    return s;
+}
+
+// A later stage's stream stays within the target and the window (or takes
+// no fewer bytes than the searched one), decodes, and differs from the
+// searched one only where it replaced it, decoding closer. The PSNR gained.
+double checkAgainstSearched(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& searched, bool replaced,
+                            const PictureSamples& picture, int64_t target)
+{
+    EXPECT_LE(static_cast<int64_t>(stream.size()), target);
+    double floorBytes = std::ceil(0.99 * static_cast<double>(target));
+    EXPECT_GE(static_cast<double>(stream.size()), std::fmin(static_cast<double>(searched.size()), floorBytes));
+    DecodeResult before = decodeAndCompare(searched, picture);
+    DecodeResult after = decodeAndCompare(stream, picture);
+    EXPECT_EQ(after.status, 0);
+    if (!replaced) {
+        EXPECT_EQ(stream, searched);
+        return 0.0;
+    }
+    EXPECT_GT(after.psnr, before.psnr);
+    return after.psnr - before.psnr;
+}
+
 // The refitted stream stays within the target and the window below it, still
 // decodes, and replaces the searched one only where it decodes closer to the
 // picture, grey and colour, in both modes.
@@ -31,31 +70,13 @@ TEST(FinalFitting, StaysWithinTheTargetAndDecodesCloser)
                 int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
                 SCOPED_TRACE("components " + std::to_string(components) + " mode " + std::to_string(mode)
                              + " target " + std::to_string(target));
-                std::vector<uint8_t> stream;
-                int32_t step = 0;
-                SizeSearchReport report;
-                ASSERT_TRUE(encodeToSize(prepared, p, target, &stream, &step, nullptr, &error, &report)) << error;
-                std::vector<uint8_t> searched = stream;
-                EncoderParams chosen = p;
-                chosen.quantStep = report.step;
-                chosen.valueCost = report.valueCost;
+                Searched searched = searchPlainly(prepared, p, target);
+                std::vector<uint8_t> stream = searched.stream;
                 PreparedPicture spent = prepared;
-                bool refitted = refitChosenStream(&spent, chosen, target, &stream, nullptr);
+                bool refitted = refitChosenStream(&spent, searched.chosen, target, &stream, nullptr);
                 tried++;
-                EXPECT_LE(static_cast<int64_t>(stream.size()), target);
-                double floorBytes = std::ceil(0.99 * static_cast<double>(target));
-                EXPECT_GE(static_cast<double>(stream.size()),
-                          std::fmin(static_cast<double>(searched.size()), floorBytes));
-                DecodeResult before = decodeAndCompare(searched, picture);
-                DecodeResult after = decodeAndCompare(stream, picture);
-                ASSERT_EQ(after.status, 0);
-                if (!refitted) {
-                    EXPECT_EQ(stream, searched);
-                    continue;
-                }
-                replaced++;
-                gain += after.psnr - before.psnr;
-                EXPECT_GT(after.psnr, before.psnr);
+                replaced += refitted;
+                gain += checkAgainstSearched(stream, searched.stream, refitted, picture, target);
             }
         }
     }
@@ -86,6 +107,16 @@ TEST(FinalFitting, KeepsTheStreamWhereItDoesNotApply)
     large.height = 4096;
     large.width = 2048;
     EXPECT_FALSE(refitsChosenStream(large, p));
+    // The fitted search spares smaller pictures already.
+    EXPECT_TRUE(searchesFittedStream(prepared, p));
+    PreparedPicture mid = prepared;
+    mid.height = 512;
+    mid.width = 1024;
+    EXPECT_TRUE(refitsChosenStream(mid, p));
+    EXPECT_FALSE(searchesFittedStream(mid, p));
+    mid.height = 511;
+    EXPECT_TRUE(searchesFittedStream(mid, p));
+    EXPECT_FALSE(searchesFittedStream(sharpened, p));
 
     PictureSamples picture = makeTestPicture(48, 64, 1, 8, 4);
     std::string error;
@@ -97,6 +128,10 @@ TEST(FinalFitting, KeepsTheStreamWhereItDoesNotApply)
     ASSERT_TRUE(encodePrepared(sharpened, sharpen, &stream, nullptr, &error)) << error;
     std::vector<uint8_t> kept = stream;
     EXPECT_FALSE(refitChosenStream(&sharpened, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream, nullptr));
+    EXPECT_EQ(stream, kept);
+    int32_t step = sharpen.quantStep;
+    EXPECT_FALSE(searchFittedStream(sharpened, sharpen, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream,
+                                    nullptr, &step));
     EXPECT_EQ(stream, kept);
 }
 
@@ -178,8 +213,7 @@ TEST(FinalFitting, KeepsAStreamThatDecodesCloser)
 
 // The search with fitted trials, started from a plain search's answer, keeps
 // within the target and the window, and replaces the plain stream only with
-// one that decodes closer, which it does on most of these pictures; a stream
-// for sharpening decoders is kept.
+// one that decodes closer, which it does on most of these pictures.
 TEST(FinalFitting, FittedSearchLandsAndDecodesCloser)
 {
     int32_t replaced = 0, tried = 0;
@@ -194,59 +228,19 @@ TEST(FinalFitting, FittedSearchLandsAndDecodesCloser)
         for (double bpp : {0.5, 1.5}) {
             int64_t target = static_cast<int64_t>(bpp * picture.height * picture.width / 8);
             SCOPED_TRACE("components " + std::to_string(components) + " target " + std::to_string(target));
-            std::vector<uint8_t> stream;
-            int32_t step = 0;
-            SizeSearchReport report;
-            ASSERT_TRUE(encodeToSize(prepared, p, target, &stream, &step, nullptr, &error, &report)) << error;
-            std::vector<uint8_t> searched = stream;
-            EncoderParams chosen = p;
-            chosen.quantStep = report.step;
-            chosen.valueCost = report.valueCost;
-            int32_t fittedStep = step;
-            bool fitted = searchFittedStream(prepared, p, chosen, target, &stream, nullptr, &fittedStep);
+            Searched searched = searchPlainly(prepared, p, target);
+            std::vector<uint8_t> stream = searched.stream;
+            int32_t step = searched.step;
+            bool fitted = searchFittedStream(prepared, p, searched.chosen, target, &stream, nullptr, &step);
             tried++;
-            EXPECT_LE(static_cast<int64_t>(stream.size()), target);
-            EXPECT_GE(static_cast<double>(stream.size()),
-                      std::fmin(static_cast<double>(searched.size()), std::ceil(0.99 * static_cast<double>(target))));
-            DecodeResult before = decodeAndCompare(searched, picture);
-            DecodeResult after = decodeAndCompare(stream, picture);
-            ASSERT_EQ(after.status, 0);
+            replaced += fitted;
+            checkAgainstSearched(stream, searched.stream, fitted, picture, target);
             if (!fitted) {
-                EXPECT_EQ(stream, searched);
-                EXPECT_EQ(fittedStep, step);
-                continue;
+                EXPECT_EQ(step, searched.step);
             }
-            replaced++;
-            EXPECT_GT(after.psnr, before.psnr);
         }
     }
     EXPECT_GE(replaced, tried / 2);
-
-    // Larger pictures are spared it.
-    PreparedPicture shape;
-    shape.height = 511;
-    shape.width = 1024;
-    shape.levels = 5;
-    EncoderParams p;
-    EXPECT_TRUE(searchesFittedStream(shape, p));
-    shape.height = 512;
-    EXPECT_FALSE(searchesFittedStream(shape, p));
-
-    PictureSamples picture = makeTestPicture(48, 64, 1, 8, 4);
-    EncoderParams sharpen;
-    sharpen.decodeMode = 1;
-    sharpen.mapCoder = 1;
-    sharpen.sharpenCompensation = 1;
-    PreparedPicture sharpened;
-    std::string error;
-    ASSERT_TRUE(preparePicture(picture.view(), sharpen, &sharpened, &error)) << error;
-    std::vector<uint8_t> stream;
-    ASSERT_TRUE(encodePrepared(sharpened, sharpen, &stream, nullptr, &error)) << error;
-    std::vector<uint8_t> kept = stream;
-    int32_t step = sharpen.quantStep;
-    EXPECT_FALSE(searchFittedStream(sharpened, sharpen, sharpen, static_cast<int64_t>(stream.size()) + 100, &stream,
-                                    nullptr, &step));
-    EXPECT_EQ(stream, kept);
 }
 
 } // namespace
