@@ -10,6 +10,7 @@
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/recon/lowest_band.h"
+#include "codec/progressive/level_grids.h"
 #include "codec/progressive/map_scans.h"
 #include "codec/progressive/quadtree_coder.h"
 #include "codec/progressive/value_coder.h"
@@ -152,6 +153,16 @@ void expandLevelTask(void* session, int32_t L)
     expandLevelOfAllComponents(static_cast<DecodeSession*>(session), L);
 }
 
+void clearLevelGridsTask(void* session, int32_t L)
+{
+    clearLevelGrids(static_cast<const DecodeSession*>(session), L);
+}
+
+void flushLevelGridsTask(void* session, int32_t L)
+{
+    flushLevelGrids(static_cast<const DecodeSession*>(session), L, false);
+}
+
 // Where the values of the band just started go, for the reconstruction thread.
 void queueBandTarget(DecodeSession* session, int32_t toPixels)
 {
@@ -167,6 +178,8 @@ void queueBandTarget(DecodeSession* session, int32_t toPixels)
     target.lowHeight = state->lowHeight;
     target.lowWidth = state->lowWidth;
     target.band = state->currentBand;
+    for (int32_t p = 0; p < 3; p++)
+        target.grids[p] = state->grids[p];
     queueReconTarget(session->recon, target);
 }
 
@@ -192,6 +205,8 @@ int32_t startLevelProgressive(DecodeSession* session)
     if (session->components == 3)
         colourTransform(session->planes, session->height, session->width, session->levels);
 
+    for (int32_t p = 0; p < 3; p++)
+        session->valueCoderState.grids[p] = nullptr;
     if (!setUpMapCoder(session)) {
         freeFlagMaps(session);
         session->status = ZR_OUT_OF_MEMORY;
@@ -223,13 +238,22 @@ int32_t decodeNextLevel(DecodeSession* session)
     if (!readBit(bits))
         return 1;
 
+    // The level's values gather in grids where the planes have room, and
+    // reach the planes in one pass at the end of the level (or before a
+    // partial picture).
+    ValueCoderState* values = &session->valueCoderState;
+    if (levelGridsOf(session, L, values->grids))
+        runReconTask(session->recon, clearLevelGridsTask, session, L);
+    int32_t result = 1;
     BandPass pass = bandPassFor(session);
     const int32_t components = toPixels ? 1 : session->components;
-    for (int32_t c = 0; c < components; c++) {
+    for (int32_t c = 0; c < components && result; c++) {
         if (!startValueCoder(bits, session, session->planes, session->pixelPlanes, session->height,
                              session->width, c, session->components, session->quantStep, session->magnitudeBoost,
-                             session->fineSteps, session->exactSteps))
-            return 0;
+                             session->fineSteps, session->exactSteps)) {
+            result = 0;
+            break;
+        }
         for (int32_t b = 0; b < 3; b++) {
             startBand(session, L, b);
             if (session->recon)
@@ -242,7 +266,12 @@ int32_t decodeNextLevel(DecodeSession* session)
         }
         endValueCoder(bits, session);
     }
-    return 1;
+    if (values->grids[0]) {
+        runReconTask(session->recon, flushLevelGridsTask, session, L);
+        for (int32_t p = 0; p < 3; p++)
+            values->grids[p] = nullptr;
+    }
+    return result;
 }
 
 void finishLevelProgressive(DecodeSession* session)

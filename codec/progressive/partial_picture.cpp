@@ -4,6 +4,7 @@
 #include "codec/core/geometry.h"
 #include "codec/core/render.h"
 #include "codec/session/session.h"
+#include "codec/progressive/level_grids.h"
 #include "codec/progressive/level_progressive_driver.h"
 #include "codec/recon/recon_queue.h"
 
@@ -23,6 +24,8 @@ uint8_t* partialPicture(DecodeSession* session, int32_t* height, int32_t* width,
 
     // The picture is the one a single thread would have reached here.
     waitForRecon(session->recon);
+    if (session->valueCoderState.grids[0])
+        flushLevelGrids(session, session->level, true);
     uint8_t* pixels = session->pixelPlanes[0][0];
     if (session->halfSize != 0 && session->level == 0) {
         session->phase = PHASE_PIXELS_READY;

@@ -12,6 +12,7 @@
 #include "codec/progressive/serpentine_walk.h"
 #include "codec/progressive/value_coder.h"
 #include "codec/recon/recon_queue.h"
+#include "codec/synth/level_grid.h"
 #include "codec/synth/synthesis_kernels.h"
 
 namespace {
@@ -86,6 +87,11 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextR
 
     if (session->recon) {
         queueReconValue(session->recon, V, row, col);
+        return 1;
+    }
+    if (!PIXELS && state->grids[0]) {
+        addColourGridValue(state->grids, state->componentIndex, state->componentCount, state->levelWidth, row, col,
+                           V);
         return 1;
     }
     addValue<PIXELS>(state, V, row, col);

@@ -69,7 +69,7 @@ struct ReconWorker {
     std::thread thread;
     uint64_t lapStart;                  // the decoding thread's: position of ring[0] in its lap
     CoefficientTarget target;           // the worker's own
-    bool onePlane;                      // the target is a single integer plane
+    bool onePlane;                      // the target is a single integer plane, value by value
 };
 
 namespace {
@@ -96,7 +96,7 @@ uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
             from++;
         } else if (item->op == RECON_TARGET) {
             std::memcpy(&w->target, item + 1, sizeof w->target);
-            w->onePlane = !w->target.toPixels && w->target.components == 1;
+            w->onePlane = !w->target.toPixels && w->target.components == 1 && !w->target.grids[0];
             from += 1 + kTargetItems;
         } else if (item->op == RECON_TASK) {
             TaskCall call;

@@ -31,4 +31,5 @@ struct ValueCoderState {
     int32_t magnitudeBoost;
     int32_t fineSteps;
     int32_t exactSteps;
+    int32_t* grids[3]; // where the level's values gather (level_grid.h); null: added one by one
 };

@@ -1,5 +1,7 @@
 #include "codec/synth/synthesis_kernels.h"
 
+#include "codec/synth/level_grid.h"
+
 void splitColourValue(int32_t component, int32_t components, int32_t v, int32_t out[3])
 {
     if (components == 1) {
@@ -56,7 +58,9 @@ void addCoefficientColourPixels(PixelRows* pixelPlanes, int32_t component, int32
 
 void addCoefficientColour(const CoefficientTarget& t, int32_t value, int32_t row, int32_t col)
 {
-    if (t.toPixels)
+    if (t.grids[0])
+        addColourGridValue(t.grids, t.component, t.components, t.levelWidth, row, col, value);
+    else if (t.toPixels)
         addCoefficientColourPixels(t.pixelPlanes, t.component, t.components, value, t.levelHeight, t.levelWidth,
                                    t.lowHeight, t.lowWidth, t.band, row, col);
     else

@@ -57,8 +57,9 @@ struct CoefficientTarget {
     int32_t lowHeight;
     int32_t lowWidth;
     int32_t band;
+    int32_t* grids[3];      // the level's grids (level_grid.h); null: value by value
 };
 
-// The colour split into the target: addCoefficientColourPixels or
-// addCoefficientColourPlanes with the target's fields.
+// The colour split into the target: into its grids where it has them, else
+// addCoefficientColourPixels or addCoefficientColourPlanes with its fields.
 void addCoefficientColour(const CoefficientTarget& target, int32_t value, int32_t row, int32_t col);

@@ -403,7 +403,7 @@ TEST(ColourSplit, TargetChoosesPlanesOrPixels)
     }
     PixelRows pixels[3] = {c0.table(), r1.data(), r2.data()};
 
-    CoefficientTarget t{planes, pixels, 1, 1, 3, g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth, 2};
+    CoefficientTarget t{planes, pixels, 1, 1, 3, g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth, 2, {}};
     // The 8-bit channels (band 2 centre 3r).
     addCoefficientColour(t, -40, 14, 14); // parts -80, 20, 80
     EXPECT_EQ(c0.table()[7][3 * 7 + 0], 128 - 90);

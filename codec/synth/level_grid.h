@@ -1,0 +1,51 @@
+// A level's detail values gathered in a grid of the level's layout, and the
+// sum of their patterns added to a plane in one separable pass. The plane
+// kernels' sums wrap as 32-bit integers, so the pass gives exactly what
+// addCoefficientPlane gives value by value. The grid lives in the plane's
+// rows below the level, which nothing reads until the next expansion.
+#pragma once
+#include <cstdint>
+
+#include "codec/core/array2d.h"
+#include "codec/core/force_inline.h"
+#include "codec/synth/synthesis_kernels.h"
+
+// Levels smaller than this a side are synthesised value by value.
+constexpr int32_t kLevelGridLeast = 8;
+
+// The grid of the level levelHeight x levelWidth (cell row x levelWidth +
+// col, for absolute layout positions) in a plane of planeRows x planeCols
+// samples, or null when the rows below the level cannot hold it and its
+// workspace, or the level is too small.
+int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t levelHeight, int32_t levelWidth);
+
+// Zeroes the detail cells of the grid (the low-low part is never used).
+void clearLevelGrid(int32_t* grid, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight, int32_t lowWidth);
+
+ZR_INLINE void addGridValue(int32_t* grid, int32_t levelWidth, int32_t row, int32_t col, int32_t v)
+{
+    int32_t& cell = grid[static_cast<int64_t>(row) * levelWidth + col];
+    cell = static_cast<int32_t>(static_cast<uint32_t>(cell) + static_cast<uint32_t>(v));
+}
+
+// The colour split of a value of `component` (splitColourValue) into the
+// grids of planes 0, 1, 2; with one component into grids[0] alone.
+ZR_INLINE void addColourGridValue(int32_t* const* grids, int32_t component, int32_t components, int32_t levelWidth,
+                                  int32_t row, int32_t col, int32_t v)
+{
+    if (components == 1) {
+        addGridValue(grids[0], levelWidth, row, col, v);
+        return;
+    }
+    int32_t parts[3];
+    splitColourValue(component, components, v, parts);
+    for (int32_t p = 0; p < 3; p++)
+        addGridValue(grids[p], levelWidth, row, col, parts[p]);
+}
+
+// Adds the patterns of the grid's values into the plane, as
+// addCoefficientPlane would for each value at its position and band. With
+// `again` the grid is left zeroed for more values, else its contents are
+// left undefined.
+void addLevelGrid(Plane plane, int32_t* grid, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight,
+                  int32_t lowWidth, bool again);
