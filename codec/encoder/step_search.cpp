@@ -384,9 +384,13 @@ bool searchKnob(Search* s, const Knob& knob, double x0, double* slope, int32_t b
 
 // The sample's prepared picture and what its trials taught: the knob, how
 // fast the size falls along it (*slope) and with the value cost alone
-// (*costSlope), and the trials spent.
+// (*costSlope), and the trials spent. Its trials plan in `workspace`, which
+// holds the plan of the last one.
 struct SampleSearch {
     PreparedPicture prepared;
+    EncodeWorkspace workspace;
+    int32_t plannedStep = 0;
+    double plannedCost = -1.0;
     EncoderParams params;
     Knob knob{0.0, 4.5};
     double slope = -1.0;
@@ -421,10 +425,10 @@ constexpr double kCostOnlyMiss = 0.03;
 bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from, SampleTrial* found,
                      std::string* error)
 {
-    EncodeWorkspace arrays;
     // Whole trials whose finest level fits again need the sample less close.
     double margin = sample->estimated ? kFittedSampleMargin : kSampleMargin;
-    Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + margin)), error, &arrays);
+    Search trial(sample->prepared, sample->params, static_cast<int64_t>(bytes * (1.0 + margin)), error,
+                 &sample->workspace);
     trial.floorBytes = static_cast<int64_t>(std::ceil(bytes * (1.0 - margin)));
     trial.estimateOnly = sample->estimated;
     trial.feedback = sample->wholeFeedback;
@@ -465,6 +469,10 @@ bool searchSampleFor(SampleSearch* sample, double bytes, const SampleTrial& from
         }
     }
     sample->encodes += trial.encodes;
+    if (trial.encodes > 0) {
+        sample->plannedStep = trial.trial.quantStep;
+        sample->plannedCost = trial.trial.valueCost;
+    }
     if (!ok)
         return false;
     *found = closest();
@@ -492,12 +500,18 @@ bool sampleBytesPerEstimate(SampleSearch* sample, const SampleTrial& at, double*
     EncoderParams p = sample->params;
     p.quantStep = at.step;
     p.valueCost = at.cost;
-    EncodeWorkspace arrays;
+    EncodeWorkspace& arrays = sample->workspace;
+    // The last trial's plan is written where it was planned at `at`.
+    arrays.reusePlan = sample->estimated && at.step == sample->plannedStep && at.cost == sample->plannedCost;
     std::vector<uint8_t> stream;
     EncodeStats stats;
-    if (!encodePrepared(sample->prepared, p, &stream, &stats, error, &arrays))
+    bool ok = encodePrepared(sample->prepared, p, &stream, &stats, error, &arrays);
+    arrays.reusePlan = false;
+    if (!ok)
         return false;
     sample->encodes++;
+    sample->plannedStep = at.step;
+    sample->plannedCost = at.cost;
     double estimated = estimatedBytes(arrays.rates);
     if (estimated > 0.0 && !stream.empty())
         *bytesPerEstimate = kWholeBytesPerSampleByte * static_cast<double>(stream.size()) / estimated;
@@ -740,6 +754,8 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
                 return false;
             at = next;
         }
+        // Its memory goes before the whole picture's plans take theirs.
+        sample.workspace = EncodeWorkspace();
     } else {
         bytesPerEstimate = NAN;
     }
