@@ -656,7 +656,10 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
             }
             double x = std::log(cost), y = std::log(fixed + perBit * rates.levelBits[0]);
             // A predicted size may already be inside; a written one is not.
-            bool inside = w == 0 && y >= lowest && y <= highest;
+            // A split stream's first write only needs to come near: until
+            // its finest level is written, the prediction is too rough for
+            // replans to sharpen.
+            bool inside = w == 0 && (split ? std::fabs(y - aim) < kSplitNear : y >= lowest && y <= highest);
             for (int32_t t = 0; t < (split ? kSplitReplans : kFinestReplans) && !inside; t++) {
                 double next = x + (aim - y) / slope;
                 next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
