@@ -751,9 +751,12 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
         double guessed = bytesPerEstimate;
         if (!sampleBytesPerEstimate(&sample, at, &bytesPerEstimate, error))
             return false;
-        SampleTrial next;
+        SampleTrial next, restart = at;
         if (std::fabs(std::log(bytesPerEstimate / guessed)) > kFittedSampleMargin) {
-            if (!searchSampleFor(&sample, aim * share / bytesPerEstimate, at, &next, error))
+            // Along the knob again, so that of two neighbouring steps the
+            // finer one is taken, as by the first search.
+            restart.size = 0;
+            if (!searchSampleFor(&sample, aim * share / bytesPerEstimate, restart, &next, error))
                 return false;
             at = next;
         }
