@@ -24,7 +24,12 @@ bool levelGridsOf(const DecodeSession* session, int32_t L, int32_t* grids[3])
     return true;
 }
 
-void clearLevelGrids(const DecodeSession* session, int32_t L)
+namespace {
+
+// Calls each(plane, grid, levelHeight, levelWidth, lowHeight, lowWidth) for
+// every plane of level L that has a grid.
+template <typename Each>
+void forEachLevelGrid(const DecodeSession* session, int32_t L, Each each)
 {
     int32_t* grids[3];
     if (!levelGridsOf(session, L, grids))
@@ -32,17 +37,23 @@ void clearLevelGrids(const DecodeSession* session, int32_t L)
     const int32_t levelHeight = levelSize(session->height, L);
     const int32_t levelWidth = levelSize(session->width, L);
     for (int32_t c = 0; c < session->components; c++)
-        clearLevelGrid(grids[c], levelHeight, levelWidth, lowSize(levelHeight), lowSize(levelWidth));
+        each(session->planes[c], grids[c], levelHeight, levelWidth, lowSize(levelHeight),
+             lowSize(levelWidth));
+}
+
+} // namespace
+
+void clearLevelGrids(const DecodeSession* session, int32_t L)
+{
+    forEachLevelGrid(session, L, [](auto*, int32_t* grid, int32_t h, int32_t w, int32_t lowH, int32_t lowW) {
+        clearLevelGrid(grid, h, w, lowH, lowW);
+    });
 }
 
 void flushLevelGrids(const DecodeSession* session, int32_t L, bool again)
 {
-    int32_t* grids[3];
-    if (!levelGridsOf(session, L, grids))
-        return;
-    const int32_t levelHeight = levelSize(session->height, L);
-    const int32_t levelWidth = levelSize(session->width, L);
-    for (int32_t c = 0; c < session->components; c++)
-        addLevelGrid(session->planes[c], grids[c], levelHeight, levelWidth, lowSize(levelHeight),
-                     lowSize(levelWidth), again);
+    forEachLevelGrid(session, L,
+                     [again](auto* plane, int32_t* grid, int32_t h, int32_t w, int32_t lowH, int32_t lowW) {
+                         addLevelGrid(plane, grid, h, w, lowH, lowW, again);
+                     });
 }
