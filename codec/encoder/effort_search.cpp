@@ -4,6 +4,7 @@
 #include <cmath>
 #include <thread>
 
+#include "codec/core/geometry.h"
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/step_search.h"
 
@@ -35,6 +36,39 @@ double valueCostForRate(double bitsPerPixel)
         return kHighRateCost;
     double share = std::log(bitsPerPixel / kLowRate) / std::log(kHighRate / kLowRate);
     return kLowRateCost * std::pow(kHighRateCost / kLowRateCost, share);
+}
+
+bool finestDetailIsDense(const PreparedPicture& prepared)
+{
+    const CoefficientPlane& plane = prepared.planes[0];
+    if (prepared.levels < 1 || plane.height < 3 || plane.width < 3)
+        return false;
+    double squares = 0.0;
+    double fourths = 0.0;
+    int64_t count = 0;
+    for (int32_t band = 0; band < 2; band++) {
+        BandRect r = bandRect(plane.height, plane.width, 0, band);
+        for (int32_t row = r.rowStart; row < r.rowEnd; row++) {
+            const float* values = plane.row(row);
+            for (int32_t col = r.colStart; col < r.colEnd; col++) {
+                double v2 = static_cast<double>(values[col]) * values[col];
+                squares += v2;
+                fourths += v2 * v2;
+            }
+            count += r.colEnd - r.colStart;
+        }
+    }
+    if (count == 0 || !(squares > 0.0))
+        return false;
+    double meanSquare = squares / static_cast<double>(count);
+    double scale = std::ldexp(1.0, prepared.bitsPerSample - 8);
+    double kurtosis = fourths / static_cast<double>(count) / (meanSquare * meanSquare);
+    return meanSquare >= kDenseDetailRms * kDenseDetailRms * scale * scale && kurtosis < kDenseDetailKurtosis;
+}
+
+double valueCostForPicture(const PreparedPicture& prepared, double bitsPerPixel)
+{
+    return finestDetailIsDense(prepared) ? kLowRateCost : valueCostForRate(bitsPerPixel);
 }
 
 std::vector<EncoderParams> effortCandidates(const EncoderParams& given, int32_t effort, const FixedChoices& fixed)

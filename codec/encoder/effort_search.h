@@ -23,6 +23,20 @@ struct FixedChoices {
 // small values out decodes closer than a coarser one that codes them.
 double valueCostForRate(double bitsPerPixel);
 
+// Whether the finest level's detail of component 0 (bands 0 and 1) is dense
+// and close to Gaussian, as in noise, grain and woven texture: its root mean
+// square at least kDenseDetailRms (8-bit units) and its kurtosis below
+// kDenseDetailKurtosis. Photographs and renders have sparse, heavy-tailed
+// detail (kurtosis 15 and up); smooth pictures have little (rms below 3).
+constexpr double kDenseDetailRms = 4.0;
+constexpr double kDenseDetailKurtosis = 10.0;
+bool finestDetailIsDense(const PreparedPicture& prepared);
+
+// The value cost a size search on this picture starts from: valueCostForRate,
+// except for dense finest detail, whose many small values decode closer kept
+// than traded for a finer step: there the low-rate cost holds at every rate.
+double valueCostForPicture(const PreparedPicture& prepared, double bitsPerPixel);
+
 // The parameter sets tried at effort 0..kMaxEffort; the first is `base`,
 // from effort 2 on with values fitted to the synthesis. Efforts 0 and 1 try
 // `base` alone.

@@ -213,7 +213,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         p.mapCoder = chooseMapCoder(picture, prepared, p);
     if (!settings.fixed.valueCost) {
         double pixels = static_cast<double>(picture.height) * picture.width;
-        p.valueCost = valueCostForRate(8.0 * static_cast<double>(target) / pixels * 8.0 / picture.bitsPerSample);
+        double bitsPerPixel = 8.0 * static_cast<double>(target) / pixels * 8.0 / picture.bitsPerSample;
+        p.valueCost = valueCostForPicture(prepared, bitsPerPixel);
     }
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);
     if (candidates.size() == 1) {

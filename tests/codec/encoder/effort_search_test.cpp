@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "codec/encoder/effort_search.h"
@@ -102,12 +104,17 @@ PictureSamples makeWaves(int32_t height, int32_t width, int32_t components)
     return p;
 }
 
-int32_t chosenMapCoder(const PictureSamples& picture, const EncoderParams& params)
+PreparedPicture prepare(const PictureSamples& picture, const EncoderParams& params = EncoderParams())
 {
     PreparedPicture prepared;
     std::string error;
     EXPECT_TRUE(preparePicture(picture.view(), params, &prepared, &error)) << error;
-    return chooseMapCoder(picture.view(), prepared, params);
+    return prepared;
+}
+
+int32_t chosenMapCoder(const PictureSamples& picture, const EncoderParams& params)
+{
+    return chooseMapCoder(picture.view(), prepare(picture, params), params);
 }
 
 TEST(EffortSearch, MapCoderFollowsTheBytesOfBothScans)
@@ -161,6 +168,45 @@ TEST(EffortSearch, ReusedPlanWritesTheSameValuesInTheOtherScan)
     ASSERT_EQ(b.status, 0);
     EXPECT_EQ(a.samples, b.samples);
     EXPECT_GT(a.psnr, 30.0);
+}
+
+// Grey or colour noise around mid-grey: dense, Gaussian detail at every level.
+PictureSamples makeNoise(int32_t components, int32_t bitsPerSample, double deviation)
+{
+    PictureSamples p;
+    p.height = 72;
+    p.width = 88;
+    p.components = components;
+    p.bitsPerSample = bitsPerSample;
+    p.samples.resize(size_t(p.height) * p.width * components);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, deviation);
+    double top = std::ldexp(1.0, bitsPerSample) - 1.0;
+    for (uint16_t& s : p.samples)
+        s = uint16_t(std::lround(std::clamp(top / 2 + noise(random), 0.0, top)));
+    return p;
+}
+
+// Dense, Gaussian finest detail keeps the low-rate value cost at every rate;
+// sparse detail (edges), smooth waves and faint noise follow the rate.
+TEST(EffortSearch, DenseFinestDetailKeepsTheLowRateCost)
+{
+    const double lowRate = valueCostForRate(0.25);
+    ASSERT_GT(valueCostForRate(2.0), lowRate);
+    for (const PictureSamples& dense : {makeNoise(1, 8, 20.0), makeNoise(3, 8, 20.0), makeNoise(1, 12, 320.0)}) {
+        PreparedPicture prepared = prepare(dense);
+        EXPECT_TRUE(finestDetailIsDense(prepared));
+        EXPECT_EQ(valueCostForPicture(prepared, 2.0), lowRate);
+    }
+    // Noise of 20 at 12 bits is faint; so are the waves' few pixels long
+    // swings at the finest level; the test picture's detail is edges.
+    for (const PictureSamples& other :
+         {makeNoise(1, 12, 20.0), makeWaves(72, 88, 3), makeTestPicture(72, 88, 1, 8, 3)}) {
+        PreparedPicture prepared = prepare(other);
+        EXPECT_FALSE(finestDetailIsDense(prepared));
+        EXPECT_EQ(valueCostForPicture(prepared, 2.0), valueCostForRate(2.0));
+        EXPECT_EQ(valueCostForPicture(prepared, 0.7), valueCostForRate(0.7));
+    }
 }
 
 } // namespace
