@@ -576,6 +576,22 @@ bool writeSplit(Search* s, EncodeWorkspace* workspace, FinestLevelStream** parts
     return true;
 }
 
+// A replan's log cost and predicted log size, kept while it is the
+// closest one on its side of the aim (over it where `over`).
+struct Guess {
+    double x;
+    double y;
+    bool over;
+
+    void take(double atX, double atY, double aim)
+    {
+        if ((atY > aim) == over && (std::isnan(x) || std::fabs(atY - aim) < std::fabs(y - aim))) {
+            x = atX;
+            y = atY;
+        }
+    }
+};
+
 // Brings the last whole trial (its plan in the workspace, its stream
 // `size` bytes, written or predicted) into the window by deciding its finest
 // level again at another value cost: each replan's size is predicted from the
@@ -660,8 +676,18 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
             // its finest level is written, the prediction is too rough for
             // replans to sharpen.
             bool inside = w == 0 && (split ? std::fabs(y - aim) < kSplitNear : y >= lowest && y <= highest);
-            for (int32_t t = 0; t < (split ? kSplitReplans : kFinestReplans) && !inside; t++) {
+            // The closest predictions over and under the aim: once the aim
+            // lies between two, the next cost interpolates them (the size
+            // bends with the cost, so the slope alone overshoots) and one
+            // more replan is allowed.
+            Guess above{NAN, 0.0, true}, below{NAN, 0.0, false};
+            above.take(x, y, aim);
+            below.take(x, y, aim);
+            int32_t replans = split ? kSplitReplans : kFinestReplans;
+            for (int32_t t = 0; t < replans + (std::isnan(above.x) || std::isnan(below.x) ? 0 : 1) && !inside; t++) {
                 double next = x + (aim - y) / slope;
+                if (!std::isnan(above.x) && !std::isnan(below.x) && above.y != below.y)
+                    next = above.x + (aim - above.y) * (below.x - above.x) / (below.y - above.y);
                 next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
                 if (next == x)
                     break;
@@ -677,6 +703,8 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
                 x = next;
                 y = predicted;
                 cost = std::exp(x);
+                above.take(x, y, aim);
+                below.take(x, y, aim);
                 inside = y >= lowest && y <= highest;
             }
             if (!inside && !(split && std::fabs(y - aim) < kSplitNear))
