@@ -17,15 +17,15 @@ ContextRun attachContextRun(BitReader* reader, ContextModel* model)
         const unsigned mask = reader->mask;
         run.held = mask == 128 ? 0 : std::bit_width(mask);
         if (run.held > 0)
-            run.window = uint64_t{reader->currentByte & ((1u << run.held) - 1u)} << (64 - run.held);
+            run.code = uint64_t{reader->currentByte & ((1u << run.held) - 1u)} << (kRunWindowBits - run.held);
         run.next = run.start = reader->windowNext;
         run.end = reader->windowEnd;
     }
     if (!model)
         return run;
-    run.low = model->low;
-    run.high = model->high;
-    run.code = model->code;
+    run.low = uint32_t{model->low} << 16;
+    run.high = uint32_t{model->high} << 16 | 0xFFFFu;
+    run.code |= uint64_t{model->code} << kRunWindowBits;
     if (reader->endOfData == 0 && model->exclusionsSet == 0 && model->maxOrder >= 0 &&
         model->currentOrder == model->maxOrder)
         run.table = model->contexts[model->maxOrder];
@@ -48,9 +48,9 @@ void detachContextRun(const ContextRun& run)
     ContextModel* model = run.model;
     if (!model)
         return;
-    model->low = static_cast<uint16_t>(run.low);
-    model->high = static_cast<uint16_t>(run.high);
-    model->code = static_cast<uint16_t>(run.code);
+    model->low = static_cast<uint16_t>(runLow(run));
+    model->high = static_cast<uint16_t>(runHigh(run));
+    model->code = static_cast<uint16_t>(runCode(run));
     if (run.table)
         model->contexts[model->maxOrder] = run.table;
 }
@@ -158,7 +158,7 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
         return decodeDetachedSymbol(run, symbol);
 
     // The escape, as the general step takes it.
-    takeNarrowedInterval(&run, narrowInterval(run.low, run.high, counted, scale, scale));
+    narrowRunTo(&run, counted, scale, scale);
     if (run.held < kRunStepBits)
         refillContextRun(&run);
 
@@ -168,8 +168,8 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
     if (run.held < kRunStepBits || rootCounted <= 0 || rootCounted >= kContextRescaleTotal ||
         rootScale >= kContextRescaleTotal)
         return continueDetached(run, symbol);
-    const int32_t r = static_cast<int32_t>(run.high - run.low) + 1;
-    const int32_t rootCount = ((static_cast<int32_t>(run.code - run.low) + 1) * rootScale - 1) / r;
+    const int32_t r = static_cast<int32_t>(runHigh(run) - runLow(run)) + 1;
+    const int32_t rootCount = ((static_cast<int32_t>(runCode(run) - runLow(run)) + 1) * rootScale - 1) / r;
     if (rootCount < 0 || rootCount >= rootCounted)
         return continueDetached(run, symbol);
     int32_t rest = rootCounted;
@@ -177,7 +177,7 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
     const int32_t entry = findRootEntry(root, excluded, rootCount, &rest, &above);
     if (entry < 0)
         return continueDetached(run, symbol);
-    takeNarrowedInterval(&run, narrowInterval(run.low, run.high, rest, above, rootScale));
+    narrowRunTo(&run, rest, above, rootScale);
 
     // The updates of a symbol found at order 0, on the detached model.
     *symbol = root->stats[entry].symbol;

@@ -20,11 +20,14 @@ struct ContextRun {
     // before its end, no exclusions, the model at its longest order. Null
     // sends every step the general way.
     ContextTable* table;
-    uint32_t low, high, code; // the coder's registers
-    // The next `held` input bits, first at bit 63, zeros below them. They
-    // come from the reader's bytes fetched ahead (next..end) and from the
-    // current byte; detaching gives back what was not used.
-    uint64_t window;
+    // The coder's low and high registers in the top halves of 32 bits, low
+    // followed by zeros and high by ones: shifts then need no masks.
+    uint32_t low, high;
+    // The code register in bits 63..48, then the next `held` input bits,
+    // zeros below them: shifting it takes the bits in. The bits come from the
+    // reader's bytes fetched ahead (next..end) and from the current byte;
+    // detaching gives back what was not used.
+    uint64_t code;
     int32_t held;
     const uint8_t* next;
     const uint8_t* end;
@@ -32,8 +35,9 @@ struct ContextRun {
 };
 
 // At most this many bits enter the code register in one step (16 settled
-// plus 14 underflow shifts).
+// plus 14 underflow shifts); held never exceeds kRunWindowBits.
 inline constexpr int32_t kRunStepBits = 30;
+inline constexpr int32_t kRunWindowBits = 48;
 
 ContextRun attachContextRun(BitReader* reader, ContextModel* model);
 // Writes the registers, the context and the unused bits back.
@@ -49,38 +53,75 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
 ContextRun rescaleDetached(ContextRun run);
 ContextRun addSymbolDetached(ContextRun run, int32_t symbol);
 
-// Tops the window up with whole bytes while it has room for one more.
+// The registers as the model holds them.
+ZR_INLINE uint32_t runLow(const ContextRun& run)
+{
+    return run.low >> 16;
+}
+
+ZR_INLINE uint32_t runHigh(const ContextRun& run)
+{
+    return run.high >> 16;
+}
+
+ZR_INLINE uint32_t runCode(const ContextRun& run)
+{
+    return static_cast<uint32_t>(run.code >> 48);
+}
+
+// Tops the window up with whole bytes while it has room for one more; for a
+// window holding fewer than kRunStepBits bits.
 ZR_INLINE void refillContextRun(ContextRun* run)
 {
+    constexpr int32_t kTop = 64 - kRunWindowBits; // the code register's bits
     if (run->end - run->next >= 8) {
         const uint8_t* p = run->next;
         uint64_t bytes = uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 | uint64_t{p[3]} << 32 |
                          uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | uint64_t{p[7]};
-        const int32_t taken = (64 - run->held) >> 3;
-        // taken is 1..8 for held 0..63; keep exactly its bytes.
-        bytes = taken == 8 ? bytes : bytes & ~(~uint64_t{0} >> (8 * taken));
-        run->window |= bytes >> run->held;
+        const int32_t taken = (kRunWindowBits - run->held) >> 3;
+        // taken is 2..6 for held 0..29; keep exactly its bytes.
+        bytes &= ~(~uint64_t{0} >> (8 * taken));
+        run->code |= bytes >> (kTop + run->held);
         run->held += 8 * taken;
         run->next += taken;
         return;
     }
-    while (run->held <= 56 && run->next != run->end) {
-        run->window |= uint64_t{*run->next++} << (56 - run->held);
+    while (run->held <= kRunWindowBits - 8 && run->next != run->end) {
+        run->code |= uint64_t{*run->next++} << (kRunWindowBits - 8 - run->held);
         run->held += 8;
     }
 }
 
-// Takes a narrowed interval into the registers, with its bits from the
-// window (which holds at least `shifts` of them).
-ZR_INLINE void takeNarrowedInterval(ContextRun* run, const NarrowedInterval& n)
+// Narrows the interval to [low + below, low + upTo - 1] (the narrowing's
+// quotients) and renormalises, taking the bits from the window (which holds
+// at least kRunStepBits of them). As narrowInterval and settleInterval on the
+// 16-bit registers for every interval the decoder reaches (low <= high, wider
+// than any scale): the same shifts, and the underflow's flip of code.
+ZR_INLINE void narrowRun(ContextRun* run, uint32_t below, uint32_t upTo)
 {
-    // A 64-bit operand shifted by 32 - shifts: 0 bits for no shifts.
-    const uint32_t bits = static_cast<uint32_t>((run->window >> 32) >> (32 - n.shifts));
-    run->code = (((run->code << n.shifts) | bits) ^ n.flip) & 0xFFFFu;
-    run->window <<= n.shifts;
-    run->held -= n.shifts;
-    run->low = n.low;
-    run->high = n.high;
+    uint32_t low = run->low + (below << 16);
+    uint32_t high = run->low + (upTo << 16) - 1;
+    // Their lowest 16 bits differ, so at most 16 settled bits.
+    const int settled = std::countl_zero(low ^ high);
+    low <<= settled;
+    high = (high << settled) | 0xFFFFu;
+    // Then bit 31 of low is 0 and of high 1; underflow shifts follow while low
+    // has bit 30 set and high has it clear. Each clears low's bit 31, sets
+    // high's and flips code's; code's bit flips once after all of them.
+    const uint32_t straddle = low & ~high;
+    const int underflow = std::countl_one(straddle << 1);
+    run->low = (low << underflow) & 0x7FFFFFFFu;
+    run->high = (high << underflow) | 0x8000FFFFu;
+    const int shifts = settled + underflow;
+    run->code = (run->code << shifts) ^ (uint64_t{straddle & 0x40000000u} << 33);
+    run->held -= shifts;
+}
+
+// narrowInterval on the run: [lowCount, highCount) of scale.
+ZR_INLINE void narrowRunTo(ContextRun* run, int32_t lowCount, int32_t highCount, int32_t scale)
+{
+    const int32_t r = static_cast<int32_t>(runHigh(*run) - runLow(*run)) + 1;
+    narrowRun(run, static_cast<uint32_t>(r * lowCount / scale), static_cast<uint32_t>(r * highCount / scale));
 }
 
 // decodeContextSymbol on the run: the common step inline (as
@@ -99,10 +140,11 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     SymbolStat* stats = table->stats;
     const int16_t counted = static_cast<int16_t>(table->countSum);
     const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
-    const int32_t r = static_cast<int32_t>(run->high - run->low) + 1;
+    const uint32_t low = runLow(*run);
+    const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;
     // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
     // when x < c * r, so the walk compares products instead of dividing.
-    const int32_t x = (static_cast<int32_t>(run->code - run->low) + 1) * scale - 1;
+    const int32_t x = (static_cast<int32_t>(runCode(*run) - low) + 1) * scale - 1;
     const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && x >= 0 && r > 0;
     if (!plain || x >= counted * r) {
         int32_t symbol;
@@ -125,9 +167,8 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
 
     // narrowInterval, dividing by the scale through its reciprocal.
     const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
-    const uint32_t high = run->low + divideByScale(static_cast<uint32_t>(r * above), reciprocal) - 1;
-    const uint32_t low = run->low + divideByScale(static_cast<uint32_t>(r * rest), reciprocal);
-    takeNarrowedInterval(run, settleInterval(low & 0xFFFFu, high & 0xFFFFu));
+    narrowRun(run, divideByScale(static_cast<uint32_t>(r * rest), reciprocal),
+              divideByScale(static_cast<uint32_t>(r * above), reciprocal));
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
     const uint8_t symbol = at->symbol;

@@ -162,3 +162,38 @@ TEST(ContextRun, CutAndNoisyStreamsDecodeAsSymbolBySymbol)
         decodeOnRuns(bytes, how, static_cast<uint32_t>(random()));
     }
 }
+
+TEST(ContextRun, NarrowingMatchesTheSixteenBitRegisters)
+{
+    // Every state the decoder reaches: low <= high, renormalised (so that the
+    // interval is wider than any scale), any code and input bits after it.
+    std::mt19937 random(23);
+    for (int trial = 0; trial < 200000; trial++) {
+        uint32_t a = random() & 0xFFFFu, b = random() & 0xFFFFu;
+        const NarrowedInterval start = settleInterval(a < b ? a : b, a < b ? b : a);
+        const uint32_t scale = 1 + random() % (trial % 2 ? 0x3FFEu : 40u);
+        uint32_t lowCount = random() % scale, highCount = lowCount + 1 + random() % (scale - lowCount);
+        if (trial % 7 == 0)
+            lowCount = 0, highCount = scale; // the whole scale: nothing moves
+        const uint32_t code = random() & 0xFFFFu;
+        const uint32_t bits = random(); // the next 32 input bits
+
+        const NarrowedInterval n = narrowInterval(start.low, start.high, static_cast<int32_t>(lowCount),
+                                                  static_cast<int32_t>(highCount), static_cast<int32_t>(scale));
+        const uint32_t taken = n.shifts ? bits >> (32 - n.shifts) : 0u;
+        const uint32_t expectedCode = (((code << n.shifts) | taken) ^ n.flip) & 0xFFFFu;
+
+        ContextRun run{};
+        run.low = start.low << 16;
+        run.high = start.high << 16 | 0xFFFFu;
+        run.code = uint64_t{code} << kRunWindowBits | uint64_t{bits} << (kRunWindowBits - 32);
+        run.held = 32;
+        narrowRunTo(&run, static_cast<int32_t>(lowCount), static_cast<int32_t>(highCount), static_cast<int32_t>(scale));
+        ASSERT_EQ(runLow(run), n.low) << trial;
+        ASSERT_EQ(runHigh(run), n.high) << trial;
+        ASSERT_EQ(runCode(run), expectedCode) << trial;
+        ASSERT_EQ(run.held, 32 - n.shifts) << trial;
+        ASSERT_EQ(run.low & 0xFFFFu, 0u);
+        ASSERT_EQ(run.high & 0xFFFFu, 0xFFFFu);
+    }
+}
