@@ -19,6 +19,11 @@ struct SymbolRange {
 void startArithmeticDecoder(BitReader* reader, ContextModel* model);
 // The count that code falls on; within [0, scale) for a consistent stream.
 ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* model);
+// That count's numerator: the count is countNumerator / (high - low + 1).
+ZR_INLINE int32_t countNumerator(uint32_t code, uint32_t low, int32_t scale)
+{
+    return (static_cast<int32_t>(code - low) + 1) * scale - 1;
+}
 // Narrows to the range and shifts in the bits that became settled.
 ZR_INLINE void removeSymbol(BitReader* reader, const SymbolRange* range, ContextModel* model);
 
@@ -74,7 +79,7 @@ void flushArithmeticEncoder(BitReader* writer, ContextModel* model);
 ZR_INLINE int16_t currentCount(const SymbolRange* range, const ContextModel* model)
 {
     int32_t r = (model->high - model->low) + 1;
-    int32_t count = ((model->code - model->low + 1) * range->scale - 1) / r;
+    int32_t count = countNumerator(model->code, model->low, range->scale) / r;
     return static_cast<int16_t>(count);
 }
 

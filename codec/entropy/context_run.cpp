@@ -169,7 +169,7 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
         rootScale >= kContextRescaleTotal)
         return continueDetached(run, symbol);
     const int32_t r = static_cast<int32_t>(runHigh(run) - runLow(run)) + 1;
-    const int32_t rootCount = ((static_cast<int32_t>(runCode(run) - runLow(run)) + 1) * rootScale - 1) / r;
+    const int32_t rootCount = countNumerator(runCode(run), runLow(run), rootScale) / r;
     if (rootCount < 0 || rootCount >= rootCounted)
         return continueDetached(run, symbol);
     int32_t rest = rootCounted;

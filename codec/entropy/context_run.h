@@ -144,7 +144,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;
     // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
     // when x < c * r, so the walk compares products instead of dividing.
-    const int32_t x = (static_cast<int32_t>(runCode(*run) - low) + 1) * scale - 1;
+    const int32_t x = countNumerator(runCode(*run), low, scale);
     const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && x >= 0 && r > 0;
     if (!plain || x >= counted * r) {
         int32_t symbol;
