@@ -95,11 +95,9 @@ bool rootExclusions(const ContextModel* model, const ContextTable* table, uint64
         const int32_t p = model->rootPosition[symbol];
         if (p > root->maxIndex || rootStats[p].symbol != symbol)
             return false;
-        const uint64_t bit = uint64_t{1} << (p & 63);
-        if (!(excluded[p >> 6] & bit)) {
-            excluded[p >> 6] |= bit;
-            excludedSum += rootStats[p].count;
-        }
+        // A table holds each symbol once, so no position comes twice.
+        excluded[p >> 6] |= uint64_t{1} << (p & 63);
+        excludedSum += rootStats[p].count;
     }
     *sum = excludedSum;
     return true;
