@@ -90,13 +90,15 @@ bool preparePicture(const EncoderPicture& picture, const EncoderParams& params,
     // Deep grey output truncates where 8-bit output rounds: centre the values.
     double offset = n == 1 && picture.bitsPerSample > 8 ? 0.5 : 0.0;
     size_t count = static_cast<size_t>(H) * W;
+    int32_t threads = encoderThreads(params.threads);
     for (int32_t c = 0; c < n; c++) {
         prepared->planes[c].height = H;
         prepared->planes[c].width = W;
-        fillLargeArray(&prepared->planes[c].samples, count, 0.0f);
     }
+    // The planes' first touch (the system zeroing their pages) is most of a fill's time.
+    runTasks(threads, static_cast<size_t>(n),
+             [&](size_t c) { fillLargeArray(&prepared->planes[c].samples, count, 0.0f); });
     const uint16_t* s = picture.samples;
-    int32_t threads = encoderThreads(params.threads);
     size_t parts = count >= (size_t(1) << 16) ? static_cast<size_t>(threads) : 1;
     runTasks(threads, parts, [&](size_t part) {
         for (size_t i = count * part / parts, end = count * (part + 1) / parts; i < end; i++) {

@@ -68,11 +68,17 @@ std::vector<double> tileDetail(const PreparedPicture& prepared, int32_t tile, do
                 auto scale = static_cast<float>(detailScale(L, b) * (c > 0 ? 0.5 : 1.0) / step);
                 int32_t rowEnd = std::min(rect.rowEnd, rect.rowStart + down * span);
                 int32_t colEnd = std::min(rect.colEnd, rect.colStart + across * span);
+                int32_t width = colEnd - rect.colStart;
                 for (int32_t r = rect.rowStart; r < rowEnd; r++) {
-                    const float* row = plane.row(r);
+                    const float* row = plane.row(r) + rect.colStart;
                     int64_t* line = sums.data() + static_cast<size_t>((r - rect.rowStart) / span) * across;
-                    for (int32_t col = rect.colStart; col < colEnd; col++)
-                        line[(col - rect.colStart) / span] += magnitudeBits(std::fabs(row[col]) * scale);
+                    for (int32_t t = 0, start = 0; start < width; t++, start += span) {
+                        int32_t end = std::min(start + span, width);
+                        int32_t bits = 0;
+                        for (int32_t col = start; col < end; col++)
+                            bits += magnitudeBits(std::fabs(row[col]) * scale);
+                        line[t] += bits;
+                    }
                 }
             }
         }
