@@ -9,6 +9,7 @@
 #include "codec/core/dequantiser.h"
 #include "codec/core/force_inline.h"
 #include "codec/recon/recon_queue.h"
+#include "codec/synth/level_grid.h"
 #include "codec/synth/synthesis_kernels.h"
 
 #include <bit>
@@ -96,6 +97,14 @@ inline void placeValue(const ValueCall* call, int32_t band, int32_t row, int32_t
 {
     const BandValueArgs* a = call->a;
     const int32_t c = a->component;
+    if (!EightBit && a->grids) {
+        if (scalesChroma(a))
+            addGridValue(a->grids[c], call->levelWidth, row, col,
+                         c == 0 ? v : static_cast<int32_t>(2u * static_cast<uint32_t>(v)));
+        else
+            addColourGridValue(a->grids, c, a->components, call->levelWidth, row, col, v);
+        return;
+    }
     if (a->recon) {
         const bool doubled = !EightBit && scalesChroma(a) && c != 0;
         queueReconValue(a->recon, doubled ? static_cast<int32_t>(2u * static_cast<uint32_t>(v)) : v, row, col);

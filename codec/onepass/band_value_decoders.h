@@ -28,6 +28,8 @@ struct BandValueArgs {
     uint32_t halfSize;
     AllocBudget* budget;      // the decode's, for the context model
     ReconQueue* recon;        // non-null: values are queued for the reconstruction thread
+    int32_t* const* grids;    // non-null: the plane target's values gather in the level's grids
+                              // (level_grid.h), also when a reconstruction thread runs
 };
 
 // Returns 0 when the call's Huffman tree or context model cannot be

@@ -6,22 +6,13 @@
 
 bool levelGridsOf(const DecodeSession* session, int32_t L, int32_t* grids[3])
 {
-    if (L < 1 || L >= session->levels || session->mapCoder == 3 || !session->planes)
+    if (L >= session->levels || session->mapCoder == 3 || !session->planes)
         return false;
     // The planes' size as the decode made them.
     const int32_t planeRows = session->halfSize ? session->height / 2 + 1 : session->height;
     const int32_t planeCols = session->halfSize ? session->width / 2 + 1 : session->width;
-    const int32_t levelHeight = levelSize(session->height, L);
-    const int32_t levelWidth = levelSize(session->width, L);
-    int32_t* found[3] = {nullptr, nullptr, nullptr};
-    for (int32_t c = 0; c < session->components; c++) {
-        found[c] = levelGridIn(session->planes[c], planeRows, planeCols, levelHeight, levelWidth);
-        if (!found[c])
-            return false;
-    }
-    for (int32_t c = 0; c < 3; c++)
-        grids[c] = found[c];
-    return true;
+    return levelGridsIn(session->planes, session->components, planeRows, planeCols, session->height,
+                        session->width, L, grids);
 }
 
 namespace {

@@ -207,6 +207,8 @@ int32_t startLevelProgressive(DecodeSession* session)
 
     for (int32_t p = 0; p < 3; p++)
         session->valueCoderState.grids[p] = nullptr;
+    session->valueCoderState.gridsClearedLevel = 0;
+    session->valueCoderState.gridsClearedMark = 0;
     if (!setUpMapCoder(session)) {
         freeFlagMaps(session);
         session->status = ZR_OUT_OF_MEMORY;
@@ -240,10 +242,32 @@ int32_t decodeNextLevel(DecodeSession* session)
 
     // The level's values gather in grids where the planes have room, and
     // reach the planes in one pass at the end of the level (or before a
-    // partial picture).
+    // partial picture). They are added on this thread; a reconstruction
+    // thread clears the grids of a level while the level above is decoded
+    // (nothing else touches those rows until the level's expansion) and
+    // flushes them behind it.
     ValueCoderState* values = &session->valueCoderState;
-    if (levelGridsOf(session, L, values->grids))
-        runReconTask(session->recon, clearLevelGridsTask, session, L);
+    if (levelGridsOf(session, L, values->grids)) {
+        if (!session->recon) {
+            clearLevelGrids(session, L);
+        } else {
+            if (values->gridsClearedLevel != L) {
+                queueReconTask(session->recon, clearLevelGridsTask, session, L);
+                values->gridsClearedMark = reconMark(session->recon);
+            }
+            waitForReconMark(session->recon, values->gridsClearedMark);
+        }
+    }
+    int32_t* nextGrids[3];
+    if (session->recon && L > 1 && levelGridsOf(session, L - 1, nextGrids)) {
+        queueReconTask(session->recon, clearLevelGridsTask, session, L - 1);
+        values->gridsClearedLevel = L - 1;
+        values->gridsClearedMark = reconMark(session->recon);
+    }
+    // The level's values may all go to grids: the worker starts on the
+    // expansion and the clearing now rather than at the next hand-over.
+    if (session->recon)
+        publishReconBlock(session->recon);
     int32_t result = 1;
     BandPass pass = bandPassFor(session);
     const int32_t components = toPixels ? 1 : session->components;
@@ -268,6 +292,8 @@ int32_t decodeNextLevel(DecodeSession* session)
     }
     if (values->grids[0]) {
         runReconTask(session->recon, flushLevelGridsTask, session, L);
+        if (session->recon)
+            publishReconBlock(session->recon);
         for (int32_t p = 0; p < 3; p++)
             values->grids[p] = nullptr;
     }

@@ -85,13 +85,15 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextR
     if (bits->endOfData & 1)
         return 0;
 
-    if (session->recon) {
-        queueReconValue(session->recon, V, row, col);
-        return 1;
-    }
+    // Grids are filled on this thread also when a reconstruction thread
+    // runs: that costs about what queueing the value would.
     if (!PIXELS && state->grids[0]) {
         addColourGridValue(state->grids, state->componentIndex, state->componentCount, state->levelWidth, row, col,
                            V);
+        return 1;
+    }
+    if (session->recon) {
+        queueReconValue(session->recon, V, row, col);
         return 1;
     }
     addValue<PIXELS>(state, V, row, col);

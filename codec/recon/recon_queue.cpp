@@ -28,8 +28,12 @@ constexpr uint64_t kRingItems = uint64_t(1) << 16;
 // backlog that wakes a sleeping worker.
 constexpr uint64_t kBatchItems = 512;
 constexpr uint64_t kWakeItems = 4096;
-// Polls before a waiting side sleeps: some tens of microseconds.
+// Polls before a waiting side sleeps (about 20 ns each): some tens of
+// microseconds for the decoding thread, some hundreds for the worker, which
+// would otherwise sleep between hand-overs and cost the decoding thread a
+// wake-up call (a system call, slow in virtual machines) every few of them.
 constexpr int32_t kSpins = 2000;
+constexpr int32_t kWorkerSpins = 20000;
 
 constexpr int32_t itemsFor(size_t bytes)
 {
@@ -115,7 +119,7 @@ void workerLoop(ReconWorker* w)
     uint64_t at = 0;
     for (;;) {
         uint64_t ready = w->published.load();
-        for (int32_t i = 0; ready == at && i < kSpins && !w->stopping.load(std::memory_order_relaxed); i++) {
+        for (int32_t i = 0; ready == at && i < kWorkerSpins && !w->stopping.load(std::memory_order_relaxed); i++) {
             cpuRelax();
             ready = w->published.load();
         }
@@ -274,6 +278,17 @@ void waitForRecon(ReconQueue* queue)
         waitUntilDone(queue, position(queue));
 }
 
+uint64_t reconMark(const ReconQueue* queue)
+{
+    return queue ? position(queue) : 0;
+}
+
+void waitForReconMark(ReconQueue* queue, uint64_t mark)
+{
+    if (queue && queue->worker->done.load() < mark)
+        waitUntilDone(queue, mark);
+}
+
 void stopReconThread(ReconQueue* queue)
 {
     if (!queue)
@@ -326,6 +341,11 @@ ReconQueue* startReconThread(int32_t)
 void refillReconQueue(ReconQueue*) {}
 void publishReconBlock(ReconQueue*) {}
 void waitForRecon(ReconQueue*) {}
+uint64_t reconMark(const ReconQueue*)
+{
+    return 0;
+}
+void waitForReconMark(ReconQueue*, uint64_t) {}
 void stopReconThread(ReconQueue*) {}
 void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}
 void queueReconTask(ReconQueue*, ReconTask, void*, int32_t) {}

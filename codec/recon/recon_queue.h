@@ -39,6 +39,12 @@ void stopReconThread(ReconQueue* queue);
 // then visible to the caller. Null is fine.
 void waitForRecon(ReconQueue* queue);
 
+// The position after the steps queued so far (0 without a queue); once
+// waitForReconMark(queue, mark) returns, every step queued before the mark has
+// been carried out and its writes are visible to the caller.
+uint64_t reconMark(const ReconQueue* queue);
+void waitForReconMark(ReconQueue* queue, uint64_t mark);
+
 // The target and geometry of the values queued after it.
 void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target);
 void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument);

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codec/core/geometry.h"
+
 // In one dimension of n samples with nl low and nh = n - nl high
 // coefficients, the tap sets of the kernels come to this (m = n for odd n,
 // n - 1 for even n; missing coefficients count as 0):
@@ -81,13 +83,34 @@ int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t 
     if (levelHeight < kLevelGridLeast || levelWidth < kLevelGridLeast || levelHeight >= planeRows
         || levelWidth > planeCols)
         return nullptr;
-    // From row levelHeight to the end of the plane's block (rows lie
-    // planeCols + 1 samples apart; the block ends one guard sample before
-    // where row planeRows would start).
-    const int64_t room = static_cast<int64_t>(planeRows - levelHeight) * (planeCols + 1) - 1;
+    // From row levelHeight up to row 2 levelHeight - 2, where the next finer
+    // level's rows end at the earliest, or to the end of the plane's block
+    // (rows lie planeCols + 1 samples apart; the block ends one guard sample
+    // before where row planeRows would start). So no two levels' grids
+    // overlap, and only the expansion into the next finer level writes over
+    // a grid's rows.
+    const int64_t finerEnd = 2 * static_cast<int64_t>(levelHeight) - 2;
+    const int64_t lastRow = finerEnd < planeRows ? finerEnd : planeRows;
+    const int64_t room = (lastRow - levelHeight) * (planeCols + 1) - 1;
     if (static_cast<int64_t>(levelHeight) * levelWidth + spareCells(levelHeight, levelWidth) > room)
         return nullptr;
     return plane[levelHeight - 1] + planeCols + 1;
+}
+
+bool levelGridsIn(const Plane* planes, int32_t components, int32_t planeRows, int32_t planeCols, int32_t height,
+                  int32_t width, int32_t L, int32_t* grids[3])
+{
+    if (L < 1)
+        return false;
+    int32_t* found[3] = {nullptr, nullptr, nullptr};
+    for (int32_t c = 0; c < components; c++) {
+        found[c] = levelGridIn(planes[c], planeRows, planeCols, levelSize(height, L), levelSize(width, L));
+        if (!found[c])
+            return false;
+    }
+    for (int32_t c = 0; c < 3; c++)
+        grids[c] = found[c];
+    return true;
 }
 
 void clearLevelGrid(int32_t* grid, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight, int32_t lowWidth)

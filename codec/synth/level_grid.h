@@ -15,9 +15,15 @@ constexpr int32_t kLevelGridLeast = 8;
 
 // The grid of the level levelHeight x levelWidth (cell row x levelWidth +
 // col, for absolute layout positions) in a plane of planeRows x planeCols
-// samples, or null when the rows below the level cannot hold it and its
-// workspace, or the level is too small.
+// samples, or null when the rows below the level that belong to the next
+// finer level cannot hold it and its workspace, or the level is too small.
 int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t levelHeight, int32_t levelWidth);
+
+// The grids of level L (L >= 1) of a height x width picture, one in each of
+// the `components` planes of planeRows x planeCols samples; false (grids left
+// as they are) where any plane has no room for its grid.
+bool levelGridsIn(const Plane* planes, int32_t components, int32_t planeRows, int32_t planeCols, int32_t height,
+                  int32_t width, int32_t L, int32_t* grids[3]);
 
 // Zeroes the detail cells of the grid (the low-low part is never used).
 void clearLevelGrid(int32_t* grid, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight, int32_t lowWidth);

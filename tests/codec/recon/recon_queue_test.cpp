@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <vector>
 
@@ -154,6 +155,37 @@ TEST(ReconQueue, CarriesOutEveryStepInOrderAcrossManyLaps)
         EXPECT_EQ(queuedLog.back(), -7);
     }
     EXPECT_EQ(startReconThread(3), nullptr) << "a ring too short for a record";
+}
+
+void countTask(void* context, int32_t argument)
+{
+    static_cast<std::atomic<int32_t>*>(context)->fetch_add(argument);
+}
+
+// A mark waits for exactly the steps queued before it, also where the ring
+// wraps between them; later steps may still be pending.
+TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
+{
+    waitForReconMark(nullptr, 5);
+    EXPECT_EQ(reconMark(nullptr), 0u);
+    for (int32_t ringItems : {6, 16, 0}) {
+        ReconQueue* queue = startReconThread(ringItems);
+        if (!queue)
+            GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
+        std::atomic<int32_t> count{0};
+        int32_t queued = 0;
+        for (int32_t i = 0; i < 3000; i++) {
+            const int32_t steps = 1 + i % 3;
+            for (int32_t k = 0; k < steps; k++)
+                queueReconTask(queue, countTask, &count, 1);
+            queued += steps;
+            const uint64_t mark = reconMark(queue);
+            waitForReconMark(queue, mark);
+            ASSERT_EQ(count.load(), queued) << "ring of " << ringItems << ", round " << i;
+            waitForReconMark(queue, mark); // a mark already passed returns at once
+        }
+        stopReconThread(queue);
+    }
 }
 
 } // namespace

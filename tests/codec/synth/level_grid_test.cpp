@@ -1,8 +1,10 @@
 #include "codec/synth/level_grid.h"
 #include "codec/synth/synthesis_kernels.h"
+#include "codec/core/geometry.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -101,6 +103,32 @@ TEST(LevelGrid, FlushesInPartsAndLeavesTheGridClear)
     compareLevel(20, 17, 40, 33, 300, 3, rng);
 }
 
+// A reconstruction thread clears a level's grid while the level above is
+// decoded and flushed: each grid with its workspace must lie in the rows
+// between its level and the next finer one, for whole and half-size planes.
+TEST(LevelGrid, EachLevelsGridLiesBetweenItAndTheNextFinerLevel)
+{
+    for (int32_t H : {8, 15, 16, 17, 31, 64, 67, 130, 257}) {
+        for (int32_t W : {8, 9, 33, 64, 101, 260}) {
+            for (bool half : {false, true}) {
+                const int32_t rows = half ? H / 2 + 1 : H, cols = half ? W / 2 + 1 : W;
+                Plane plane = makePlane(rows, cols);
+                for (int32_t L = 1; L < 10; L++) {
+                    const int32_t h = levelSize(H, L), w = levelSize(W, L);
+                    const int32_t* grid = levelGridIn(plane, rows, cols, h, w);
+                    if (!grid)
+                        continue;
+                    const int32_t finer = std::min(levelSize(H, L - 1), rows);
+                    const int32_t* end = grid + int64_t(h) * w + 2 * w + h + 2;
+                    EXPECT_GE(grid, plane[h - 1] + cols + 1) << H << " x " << W << " level " << L;
+                    EXPECT_LE(end, plane[finer - 1] + cols) << H << " x " << W << " level " << L;
+                }
+                freePlane(plane);
+            }
+        }
+    }
+}
+
 TEST(LevelGrid, FitsOnlyBelowTheLevelWithItsWorkspace)
 {
     Plane plane = makePlane(40, 40);
@@ -110,8 +138,10 @@ TEST(LevelGrid, FitsOnlyBelowTheLevelWithItsWorkspace)
     EXPECT_EQ(levelGridIn(plane, 40, 40, 40, 20), nullptr);
     EXPECT_EQ(levelGridIn(plane, 40, 40, 7, 20), nullptr);
     EXPECT_EQ(levelGridIn(plane, 40, 40, 20, 41), nullptr);
-    // 21 rows below a 19 x 40 level: 21 x 41 - 1 = 860 cells for 760 + 2 x 40 + 19 + 2 = 861.
-    EXPECT_EQ(levelGridIn(plane, 40, 40, 19, 40), nullptr);
-    EXPECT_NE(levelGridIn(plane, 40, 40, 19, 39), nullptr);
+    // Below a 19-row level only the 17 rows the next finer level has at
+    // least are used, not the plane's 21: 17 x 41 - 1 = 696 cells hold
+    // 19 x 32 + 2 x 32 + 19 + 2 = 693 but not 19 x 33 + 2 x 33 + 19 + 2 = 714.
+    EXPECT_NE(levelGridIn(plane, 40, 40, 19, 32), nullptr);
+    EXPECT_EQ(levelGridIn(plane, 40, 40, 19, 33), nullptr);
     freePlane(plane);
 }
