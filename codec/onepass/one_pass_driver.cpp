@@ -10,6 +10,7 @@
 #include "codec/onepass/run_map_coders.h"
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"
+#include "codec/recon/level_grid_schedule.h"
 #include "codec/recon/recon_queue.h"
 #include "codec/recon/sharpen.h"
 #include "codec/synth/level_grid.h"
@@ -62,33 +63,26 @@ static void expandComponentsTask(void* session, int32_t L)
     expandComponents(static_cast<DecodeSession*>(session), L);
 }
 
-// The grids of level L in the session's planes, as in the level-progressive
-// driver; none where the maps carry no values.
-static bool levelGridsOf(const DecodeSession* s, int32_t L, int32_t* grids[3])
+static GridPlanes gridPlanesOf(const DecodeSession* s)
 {
-    if (L >= s->levels || s->mapCoder == 3)
-        return false;
-    const int32_t planeRows = s->halfSize ? s->height / 2 + 1 : s->height;
-    const int32_t planeCols = s->halfSize ? s->width / 2 + 1 : s->width;
-    return levelGridsIn(s->planes, s->components, planeRows, planeCols, s->height, s->width, L, grids);
+    return GridPlanes{s->planes, s->components, s->height, s->width, s->halfSize != 0};
 }
 
-// Clears (argument L + 1, as the task's argument is one number) or flushes
-// (-(L + 1)) the grids of level L.
-static void levelGridsTask(void* session, int32_t argument)
+// The grids of level L in the session's planes; none where the maps carry no
+// values.
+static bool levelGridsOf(const DecodeSession* s, int32_t L, int32_t* grids[3])
 {
-    const DecodeSession* s = static_cast<const DecodeSession*>(session);
-    const int32_t L = (argument > 0 ? argument : -argument) - 1;
-    int32_t* grids[3];
-    if (!levelGridsOf(s, L, grids))
-        return;
-    const int32_t h = levelSize(s->height, L), w = levelSize(s->width, L);
-    for (int32_t c = 0; c < s->components; c++) {
-        if (argument > 0)
-            clearLevelGrid(grids[c], h, w, lowSize(h), lowSize(w));
-        else
-            addLevelGrid(s->planes[c], grids[c], h, w, lowSize(h), lowSize(w), false);
-    }
+    return L < s->levels && s->mapCoder != 3 && levelGridsIn(gridPlanesOf(s), L, grids);
+}
+
+static void clearGridsTask(void* session, int32_t L)
+{
+    clearLevelGridsIn(gridPlanesOf(static_cast<const DecodeSession*>(session)), L);
+}
+
+static void flushGridsTask(void* session, int32_t L)
+{
+    flushLevelGridsIn(gridPlanesOf(static_cast<const DecodeSession*>(session)), L, false);
 }
 
 int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* mapLevel)
@@ -98,10 +92,6 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
     const BandValueDecoder planeDecoder = selectBandValueDecoder(s->valueCoder, 0, fine);
     const BandValueDecoder pixelDecoder = selectBandValueDecoder(s->valueCoder, 1, fine);
     int32_t switchLevel[3] = {0, 0, 0};
-    // With a reconstruction thread: the level whose grids it clears ahead,
-    // and the queue mark after which they are clear.
-    int32_t clearedLevel = 0;
-    uint64_t clearedMark = 0;
 
     BandValueArgs args{};
     args.bits = bits;
@@ -127,29 +117,11 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
         runReconTask(s->recon, expandComponentsTask, s, L);
         // The plane target's values of levels 1 and up gather in grids that
         // reach the planes in one pass at the end of the level. They are
-        // added on this thread; a reconstruction thread clears a level's
-        // grids while the level above is decoded and flushes them behind.
+        // added on this thread.
         int32_t* grids[3];
-        const bool gridded = !(bits->endOfData & 1) && levelGridsOf(s, L, grids);
-        if (gridded) {
-            if (!s->recon) {
-                levelGridsTask(s, L + 1);
-            } else {
-                if (clearedLevel != L) {
-                    queueReconTask(s->recon, levelGridsTask, s, L + 1);
-                    clearedMark = reconMark(s->recon);
-                }
-                waitForReconMark(s->recon, clearedMark);
-            }
-        }
         int32_t* nextGrids[3];
-        if (s->recon && L > 1 && levelGridsOf(s, L - 1, nextGrids)) {
-            queueReconTask(s->recon, levelGridsTask, s, L);
-            clearedLevel = L - 1;
-            clearedMark = reconMark(s->recon);
-        }
-        if (s->recon)
-            publishReconBlock(s->recon);
+        const bool gridded = !(bits->endOfData & 1) && levelGridsOf(s, L, grids);
+        clearLevelGridsAhead(s->recon, L, gridded, levelGridsOf(s, L - 1, nextGrids), clearGridsTask, s);
         args.grids = gridded ? grids : nullptr;
         // After the end of data the remaining levels are expansion alone.
         for (int32_t i = 0; i < s->components && !(bits->endOfData & 1); i++) {
@@ -170,11 +142,8 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
                 return 0;
             }
         }
-        if (gridded) {
-            runReconTask(s->recon, levelGridsTask, s, -(L + 1));
-            if (s->recon)
-                publishReconBlock(s->recon);
-        }
+        if (gridded)
+            flushLevelGridsBehind(s->recon, L, flushGridsTask, s);
     }
     return 1;
 }

@@ -10,8 +10,10 @@ struct DecodeSession;
 // nothing, and where the planes have no room below the level.
 bool levelGridsOf(const DecodeSession* session, int32_t L, int32_t* grids[3]);
 
-// Zeroes level L's grids, once L is expanded. L must have grids.
-void clearLevelGrids(const DecodeSession* session, int32_t L);
 // Adds the values gathered in level L's grids into the planes; with `again`
 // the grids are left zeroed for more values of the level. L must have grids.
 void flushLevelGrids(const DecodeSession* session, int32_t L, bool again);
+
+// Level L's grids zeroed, or flushed for good: tasks on the session.
+void clearLevelGridsTask(void* session, int32_t L);
+void flushLevelGridsTask(void* session, int32_t L);

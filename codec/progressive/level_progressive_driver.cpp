@@ -16,6 +16,7 @@
 #include "codec/progressive/value_coder.h"
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"
+#include "codec/recon/level_grid_schedule.h"
 #include "codec/recon/recon_queue.h"
 #include "codec/recon/sharpen.h"
 
@@ -153,16 +154,6 @@ void expandLevelTask(void* session, int32_t L)
     expandLevelOfAllComponents(static_cast<DecodeSession*>(session), L);
 }
 
-void clearLevelGridsTask(void* session, int32_t L)
-{
-    clearLevelGrids(static_cast<const DecodeSession*>(session), L);
-}
-
-void flushLevelGridsTask(void* session, int32_t L)
-{
-    flushLevelGrids(static_cast<const DecodeSession*>(session), L, false);
-}
-
 // Where the values of the band just started go, for the reconstruction thread.
 void queueBandTarget(DecodeSession* session, int32_t toPixels)
 {
@@ -207,8 +198,6 @@ int32_t startLevelProgressive(DecodeSession* session)
 
     for (int32_t p = 0; p < 3; p++)
         session->valueCoderState.grids[p] = nullptr;
-    session->valueCoderState.gridsClearedLevel = 0;
-    session->valueCoderState.gridsClearedMark = 0;
     if (!setUpMapCoder(session)) {
         freeFlagMaps(session);
         session->status = ZR_OUT_OF_MEMORY;
@@ -242,32 +231,11 @@ int32_t decodeNextLevel(DecodeSession* session)
 
     // The level's values gather in grids where the planes have room, and
     // reach the planes in one pass at the end of the level (or before a
-    // partial picture). They are added on this thread; a reconstruction
-    // thread clears the grids of a level while the level above is decoded
-    // (nothing else touches those rows until the level's expansion) and
-    // flushes them behind it.
+    // partial picture). They are added on this thread.
     ValueCoderState* values = &session->valueCoderState;
-    if (levelGridsOf(session, L, values->grids)) {
-        if (!session->recon) {
-            clearLevelGrids(session, L);
-        } else {
-            if (values->gridsClearedLevel != L) {
-                queueReconTask(session->recon, clearLevelGridsTask, session, L);
-                values->gridsClearedMark = reconMark(session->recon);
-            }
-            waitForReconMark(session->recon, values->gridsClearedMark);
-        }
-    }
     int32_t* nextGrids[3];
-    if (session->recon && L > 1 && levelGridsOf(session, L - 1, nextGrids)) {
-        queueReconTask(session->recon, clearLevelGridsTask, session, L - 1);
-        values->gridsClearedLevel = L - 1;
-        values->gridsClearedMark = reconMark(session->recon);
-    }
-    // The level's values may all go to grids: the worker starts on the
-    // expansion and the clearing now rather than at the next hand-over.
-    if (session->recon)
-        publishReconBlock(session->recon);
+    clearLevelGridsAhead(session->recon, L, levelGridsOf(session, L, values->grids),
+                         levelGridsOf(session, L - 1, nextGrids), clearLevelGridsTask, session);
     int32_t result = 1;
     BandPass pass = bandPassFor(session);
     const int32_t components = toPixels ? 1 : session->components;
@@ -291,9 +259,7 @@ int32_t decodeNextLevel(DecodeSession* session)
         endValueCoder(bits, session);
     }
     if (values->grids[0]) {
-        runReconTask(session->recon, flushLevelGridsTask, session, L);
-        if (session->recon)
-            publishReconBlock(session->recon);
+        flushLevelGridsBehind(session->recon, L, flushLevelGridsTask, session);
         for (int32_t p = 0; p < 3; p++)
             values->grids[p] = nullptr;
     }

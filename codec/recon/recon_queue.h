@@ -25,6 +25,10 @@ struct ReconQueue {
     ReconItem* next; // free space being filled
     ReconItem* end;  // where publishReconBlock is due
     ReconWorker* worker;
+    // The level whose grids are queued to be cleared ahead (0: none), and the
+    // mark after which they are clear (level_grid_schedule.h).
+    int32_t gridsAheadLevel;
+    uint64_t gridsAheadMark;
 };
 
 enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2, RECON_WRAP = 3 };

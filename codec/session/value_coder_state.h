@@ -32,8 +32,4 @@ struct ValueCoderState {
     int32_t fineSteps;
     int32_t exactSteps;
     int32_t* grids[3]; // where the level's values gather (level_grid.h); null: added one by one
-    // With a reconstruction thread: the level whose grids it clears ahead
-    // (0: none), and the queue mark after which they are clear.
-    int32_t gridsClearedLevel;
-    uint64_t gridsClearedMark;
 };

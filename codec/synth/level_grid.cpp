@@ -97,14 +97,16 @@ int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t 
     return plane[levelHeight - 1] + planeCols + 1;
 }
 
-bool levelGridsIn(const Plane* planes, int32_t components, int32_t planeRows, int32_t planeCols, int32_t height,
-                  int32_t width, int32_t L, int32_t* grids[3])
+bool levelGridsIn(const GridPlanes& p, int32_t L, int32_t* grids[3])
 {
     if (L < 1)
         return false;
+    // The planes' size as the decode made them.
+    const int32_t planeRows = p.halfSize ? p.height / 2 + 1 : p.height;
+    const int32_t planeCols = p.halfSize ? p.width / 2 + 1 : p.width;
     int32_t* found[3] = {nullptr, nullptr, nullptr};
-    for (int32_t c = 0; c < components; c++) {
-        found[c] = levelGridIn(planes[c], planeRows, planeCols, levelSize(height, L), levelSize(width, L));
+    for (int32_t c = 0; c < p.components; c++) {
+        found[c] = levelGridIn(p.planes[c], planeRows, planeCols, levelSize(p.height, L), levelSize(p.width, L));
         if (!found[c])
             return false;
     }
@@ -199,4 +201,35 @@ void addLevelGrid(Plane plane, int32_t* grid, int32_t levelHeight, int32_t level
         const int32_t start = detailStart(i, Rl, Cl);
         std::memset(grid + static_cast<int64_t>(i) * C + start, 0, static_cast<size_t>(C - start) * sizeof(int32_t));
     }
+}
+
+namespace {
+
+// Calls each(plane, grid, levelHeight, levelWidth, lowHeight, lowWidth) for
+// every plane's grid of level L, where L has grids.
+template <typename Each>
+void forEachLevelGrid(const GridPlanes& p, int32_t L, Each each)
+{
+    int32_t* grids[3];
+    if (!levelGridsIn(p, L, grids))
+        return;
+    const int32_t h = levelSize(p.height, L), w = levelSize(p.width, L);
+    for (int32_t c = 0; c < p.components; c++)
+        each(p.planes[c], grids[c], h, w, lowSize(h), lowSize(w));
+}
+
+} // namespace
+
+void clearLevelGridsIn(const GridPlanes& p, int32_t L)
+{
+    forEachLevelGrid(p, L, [](Plane, int32_t* grid, int32_t h, int32_t w, int32_t lowH, int32_t lowW) {
+        clearLevelGrid(grid, h, w, lowH, lowW);
+    });
+}
+
+void flushLevelGridsIn(const GridPlanes& p, int32_t L, bool again)
+{
+    forEachLevelGrid(p, L, [again](Plane plane, int32_t* grid, int32_t h, int32_t w, int32_t lowH, int32_t lowW) {
+        addLevelGrid(plane, grid, h, w, lowH, lowW, again);
+    });
 }

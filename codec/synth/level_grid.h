@@ -19,11 +19,23 @@ constexpr int32_t kLevelGridLeast = 8;
 // finer level cannot hold it and its workspace, or the level is too small.
 int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t levelHeight, int32_t levelWidth);
 
-// The grids of level L (L >= 1) of a height x width picture, one in each of
-// the `components` planes of planeRows x planeCols samples; false (grids left
-// as they are) where any plane has no room for its grid.
-bool levelGridsIn(const Plane* planes, int32_t components, int32_t planeRows, int32_t planeCols, int32_t height,
-                  int32_t width, int32_t L, int32_t* grids[3]);
+// A picture's planes as the level grids find room in them: height x width
+// samples, or about half that a side with halfSize (the low-memory decode).
+struct GridPlanes {
+    const Plane* planes;
+    int32_t components;
+    int32_t height;
+    int32_t width;
+    bool halfSize;
+};
+
+// The grids of level L (L >= 1), one in each plane; false (grids left as they
+// are) where any plane has no room for its grid.
+bool levelGridsIn(const GridPlanes& p, int32_t L, int32_t* grids[3]);
+// Zeroes every plane's grid of level L, or adds the values gathered there into
+// the planes (addLevelGrid); nothing where L has no grids.
+void clearLevelGridsIn(const GridPlanes& p, int32_t L);
+void flushLevelGridsIn(const GridPlanes& p, int32_t L, bool again);
 
 // Zeroes the detail cells of the grid (the low-low part is never used).
 void clearLevelGrid(int32_t* grid, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight, int32_t lowWidth);
