@@ -119,9 +119,8 @@ int32_t decodeDetailLevels(DecodeSession* s, uint8_t*** maps, const int32_t* map
         // reach the planes in one pass at the end of the level. They are
         // added on this thread.
         int32_t* grids[3];
-        int32_t* nextGrids[3];
         const bool gridded = !(bits->endOfData & 1) && levelGridsOf(s, L, grids);
-        clearLevelGridsAhead(s->recon, L, gridded, levelGridsOf(s, L - 1, nextGrids), clearGridsTask, s);
+        startLevelGrids(s->recon, L, gridded, clearGridsTask, s);
         args.grids = gridded ? grids : nullptr;
         // After the end of data the remaining levels are expansion alone.
         for (int32_t i = 0; i < s->components && !(bits->endOfData & 1); i++) {
@@ -181,6 +180,9 @@ int32_t decodeOnePass(DecodeSession* s)
         readLowestBand(bits, s->planes[i], s->height, s->width, i, s->levels, s->quantStep);
     if (n == 3 && !s->halfSize)
         colourTransform(s->planes, s->height, s->width, s->levels);
+    // A reconstruction thread clears the grids while the maps are read.
+    if (s->mapCoder != 3)
+        clearLevelGridsAhead(s->recon, s->levels - 1, clearGridsTask, s);
 
     // A component whose map level is never read (the data ended first) counts as 0.
     int32_t mapLevel[3] = {0, 0, 0};

@@ -198,6 +198,8 @@ int32_t startLevelProgressive(DecodeSession* session)
 
     for (int32_t p = 0; p < 3; p++)
         session->valueCoderState.grids[p] = nullptr;
+    if (session->mapCoder != 3)
+        clearLevelGridsAhead(session->recon, session->levels - 1, clearLevelGridsTask, session);
     if (!setUpMapCoder(session)) {
         freeFlagMaps(session);
         session->status = ZR_OUT_OF_MEMORY;
@@ -233,9 +235,7 @@ int32_t decodeNextLevel(DecodeSession* session)
     // reach the planes in one pass at the end of the level (or before a
     // partial picture). They are added on this thread.
     ValueCoderState* values = &session->valueCoderState;
-    int32_t* nextGrids[3];
-    clearLevelGridsAhead(session->recon, L, levelGridsOf(session, L, values->grids),
-                         levelGridsOf(session, L - 1, nextGrids), clearLevelGridsTask, session);
+    startLevelGrids(session->recon, L, levelGridsOf(session, L, values->grids), clearLevelGridsTask, session);
     int32_t result = 1;
     BandPass pass = bandPassFor(session);
     const int32_t components = toPixels ? 1 : session->components;

@@ -1,7 +1,17 @@
 #include "codec/recon/level_grid_schedule.h"
 
-void clearLevelGridsAhead(ReconQueue* queue, int32_t L, bool hasGrids, bool nextHasGrids, ReconTask clear,
-                          void* context)
+void clearLevelGridsAhead(ReconQueue* queue, int32_t top, ReconTask clear, void* context)
+{
+    if (!queue)
+        return;
+    for (int32_t L = top < kAheadGridLevels - 1 ? top : kAheadGridLevels - 1; L >= 1; L--) {
+        queueReconTask(queue, clear, context, L);
+        queue->gridsClearedMark[L] = reconMark(queue);
+    }
+    publishReconBlock(queue);
+}
+
+void startLevelGrids(ReconQueue* queue, int32_t L, bool hasGrids, ReconTask clear, void* context)
 {
     if (!queue) {
         if (hasGrids)
@@ -9,16 +19,10 @@ void clearLevelGridsAhead(ReconQueue* queue, int32_t L, bool hasGrids, bool next
         return;
     }
     if (hasGrids) {
-        if (queue->gridsAheadLevel != L) {
+        const bool ahead = L < kAheadGridLevels && queue->gridsClearedMark[L] != 0;
+        if (!ahead)
             queueReconTask(queue, clear, context, L);
-            queue->gridsAheadMark = reconMark(queue);
-        }
-        waitForReconMark(queue, queue->gridsAheadMark);
-    }
-    if (L > 1 && nextHasGrids) {
-        queueReconTask(queue, clear, context, L - 1);
-        queue->gridsAheadLevel = L - 1;
-        queue->gridsAheadMark = reconMark(queue);
+        waitForReconMark(queue, ahead ? queue->gridsClearedMark[L] : reconMark(queue));
     }
     // The level's values may all go to grids: the worker starts on what is
     // queued now rather than at the next hand-over.

@@ -249,8 +249,8 @@ ReconQueue* startReconThread(int32_t ringItems)
     queue->worker = w;
     queue->next = ring;
     queue->end = ring + w->batchItems;
-    queue->gridsAheadLevel = 0;
-    queue->gridsAheadMark = 0;
+    for (uint64_t& mark : queue->gridsClearedMark)
+        mark = 0;
     try {
         w->thread = std::thread(workerLoop, w);
     } catch (...) {

@@ -21,14 +21,18 @@ typedef void (*ReconTask)(void* context, int32_t argument);
 
 struct ReconWorker; // the ring, the counters and the thread
 
+// Levels whose grids can be cleared ahead: all that can have grids (a grid
+// needs a level of at least 8 samples a side, so a picture side of more than
+// 2^(L+2) samples; sides stay below 2^31).
+constexpr int32_t kAheadGridLevels = 32;
+
 struct ReconQueue {
     ReconItem* next; // free space being filled
     ReconItem* end;  // where publishReconBlock is due
     ReconWorker* worker;
-    // The level whose grids are queued to be cleared ahead (0: none), and the
-    // mark after which they are clear (level_grid_schedule.h).
-    int32_t gridsAheadLevel;
-    uint64_t gridsAheadMark;
+    // Per level, the mark after which its grids are clear where their
+    // clearing was queued ahead, else 0 (level_grid_schedule.h).
+    uint64_t gridsClearedMark[kAheadGridLevels];
 };
 
 enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2, RECON_WRAP = 3 };

@@ -24,9 +24,18 @@ struct GridLog {
     }
 };
 
+// Levels 5 down to 0 as the drivers run them: level 0 and level 3 without
+// grids (too small, or the data ended), the others with.
+bool hasGrids(int32_t L)
+{
+    return L >= 1 && L != 3;
+}
+
+// As the drivers' clearing, which does nothing where a level has no grids.
 void clearTask(void* context, int32_t L)
 {
-    static_cast<GridLog*>(context)->cleared[L].fetch_add(1);
+    if (hasGrids(L))
+        static_cast<GridLog*>(context)->cleared[L].fetch_add(1);
 }
 
 void flushTask(void* context, int32_t L)
@@ -36,17 +45,12 @@ void flushTask(void* context, int32_t L)
     log->flushed[L].fetch_add(1);
 }
 
-// Levels 5 down to 0 as the drivers run them: level 0 and level 3 without
-// grids (too small, or the data ended), the others with.
-bool hasGrids(int32_t L)
+void runLevels(ReconQueue* queue, GridLog* log, bool ahead)
 {
-    return L >= 1 && L != 3;
-}
-
-void runLevels(ReconQueue* queue, GridLog* log)
-{
+    if (ahead)
+        clearLevelGridsAhead(queue, kLevels - 1, clearTask, log);
     for (int32_t L = kLevels - 1; L >= 0; L--) {
-        clearLevelGridsAhead(queue, L, hasGrids(L), hasGrids(L - 1), clearTask, log);
+        startLevelGrids(queue, L, hasGrids(L), clearTask, log);
         if (hasGrids(L)) {
             EXPECT_EQ(log->cleared[L].load(), 1) << "level " << L << " not clear before its values";
             flushLevelGridsBehind(queue, L, flushTask, log);
@@ -71,22 +75,27 @@ void expectEachGridLevelClearedOnceThenFlushed(const GridLog& log)
 
 TEST(LevelGridSchedule, ClearsEachLevelOnceBeforeItsValuesOnOneThread)
 {
-    GridLog log;
-    runLevels(nullptr, &log);
-    expectEachGridLevelClearedOnceThenFlushed(log);
+    for (bool ahead : {false, true}) {
+        GridLog log;
+        runLevels(nullptr, &log, ahead);
+        expectEachGridLevelClearedOnceThenFlushed(log);
+    }
 }
 
-// With a worker the clearing of the next level is queued ahead and must not
-// be queued again when that level starts.
+// With a worker, grids cleared ahead must not be cleared again when their
+// level starts; without clearing ahead each level's grids are cleared as it
+// starts.
 TEST(LevelGridSchedule, ClearsEachLevelOnceBeforeItsValuesWithAWorker)
 {
     for (int32_t ringItems : {6, 0}) {
-        ReconQueue* queue = startReconThread(ringItems);
-        if (!queue)
-            GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
-        GridLog log;
-        runLevels(queue, &log);
-        stopReconThread(queue);
-        expectEachGridLevelClearedOnceThenFlushed(log);
+        for (bool ahead : {false, true}) {
+            ReconQueue* queue = startReconThread(ringItems);
+            if (!queue)
+                GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
+            GridLog log;
+            runLevels(queue, &log, ahead);
+            stopReconThread(queue);
+            expectEachGridLevelClearedOnceThenFlushed(log);
+        }
     }
 }
