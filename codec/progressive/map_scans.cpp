@@ -7,6 +7,7 @@
 #include "codec/progressive/value_coder.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -29,6 +30,40 @@ inline ChildSpan childSpan(uint8_t code, int32_t x, bool last)
     case 4: return {2 * x, last ? 0 : 2};
     case 5: return {2 * x, last ? 1 : 2};
     default: return {0, 0};
+    }
+}
+
+// Marks the sixteen children to[0..15] of eight parents known zero where the
+// parent's byte of d (its flag XOR FLAG_SIGNIFICANT) is nonzero, leaving the
+// others as they are. Without a branch per parent: mixed groups are
+// unpredictable.
+inline void markMixedChildren(uint8_t* to, uint64_t d)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+        constexpr uint64_t kHigh = 0x8080808080808080ull;
+        constexpr uint64_t kZeros = 0x0101010101010101ull * FLAG_KNOWN_ZERO;
+        // 0xff in every byte of d that is not 0.
+        const uint64_t marked = (((((d & kLow7) + kLow7) | d) & kHigh) >> 7) * 0xff;
+        // Parent byte k's mask to bytes 2k and 2k + 1.
+        auto twice = [](uint64_t four) {
+            four = (four | (four << 16)) & 0x0000ffff0000ffffull;
+            four = (four | (four << 8)) & 0x00ff00ff00ff00ffull;
+            return four | (four << 8);
+        };
+        const uint64_t masks[2] = {twice(marked & 0xffffffffu), twice(marked >> 32)};
+        for (int32_t half = 0; half < 2; half++) {
+            uint64_t children;
+            std::memcpy(&children, to + 8 * half, 8);
+            children = (children & ~masks[half]) | (kZeros & masks[half]);
+            std::memcpy(to + 8 * half, &children, 8);
+        }
+    } else {
+        uint8_t parents[8];
+        std::memcpy(parents, &d, 8);
+        for (int32_t k = 0; k < 8; k++)
+            if (parents[k] != 0)
+                to[2 * k] = to[2 * k + 1] = FLAG_KNOWN_ZERO;
     }
 }
 
@@ -300,9 +335,7 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
                             std::memset(to, FLAG_KNOWN_ZERO, 16);
                             continue;
                         }
-                        for (int32_t k = 0; k < 8; k++)
-                            if (line[col + k] != FLAG_SIGNIFICANT)
-                                to[2 * k] = to[2 * k + 1] = FLAG_KNOWN_ZERO;
+                        markMixedChildren(to, d);
                     }
                 }
                 for (; col < c1 - 1; col++) {
