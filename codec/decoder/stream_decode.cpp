@@ -58,10 +58,12 @@ bool renderFinal(DecodeSession* session)
 
 } // namespace
 
-// Whether a second thread gains more than starting it and handing every
-// value over cost: on pictures of at least 2^20 samples, and not for grey
-// one-pass streams, where a value's synthesis is a single plane kernel and
-// costs about as much to hand over as to do.
+// Whether a second thread gains more than starting it and handing work over
+// cost: on pictures of at least 2^20 samples. Values of levels 1 and up gather
+// in grids on the decoding thread, so the worker takes the expansions, the
+// grids' passes, level 0's values and half the final render: about a sixth
+// of the decoding thread's instructions for grey one-pass and default streams,
+// a fifth to a quarter for colour.
 static bool reconThreadPays(const DecodeSession* s)
 {
     if (s->threads < 2)
@@ -69,7 +71,7 @@ static bool reconThreadPays(const DecodeSession* s)
     if (s->threadsAlways)
         return true;
     uint64_t samples = uint64_t(s->height) * uint64_t(s->width) * uint64_t(s->components);
-    return samples >= (uint64_t(1) << 20) && (s->components > 1 || s->decodeMode == 1);
+    return samples >= (uint64_t(1) << 20);
 }
 
 void streamDecode(DecodeSession* session)
