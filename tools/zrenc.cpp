@@ -381,7 +381,8 @@ int main(int argc, char** argv)
     std::vector<uint8_t> stream;
     EncodeStats stats;
     int32_t step = 0;
-    bool done = encodeWithSettings(picture, o.settings, &stream, &step, &stats, &error);
+    SizeSearchReport searched;
+    bool done = encodeWithSettings(picture, o.settings, &stream, &step, &stats, &error, &searched);
     progress.clear();
     if (!done)
         return m.fail(error);
@@ -392,6 +393,11 @@ int main(int argc, char** argv)
         if (!target)
             target = int64_t(o.settings.bppTarget * picture.height * picture.width / 8.0);
         m.note("step " + std::to_string(step));
+        if (searched.encodes > 0 || searched.sampleEncodes > 0)
+            m.detail("search: " + std::to_string(searched.sampleEncodes) + " sample trials; whole picture: "
+                     + std::to_string(searched.plans) + " plans, " + std::to_string(searched.writes)
+                     + " streams written, " + std::to_string(searched.finestWrites) + " finest-level writes, "
+                     + std::to_string(searched.replans) + " finest-level replans");
         if (stats.cut)
             m.warn("the stream was cut to fit " + std::to_string(target)
                    + " bytes (no whole stream comes within 1% below it); decoders show all that arrived and "

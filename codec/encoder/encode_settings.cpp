@@ -185,7 +185,7 @@ int32_t stepForQuality(int32_t quality, int32_t bitsPerSample)
 }
 
 bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, std::vector<uint8_t>* out,
-                        int32_t* step, EncodeStats* stats, std::string* error)
+                        int32_t* step, EncodeStats* stats, std::string* error, SizeSearchReport* searched)
 {
     EncoderParams& p = settings.params;
     if (settings.quality >= 0)
@@ -224,6 +224,8 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
         if (!encodePictureToSize(prepared, candidates[0], target, out, step, stats, error, &report,
                                  &workspace))
             return false;
+        if (searched)
+            *searched = report;
         EncoderParams chosen = candidates[0];
         chosen.quantStep = report.step;
         chosen.valueCost = report.valueCost;

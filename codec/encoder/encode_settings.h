@@ -9,6 +9,7 @@
 
 #include "codec/encoder/effort_search.h"
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/step_search.h"
 
 struct EncodeSettings {
     EncoderParams params;    // level-progressive, map coder 1, value coder 0 unless chosen
@@ -83,6 +84,8 @@ int32_t stepForQuality(int32_t quality, int32_t bitsPerSample);
 // step, or to the size target (at effort 1 the values of the chosen step
 // are then fitted to the synthesis; effort 2 and up search more settings).
 // *step receives the step used. params.searchProgress is told of trial
-// encodes of a single-setting size search.
+// encodes of a single-setting size search, whose report *searched receives
+// where given (left as it is for other encodes).
 bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, std::vector<uint8_t>* out,
-                        int32_t* step, EncodeStats* stats, std::string* error);
+                        int32_t* step, EncodeStats* stats, std::string* error,
+                        SizeSearchReport* searched = nullptr);

@@ -62,6 +62,11 @@ struct Search {
     EncoderParams bestParams;
     EncodeStats bestStats;
     int32_t encodes = 0;
+    // The trials' work (see SizeSearchReport).
+    int32_t plans = 0;
+    int32_t writes = 0;
+    int32_t finestWrites = 0;
+    int32_t replans = 0;
     double lastX = NAN;   // knob position of the trial in progress, if any
     double bestX = NAN;   // knob positions of the best stream and of the smallest one over
     double overX = NAN;
@@ -91,7 +96,10 @@ struct Search {
         if (estimateOnly) {
             stream.clear();
             *size = std::llround(planOnly(prepared, trial, workspace, feedback));
+            plans++;
         } else {
+            plans += workspace && workspace->reusePlan ? 0 : 1;
+            writes++;
             if (!encodePrepared(prepared, trial, &stream, &stats, error, workspace))
                 return false;
             *size = static_cast<int64_t>(stream.size());
@@ -174,6 +182,10 @@ struct Search {
             report->step = bestParams.quantStep;
             report->valueCost = bestParams.valueCost;
             report->encodes = encodes;
+            report->plans = plans;
+            report->writes = writes;
+            report->finestWrites = finestWrites;
+            report->replans = replans;
             report->cut = cut;
             report->planKept = lastIsBest && !cut;
         }
@@ -518,6 +530,17 @@ bool sampleBytesPerEstimate(SampleSearch* sample, const SampleTrial& at, double*
     return true;
 }
 
+// The step that streams of photographs and renders at the rate of maxBytes
+// take, roughly: 16 at one bit per pixel at 8 bits a sample, inversely as
+// the rate, scaled with the depth's range.
+int32_t stepForRate(const PreparedPicture& prepared, int64_t maxBytes)
+{
+    double pixels = static_cast<double>(prepared.height) * prepared.width;
+    double bitsPerPixel = 8.0 * static_cast<double>(maxBytes) / pixels * 8.0 / prepared.bitsPerSample;
+    double step = 16.0 / bitsPerPixel * std::ldexp(1.0, prepared.bitsPerSample - 8);
+    return step < 1.0 ? 1 : (step > 65535.0 ? 65535 : static_cast<int32_t>(std::lround(step)));
+}
+
 // Trials on the whole picture before the exact search takes over.
 constexpr int32_t kWholeTrials = 4;
 // Misses within this log distance of the aim are left to the finest level
@@ -563,6 +586,7 @@ bool writeSplit(Search* s, EncodeWorkspace* workspace, FinestLevelStream** parts
     int32_t threads = planSettingsOf(s->trial).threads;
     if (!*parts)
         *parts = writeAllButFinestLevel(streamHeaderOf(s->prepared, s->trial), workspace->plan, threads);
+    s->finestWrites++;
     if (!*parts || !writeFinestLevel(*parts, threads, &s->stream)) {
         if (s->error)
             *s->error = "out of memory";
@@ -648,6 +672,7 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
                 next = a.x + (aim - ya) / k;
             next = std::fmin(std::fmax(next, std::log(kMinValueCost)), std::log(kMaxValueCost));
             s->lastIsBest = false;
+            s->replans++;
             replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
                               &rates, &workspace->plan);
             cost = std::exp(next);
@@ -692,6 +717,7 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
                 if (next == x)
                     break;
                 s->lastIsBest = false; // the plan is no longer the stream's
+                s->replans++;
                 replanFinestLevel(prepared.planes, prepared.components, prepared.levels, settings, std::exp(next),
                                   &rates, &workspace->plan);
                 double predicted = std::log(fixed + perBit * rates.levelBits[0]);
@@ -758,7 +784,7 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
     sample.params.searchProgress = nullptr; // the sample's sizes mean nothing to the caller
     sample.params.samplesRead = nullptr;
     sample.knob.cost0 = params.valueCost > kMinValueCost ? params.valueCost : kMinValueCost;
-    int32_t first = params.quantStep >= 1 && params.quantStep <= 65535 ? params.quantStep : 4;
+    int32_t first = stepForRate(prepared, maxBytes);
 
     // The sample, scaled by area, says where to try the whole picture; each
     // whole trial then measures the sample's scale there (whole bytes per
@@ -811,6 +837,7 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
             s.trial = s.trialAt(at.step, at.cost);
             s.lastIsBest = false;
             estimated = planOnly(prepared, s.trial, &workspace);
+            s.plans++;
         }
         double predicted = estimated * bytesPerEstimate;
         bool reached = estimated > 0.0 && splits && std::fabs(std::log(predicted / aim)) < kFinestReach;
@@ -880,6 +907,8 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
         if (!found && s.bestSize < 0)
             return false;
         s.encodes += exact.encodes;
+        s.plans += exact.plans;
+        s.writes += exact.writes;
         // The exact search planned last: its plan is the chosen one's if its stream is.
         bool taken = found && static_cast<int64_t>(stream.size()) > s.bestSize;
         s.lastIsBest = taken && exact.planKept;

@@ -12,6 +12,13 @@ struct SizeSearchReport {
     double valueCost = 0.0;   // the value cost of the chosen stream
     int32_t encodes = 0;      // trial encodes spent on the whole picture
     int32_t sampleEncodes = 0; // trial encodes of a sample of it
+    // What the whole picture's trials did: plans made, whole streams
+    // written, finest-level writes apart from the coarser levels, and
+    // replans of the finest level alone.
+    int32_t plans = 0;
+    int32_t writes = 0;
+    int32_t finestWrites = 0;
+    int32_t replans = 0;
     bool cut = false;         // a larger stream cut to the target (sizes jump over the window)
     bool planKept = false;    // the workspace given holds the chosen stream's plan
 };
@@ -31,9 +38,10 @@ bool encodeToSize(const PreparedPicture& prepared, const EncoderParams& params, 
 // picture's tiles first (see TileSample) and then needs about one plan of
 // the whole picture, whose finest level is written apart and decided again
 // until the stream lands, or two whole encodes for other modes and coders.
-// `prepared` is prepared for params. With a workspace, its trials plan
-// there, and report->planKept tells whether the chosen stream's plan is
-// still in it.
+// `prepared` is prepared for params; a sampled search starts from the step
+// the target's rate suggests, not from params.quantStep. With a workspace,
+// its trials plan there, and report->planKept tells whether the chosen
+// stream's plan is still in it.
 bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& params,
                          int64_t maxBytes, std::vector<uint8_t>* out, int32_t* step, EncodeStats* stats,
                          std::string* error, SizeSearchReport* report = nullptr,

@@ -62,6 +62,9 @@ TEST(SizeSearch, LandsJustBelowTheTargetForEveryCoder)
                         EXPECT_GE(static_cast<double>(stream.size()),
                                   (codesEveryCoefficient ? 0.95 : 0.99) * static_cast<double>(target));
                         EXPECT_LE(report.encodes, codesEveryCoefficient ? 32 : 24);
+                        // Every trial of the exact search plans and writes.
+                        EXPECT_EQ(report.plans, report.encodes);
+                        EXPECT_EQ(report.writes, report.encodes);
                         if (!codesEveryCoefficient) {
                             EXPECT_FALSE(report.cut);
                         }
@@ -224,5 +227,39 @@ TEST(SizeSearch, FinestLevelFitInterpolatesOvershootingReplans)
         EXPECT_LE(static_cast<int64_t>(stream.size()), target);
         EXPECT_GE(static_cast<double>(stream.size()), 0.99 * static_cast<double>(target));
         EXPECT_LE(report.encodes, 3);
+    }
+}
+
+// A sampled search starts from the step the target's rate suggests, not
+// from the step given (which a size target overrides): the stream does not
+// depend on it. The report counts the whole picture's work as it was done.
+TEST(SizeSearch, SampledSearchStartsFromTheRatesStep)
+{
+    for (int32_t components : {1, 3}) {
+        PictureSamples picture = makeTestPicture(1024, 1024, components, 8, 17);
+        EncoderParams p;
+        p.decodeMode = 1;
+        p.mapCoder = 1;
+        p.valueCoder = 0;
+        PreparedPicture prepared;
+        std::string error;
+        ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+        int64_t target = picture.height * picture.width / 8;
+        SCOPED_TRACE(std::to_string(components) + " components");
+        std::vector<uint8_t> streams[2];
+        SizeSearchReport reports[2];
+        for (int32_t i = 0; i < 2; i++) {
+            p.quantStep = i == 0 ? 4 : 40;
+            int32_t step = 0;
+            ASSERT_TRUE(encodePictureToSize(prepared, p, target, &streams[i], &step, nullptr, &error, &reports[i]))
+                << error;
+        }
+        EXPECT_EQ(streams[0], streams[1]);
+        EXPECT_EQ(reports[0].sampleEncodes, reports[1].sampleEncodes);
+        const SizeSearchReport& report = reports[0];
+        EXPECT_LE(static_cast<int64_t>(streams[0].size()), target);
+        EXPECT_GE(static_cast<double>(streams[0].size()), 0.99 * static_cast<double>(target));
+        EXPECT_GE(report.plans, 1);
+        EXPECT_EQ(report.encodes, report.writes + report.finestWrites);
     }
 }
