@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "codec/core/geometry.h"
+#include "codec/encoder/colour_feedback.h"
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/step_search.h"
 
@@ -157,9 +158,15 @@ int32_t chooseMapCoder(const EncoderPicture& picture, const PreparedPicture& pre
             probed = &strip;
         }
     }
-    // One plan, written by both scans.
+    // One plan, written by both scans. A strip is planned as the whole
+    // picture is: without the colour feedback where the picture is too large
+    // for it.
     std::vector<uint8_t> curve, raster;
     EncodeWorkspace workspace;
+    if (probed == &strip && int64_t(picture.height) * picture.width > kColourFeedbackMaxSamples) {
+        planPicture(strip.planes, strip.components, strip.levels, planSettingsOf(probe), &workspace.plan);
+        workspace.reusePlan = true;
+    }
     if (!encodePrepared(*probed, probe, &curve, nullptr, nullptr, &workspace))
         return params.mapCoder;
     probe.mapCoder = 0;

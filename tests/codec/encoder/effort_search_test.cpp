@@ -127,8 +127,10 @@ TEST(EffortSearch, MapCoderFollowsTheBytesOfBothScans)
     EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 3), base), 0);
     // Detail that clusters stays with the curve scan.
     EXPECT_EQ(chosenMapCoder(makeTestPicture(96, 128, 3, 8, 5), base), 1);
-    // A large picture is probed on a strip of its rows.
+    // A large picture is probed on a strip of its rows (colour ones planned
+    // without the colour feedback, as the whole picture is).
     EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 1), base), 0);
+    EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 3), base), 0);
 
     // Streams the choice does not cover keep their map coder.
     EncoderParams other = base;
