@@ -287,6 +287,18 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
     countContextEntry(model, table, i);
 }
 
+int32_t appendLinkedEntryInPlace(ContextTable* table, uint8_t symbol)
+{
+    // growBlock keeps a block whose capacity holds the new count.
+    const int32_t i = table->maxIndex + 1;
+    if (!table->links || !table->stats || table->linksCapacity <= i || table->statsCapacity <= i)
+        return -1;
+    table->maxIndex = i;
+    table->links[i] = nullptr;
+    table->stats[i] = {symbol, 0};
+    return i;
+}
+
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry)
 {
     // Most symbols are coded in the longest context, which alone is updated.

@@ -93,6 +93,11 @@ void initContextModel(ContextModel* model);
 void totalizeTable(ContextModel* model, ContextTable* table);
 void updateContextModel(ContextModel* model, int32_t symbol);
 void updateTable(ContextModel* model, ContextTable* table, int32_t symbol);
+// updateTable's new entry for a symbol the table lacks, with its link as below
+// the longest order, where the table's blocks have room for both: the entry
+// (count 0), or -1 with nothing changed when that would take an allocation.
+// Not for the order-0 table, whose symbol positions it does not record.
+int32_t appendLinkedEntryInPlace(ContextTable* table, uint8_t symbol);
 void rescaleTable(ContextModel* model, ContextTable* table);
 void addSymbolToContexts(ContextModel* model, int32_t symbol);
 // Null after an allocation failure.

@@ -2,6 +2,7 @@
 
 #include "codec/core/bit_reader.h"
 #include "codec/entropy/context_model.h"
+#include "codec/entropy/root_step.h"
 
 #include <bit>
 
@@ -78,60 +79,6 @@ ContextRun addSymbolDetached(ContextRun run, int32_t symbol)
 
 namespace {
 
-// The order-0 step after the run's order-1 table escaped: the root positions
-// of the symbols the escape excludes (all of the table's counted entries but
-// its last) and the sum of their root counts. False when a symbol is not
-// where the root table's positions say.
-bool rootExclusions(const ContextModel* model, const ContextTable* table, uint64_t excluded[4], int32_t* sum)
-{
-    const ContextTable* root = model->rootTable;
-    const SymbolStat* stats = table->stats;
-    const SymbolStat* rootStats = root->stats;
-    int32_t excludedSum = 0;
-    for (int32_t i = 0; i < table->maxIndex; i++) {
-        if (stats[i].count == 0)
-            continue;
-        const uint8_t symbol = stats[i].symbol;
-        const int32_t p = model->rootPosition[symbol];
-        if (p > root->maxIndex || rootStats[p].symbol != symbol)
-            return false;
-        // A table holds each symbol once, so no position comes twice.
-        excluded[p >> 6] |= uint64_t{1} << (p & 63);
-        excludedSum += rootStats[p].count;
-    }
-    *sum = excludedSum;
-    return true;
-}
-
-// The root entry whose interval holds count, walking down from rest (the
-// counted sum) over the entries not excluded; -1 when the counts run out.
-int32_t findRootEntry(const ContextTable* root, const uint64_t excluded[4], int32_t count, int32_t* rest,
-                      int32_t* above)
-{
-    const SymbolStat* stats = root->stats;
-    int32_t j = 0;
-    // Between excluded positions, taken in order, the walk needs no test.
-    for (int32_t w = 0; w < 4; w++) {
-        for (uint64_t bits = excluded[w]; bits != 0; bits &= bits - 1) {
-            const int32_t e = 64 * w + std::countr_zero(bits);
-            for (; j < e; j++) {
-                *above = *rest;
-                *rest -= stats[j].count;
-                if (count >= *rest)
-                    return j;
-            }
-            j = e + 1;
-        }
-    }
-    for (; j <= root->maxIndex; j++) {
-        *above = *rest;
-        *rest -= stats[j].count;
-        if (count >= *rest)
-            return j;
-    }
-    return -1;
-}
-
 // Detaches after the escape was taken on the run and finishes the symbol the
 // general way, from the order below.
 ContextRun continueDetached(ContextRun run, int32_t* symbol)
@@ -144,19 +91,54 @@ ContextRun continueDetached(ContextRun run, int32_t* symbol)
     return attachContextRun(run.reader, model);
 }
 
+// The updates of a symbol found at entry `entry` of the order-0 table after
+// the run's order-1 table escaped (updateCodedContexts from order 0, then
+// addSymbolToContexts), on the run where they need no rescale, allocation or
+// new context; else on the detached model.
+ContextRun updateAfterRootStep(ContextRun run, int32_t entry, const RootMarks& marks)
+{
+    ContextModel* model = run.model;
+    ContextTable* root = model->rootTable;
+    ContextTable* table = run.table;
+    const uint8_t symbol = root->stats[entry].symbol;
+    ContextTable* next = model->followers[symbol];
+    // Tables with links rescale without allocating.
+    if (next && root->links && table->links) {
+        // Not excluded, the symbol is absent from the run's table, counts 0
+        // there or is its last entry.
+        int32_t i = rootEntryInTable(marks, entry);
+        if (i > table->maxIndex || table->stats[i].symbol != symbol)
+            i = appendLinkedEntryInPlace(table, symbol);
+        if (i >= 0) {
+            countContextEntry(model, root, entry);
+            countContextEntry(model, table, i);
+            run.table = next;
+            return run;
+        }
+    }
+    detachContextRun(run);
+    model->currentOrder = 0;
+    updateCodedContexts(model, symbol, entry);
+    addSymbolToContexts(model, symbol);
+    return attachContextRun(run.reader, model);
+}
+
 } // namespace
 
 ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32_t* symbol)
 {
     ContextModel* model = run.model;
     const ContextTable* root = model->rootTable;
-    uint64_t excluded[4] = {};
+    RootMarks marks;
     int32_t excludedSum = 0;
-    if (model->maxOrder != 1 || !root || root->maxIndex < 0 || !rootExclusions(model, run.table, excluded, &excludedSum))
+    if (model->maxOrder != 1 || !root || root->maxIndex < 0 || !markRootPositions(model, run.table, &marks, &excludedSum))
         return decodeDetachedSymbol(run, symbol);
 
-    // The escape, as the general step takes it.
-    narrowRunTo(&run, counted, scale, scale);
+    // The escape, as the general step takes it: [counted, scale) of scale,
+    // whose top r * scale / scale is r.
+    const uint32_t r = runHigh(run) - runLow(run) + 1;
+    narrowRun(&run, divideByScale(r * static_cast<uint32_t>(counted), scaleReciprocal(static_cast<uint32_t>(scale))),
+              r);
     if (run.held < kRunStepBits)
         refillContextRun(&run);
 
@@ -166,22 +148,18 @@ ContextRun decodeRunEscape(ContextRun run, int32_t counted, int32_t scale, int32
     if (run.held < kRunStepBits || rootCounted <= 0 || rootCounted >= kContextRescaleTotal ||
         rootScale >= kContextRescaleTotal)
         return continueDetached(run, symbol);
-    const int32_t r = static_cast<int32_t>(runHigh(run) - runLow(run)) + 1;
-    const int32_t rootCount = countNumerator(runCode(run), runLow(run), rootScale) / r;
-    if (rootCount < 0 || rootCount >= rootCounted)
+    const int32_t rootR = static_cast<int32_t>(runHigh(run) - runLow(run)) + 1;
+    const int32_t x = countNumerator(runCode(run), runLow(run), rootScale);
+    if (x < 0 || x >= rootCounted * rootR)
         return continueDetached(run, symbol);
     int32_t rest = rootCounted;
     int32_t above = rest;
-    const int32_t entry = findRootEntry(root, excluded, rootCount, &rest, &above);
-    if (entry < 0)
+    const int32_t entry = findRootEntry(root, marks, x, rootR, &rest, &above);
+    if (entry < 0 || rest < 0)
         return continueDetached(run, symbol);
-    narrowRunTo(&run, rest, above, rootScale);
-
-    // The updates of a symbol found at order 0, on the detached model.
+    const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(rootScale));
+    narrowRun(&run, divideByScale(static_cast<uint32_t>(rootR * rest), reciprocal),
+              divideByScale(static_cast<uint32_t>(rootR * above), reciprocal));
     *symbol = root->stats[entry].symbol;
-    detachContextRun(run);
-    model->currentOrder = 0;
-    updateCodedContexts(model, *symbol, entry);
-    addSymbolToContexts(model, *symbol);
-    return attachContextRun(run.reader, model);
+    return updateAfterRootStep(run, entry, marks);
 }

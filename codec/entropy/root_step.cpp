@@ -1,0 +1,77 @@
+#include "codec/entropy/root_step.h"
+
+#include "codec/core/force_inline.h"
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+static_assert(sizeof(SymbolStat) == 2, "the walk reads four entries as 64 bits");
+
+// Eight bytes as a little-endian number, whatever the host's order.
+ZR_INLINE uint64_t loadLittle64(const uint8_t* p)
+{
+    return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 |
+           uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
+}
+
+} // namespace
+
+bool markRootPositions(const ContextModel* model, const ContextTable* table, RootMarks* marks, int32_t* excludedSum)
+{
+    const ContextTable* root = model->rootTable;
+    const uint32_t rootLast = static_cast<uint32_t>(root->maxIndex);
+    // Whole groups of four, as the walk reads them: bytes 0, 0xFF, 0, 0xFF, ...
+    constexpr uint64_t kCounted = std::endian::native == std::endian::little ? 0xFF00FF00FF00FF00u : 0x00FF00FF00FF00FFu;
+    for (uint32_t p = 0; p <= rootLast; p += 4)
+        std::memcpy(marks->bytes + 2 * p, &kCounted, sizeof kCounted);
+    // Without branches on the counts, which the data makes unpredictable.
+    const SymbolStat* stats = table->stats;
+    const SymbolStat* rootStats = root->stats;
+    int32_t sum = 0;
+    bool placed = true;
+    const int32_t last = table->maxIndex;
+    for (int32_t i = 0; i <= last; i++) {
+        const uint8_t symbol = stats[i].symbol;
+        const uint32_t p = model->rootPosition[symbol];
+        const uint32_t at = p <= rootLast ? p : 0u;
+        placed &= p <= rootLast && rootStats[at].symbol == symbol;
+        // A table holds each symbol once, so no position comes twice.
+        const bool excluded = stats[i].count != 0 && i != last;
+        marks->bytes[2 * at] = static_cast<uint8_t>(i);
+        marks->bytes[2 * at + 1] = excluded ? 0 : 0xFF;
+        sum += excluded ? rootStats[at].count : 0;
+    }
+    *excludedSum = sum;
+    return placed;
+}
+
+int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t x, int32_t r, int32_t* rest,
+                      int32_t* above)
+{
+    const SymbolStat* stats = root->stats;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(stats);
+    const int32_t entries = root->maxIndex + 1;
+    int32_t j = 0;
+    // Four entries at a time: their counted sum in 16-bit lanes, added up by
+    // one multiply (at most 4 x 254). Within a group the sum only falls, so
+    // the walk skips it whole unless x reaches the sum after it.
+    for (; j + 4 <= entries; j += 4) {
+        const uint64_t counted = loadLittle64(bytes + 2 * j) & loadLittle64(marks.bytes + 2 * j);
+        const uint64_t lanes = counted >> 8 & 0x00FF00FF00FF00FFu;
+        const int32_t groupSum = static_cast<int32_t>(lanes * 0x0001000100010001u >> 48);
+        if (x >= (*rest - groupSum) * r)
+            break;
+        *rest -= groupSum;
+    }
+    for (; j < entries; j++) {
+        if (marks.bytes[2 * j + 1] == 0)
+            continue;
+        *above = *rest;
+        *rest -= stats[j].count;
+        if (x >= *rest * r)
+            return j;
+    }
+    return -1;
+}
