@@ -117,13 +117,6 @@ ZR_INLINE void narrowRun(ContextRun* run, uint32_t below, uint32_t upTo)
     run->held -= shifts;
 }
 
-// narrowInterval on the run: [lowCount, highCount) of scale.
-ZR_INLINE void narrowRunTo(ContextRun* run, int32_t lowCount, int32_t highCount, int32_t scale)
-{
-    const int32_t r = static_cast<int32_t>(runHigh(*run) - runLow(*run)) + 1;
-    narrowRun(run, static_cast<uint32_t>(r * lowCount / scale), static_cast<uint32_t>(r * highCount / scale));
-}
-
 // decodeContextSymbol on the run: the common step inline (as
 // decodeCommonContextStep, with its bits from the window), anything else on
 // the detached model.

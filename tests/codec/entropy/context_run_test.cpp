@@ -188,7 +188,8 @@ TEST(ContextRun, NarrowingMatchesTheSixteenBitRegisters)
         run.high = start.high << 16 | 0xFFFFu;
         run.code = uint64_t{code} << kRunWindowBits | uint64_t{bits} << (kRunWindowBits - 32);
         run.held = 32;
-        narrowRunTo(&run, static_cast<int32_t>(lowCount), static_cast<int32_t>(highCount), static_cast<int32_t>(scale));
+        const uint32_t r = start.high - start.low + 1;
+        narrowRun(&run, r * lowCount / scale, r * highCount / scale);
         ASSERT_EQ(runLow(run), n.low) << trial;
         ASSERT_EQ(runHigh(run), n.high) << trial;
         ASSERT_EQ(runCode(run), expectedCode) << trial;
