@@ -155,18 +155,22 @@ void updateHuffmanTree(AdaptiveHuffmanTree* tree, int32_t symbol)
     uint32_t* weights = tree->weights;
     if (weights[0] == 0x80000000u)
         rebuildHuffmanTree(tree);
+    // The root (node 0, parent -1) cannot move: its weight is counted after
+    // the loop, unless a swap moved the path onto it.
     int32_t node = tree->leafOf[symbol];
-    while (node != -1) {
-        uint32_t w = ++weights[node];
-        int32_t target = node;
-        while (target > 0 && weights[target - 1] < w)
-            target--;
-        if (target != node) {
+    while (node > 0) {
+        const uint32_t w = ++weights[node];
+        if (weights[node - 1] < w) {
+            int32_t target = node - 1;
+            while (target > 0 && weights[target - 1] < w)
+                target--;
             swapHuffmanNodes(tree, node, target);
             node = target;
         }
         node = tree->nodes[node].parent;
     }
+    if (node == 0)
+        ++weights[0];
 }
 
 int32_t decodeHuffmanSymbol(AdaptiveHuffmanTree* tree, BitReader* reader, int32_t rawBits)
@@ -174,11 +178,29 @@ int32_t decodeHuffmanSymbol(AdaptiveHuffmanTree* tree, BitReader* reader, int32_
     const HuffmanNode* nodes = tree->nodes;
     if (!nodes)
         return -1;
+    // The descent reads bit by bit and stops once the data have ended. Only a
+    // fetch can end them, so the bits left in the current byte are taken in a
+    // tight loop and only the bit that needs a fetch goes through readBit.
+    if (reader->endOfData & 1)
+        return -1;
     int32_t node = 0;
-    while (!nodes[node].childIsLeaf) {
+    for (;;) {
+        uint32_t mask = reader->mask; // 128: a fetch comes first
+        if (mask != 128) {
+            const uint32_t byte = reader->currentByte;
+            do {
+                node = nodes[node].child + ((byte & mask) != 0 ? 1 : 0);
+                mask >>= 1;
+            } while (mask != 0 && !nodes[node].childIsLeaf);
+            reader->mask = static_cast<uint8_t>(mask != 0 ? mask : 128);
+            if (nodes[node].childIsLeaf)
+                break;
+        }
         if (reader->endOfData & 1)
             return -1;
         node = nodes[node].child + static_cast<int32_t>(readBit(reader));
+        if (nodes[node].childIsLeaf)
+            break;
     }
     int32_t n = tree->symbolCount;
     int32_t symbol = nodes[node].child;

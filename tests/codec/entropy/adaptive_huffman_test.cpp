@@ -326,6 +326,125 @@ TEST(AdaptiveHuffman, EndOfData)
     FAIL() << "no cut found";
 }
 
+namespace {
+
+// The update as defined: every node on the path to the root counts one more
+// and moves to the front of the nodes that had its old weight.
+void updateByDefinition(AdaptiveHuffmanTree* t, int32_t symbol)
+{
+    if (t->weights[0] == 0x80000000u)
+        rebuildHuffmanTree(t);
+    int32_t node = t->leafOf[symbol];
+    while (node != -1) {
+        const uint32_t w = ++t->weights[node];
+        int32_t target = node;
+        while (target > 0 && t->weights[target - 1] < w)
+            target--;
+        if (target != node) {
+            swapHuffmanNodes(t, node, target);
+            node = target;
+        }
+        node = t->nodes[node].parent;
+    }
+}
+
+// The descent one readBit at a time, stopping at the end of the data, with the
+// escape and the update as defined: what decodeHuffmanSymbol's faster descent
+// and update must match.
+int32_t decodeBitByBit(AdaptiveHuffmanTree* t, BitReader* reader, int32_t rawBits)
+{
+    int32_t node = 0;
+    while (!t->nodes[node].childIsLeaf) {
+        if (reader->endOfData & 1)
+            return -1;
+        node = t->nodes[node].child + static_cast<int32_t>(readBit(reader));
+    }
+    const int32_t n = t->symbolCount;
+    const int32_t symbol = t->nodes[node].child;
+    if (symbol != n + 1) {
+        updateByDefinition(t, symbol);
+        return symbol;
+    }
+    const int32_t v = static_cast<int32_t>(readBits(reader, rawBits));
+    if (reader->endOfData & 1)
+        return -1;
+    if (v >= 0 && v < n) {
+        if (t->leafOf[v] == -1)
+            addHuffmanLeaf(t, v);
+        updateByDefinition(t, v);
+    } else {
+        updateByDefinition(t, n + 1);
+    }
+    return v;
+}
+
+void expectSameTrees(const AdaptiveHuffmanTree& a, const AdaptiveHuffmanTree& b)
+{
+    ASSERT_EQ(a.nextFreeNode, b.nextFreeNode);
+    for (int32_t i = 0; i < a.nextFreeNode; i++) {
+        ASSERT_EQ(a.weights[i], b.weights[i]) << "node " << i;
+        ASSERT_EQ(a.nodes[i].child, b.nodes[i].child) << "node " << i;
+        ASSERT_EQ(a.nodes[i].childIsLeaf, b.nodes[i].childIsLeaf) << "node " << i;
+        ASSERT_EQ(a.nodes[i].parent, b.nodes[i].parent) << "node " << i;
+    }
+    for (int32_t s = 0; s < a.symbolCount + 2; s++)
+        ASSERT_EQ(a.leafOf[s], b.leafOf[s]) << "symbol " << s;
+}
+
+} // namespace
+
+// Over noise cut anywhere, from memory and from a byte source (which repeats
+// its last byte after the end), with raw reads moving the bit position
+// between symbols and reads going on past the end: the same values, reader
+// states and trees as the bit-by-bit descent and the defined update.
+TEST(AdaptiveHuffman, DecodingMatchesThePlainDefinition)
+{
+    std::mt19937 rng(23);
+    for (int round = 0; round < 90; round++) {
+        const int32_t n = round % 3 == 0 ? 256 : (round % 3 == 1 ? 64 : 2048);
+        const int32_t rawBits = n == 256 ? 8 : (n == 64 ? 4 : static_cast<int32_t>(rng() % 14));
+        const bool fromSource = round % 2 == 1;
+        SCOPED_TRACE(testing::Message() << "round " << round << " n " << n);
+        std::vector<uint8_t> data(1 + rng() % 600);
+        for (uint8_t& byte : data)
+            byte = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng()); // zeros take long codewords
+        Tree fast(n, n == 2048 ? 1 : 0), plain(n, n == 2048 ? 1 : 0);
+        ByteFeed fastFeed{&data}, plainFeed{&data};
+        BitReader* readers[2];
+        for (int k = 0; k < 2; k++) {
+            if (fromSource) {
+                readers[k] = createBitReader(0);
+                attachByteSource(readers[k], ByteFeed::fetch, k == 0 ? &fastFeed : &plainFeed);
+            } else {
+                readers[k] = createMemoryReader(data);
+            }
+        }
+        for (int call = 0; call < 6000; call++) {
+            if (rng() % 4 == 0) {
+                const int width = static_cast<int>(rng() % 8);
+                ASSERT_EQ(readBits(readers[0], width), readBits(readers[1], width));
+            }
+            const int32_t v = decodeHuffmanSymbol(&fast.t, readers[0], rawBits);
+            ASSERT_EQ(v, decodeBitByBit(&plain.t, readers[1], rawBits)) << "call " << call;
+            ASSERT_EQ(readers[0]->mask, readers[1]->mask);
+            ASSERT_EQ(readers[0]->currentByte, readers[1]->currentByte);
+            // Bytes fetched (a byte source's reader counts from 0).
+            auto fetched = [&](const BitReader* r) {
+                return fromSource ? r->cursor : r->cursor - reinterpret_cast<uintptr_t>(r->buffer);
+            };
+            ASSERT_EQ(fetched(readers[0]), fetched(readers[1]));
+            ASSERT_EQ(readers[0]->endOfData, readers[1]->endOfData);
+            if (call % 64 == 0 || readers[0]->endOfData)
+                expectSameTrees(fast.t, plain.t);
+            if (readers[0]->endOfData && rng() % 8 == 0)
+                break;
+        }
+        expectSameTrees(fast.t, plain.t);
+        for (BitReader* reader : readers)
+            releaseBitReader(reader);
+    }
+}
+
 TEST(AdaptiveHuffman, RandomBitsStayInsideTables)
 {
     std::mt19937 rng(99);
