@@ -59,11 +59,11 @@ bool renderFinal(DecodeSession* session)
 } // namespace
 
 // Whether a second thread gains more than starting it and handing work over
-// cost: on pictures of at least 2^20 samples. Values of levels 1 and up gather
-// in grids on the decoding thread, so the worker takes the expansions, the
-// grids' passes, level 0's values and half the final render: about a sixth
-// of the decoding thread's instructions for grey one-pass and default streams,
-// a fifth to a quarter for colour.
+// cost: on pictures of at least 2^20 samples, and not for grey one-pass
+// streams. There the worker would take about a sixth of the decoding
+// thread's instructions, yet two threads ran slower and used more CPU than
+// one: the decoding thread outruns a worker that synthesises level 0's values
+// one by one, and waits for it at the end.
 static bool reconThreadPays(const DecodeSession* s)
 {
     if (s->threads < 2)
@@ -71,7 +71,7 @@ static bool reconThreadPays(const DecodeSession* s)
     if (s->threadsAlways)
         return true;
     uint64_t samples = uint64_t(s->height) * uint64_t(s->width) * uint64_t(s->components);
-    return samples >= (uint64_t(1) << 20);
+    return samples >= (uint64_t(1) << 20) && (s->components > 1 || s->decodeMode == 1);
 }
 
 void streamDecode(DecodeSession* session)
