@@ -212,8 +212,7 @@ bool encodeWithSettings(const EncoderPicture& picture, EncodeSettings settings, 
     if (settings.effort >= 1 && !settings.fixed.mapCoder)
         p.mapCoder = chooseMapCoder(picture, prepared, p);
     if (!settings.fixed.valueCost) {
-        double pixels = static_cast<double>(picture.height) * picture.width;
-        double bitsPerPixel = 8.0 * static_cast<double>(target) / pixels * 8.0 / picture.bitsPerSample;
+        double bitsPerPixel = eightBitRate(target, picture.height, picture.width, picture.bitsPerSample);
         p.valueCost = valueCostForPicture(prepared, bitsPerPixel);
     }
     std::vector<EncoderParams> candidates = effortCandidates(p, settings.effort, settings.fixed);

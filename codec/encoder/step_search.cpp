@@ -8,6 +8,12 @@
 #include "codec/encoder/progressive_writer.h"
 #include "codec/encoder/tile_sample.h"
 
+double eightBitRate(int64_t bytes, int32_t height, int32_t width, int32_t bitsPerSample)
+{
+    double pixels = static_cast<double>(height) * width;
+    return 8.0 * static_cast<double>(bytes) / pixels * 8.0 / bitsPerSample;
+}
+
 namespace {
 
 // The estimated bytes of a plan's detail, 0 where the planner estimates
@@ -535,8 +541,7 @@ bool sampleBytesPerEstimate(SampleSearch* sample, const SampleTrial& at, double*
 // the rate, scaled with the depth's range.
 int32_t stepForRate(const PreparedPicture& prepared, int64_t maxBytes)
 {
-    double pixels = static_cast<double>(prepared.height) * prepared.width;
-    double bitsPerPixel = 8.0 * static_cast<double>(maxBytes) / pixels * 8.0 / prepared.bitsPerSample;
+    double bitsPerPixel = eightBitRate(maxBytes, prepared.height, prepared.width, prepared.bitsPerSample);
     double step = 16.0 / bitsPerPixel * std::ldexp(1.0, prepared.bitsPerSample - 8);
     return step < 1.0 ? 1 : (step > 65535.0 ? 65535 : static_cast<int32_t>(std::lround(step)));
 }

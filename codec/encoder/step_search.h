@@ -26,6 +26,10 @@ struct SizeSearchReport {
 // Streams within this share below the target count as on target.
 constexpr double kSizeTolerance = 0.01;
 
+// The rate of a target of `bytes` over height x width pixels in bits per
+// pixel, as for samples of 8 bits.
+double eightBitRate(int64_t bytes, int32_t height, int32_t width, int32_t bitsPerSample);
+
 // Encodes with parameters whose stream takes at most maxBytes and, wherever
 // the stream can be that large, nearly always at least 99% of it; *step
 // receives the step. Where the sizes jump far over that window, a larger
