@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ g++-multilib pkgconf
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libdeflate-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
   clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386 xvfb xauth

@@ -1,10 +1,9 @@
 #include "tools/image_io.h"
 
-#include "codec/core/alloc.h"
-
 #ifndef ZR_NO_PNG
-#include <libdeflate.h>
 #include <png.h>
+
+#include "tools/png_image_data.h"
 #endif
 
 #include <algorithm>
@@ -13,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -329,61 +327,6 @@ bool writePng(const std::string& path, const Image& image, std::string* error)
 #ifndef ZR_NO_PNG
 namespace {
 
-// The image data of a fast PNG, compressed whole: every row but the first
-// with the row-above filter, then libdeflate at its quickest level, which is
-// about twice zlib's speed on decoded photographs and a little smaller.
-// Large buffers come from the codec's allocator, which asks for huge pages
-// where the system has them: thousands of first-touch faults on fresh pages
-// would cost about as much as the compression saves.
-struct FreeBuffer {
-    void operator()(uint8_t* p) const { freeChecked(p); }
-};
-using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
-
-// A buffer of `size` bytes (at least 1); empty when it cannot be had.
-Buffer newBuffer(size_t size)
-{
-    return Buffer(static_cast<uint8_t*>(allocChecked(size ? size : 1)));
-}
-
-struct FastIdat {
-    Buffer filtered;
-    Buffer packed;
-    size_t size = 0;
-};
-
-bool compressFastIdat(int32_t height, size_t rowSize, const uint8_t* data, FastIdat* idat)
-{
-    size_t lineSize = rowSize + 1;
-    size_t total = size_t(height) * lineSize;
-    idat->filtered = newBuffer(total);
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(1);
-    if (!idat->filtered || !compressor) {
-        libdeflate_free_compressor(compressor);
-        return false;
-    }
-    for (int32_t y = 0; y < height; y++) {
-        uint8_t* line = idat->filtered.get() + size_t(y) * lineSize;
-        const uint8_t* row = data + size_t(y) * rowSize;
-        if (y == 0) {
-            line[0] = 0;
-            std::memcpy(line + 1, row, rowSize);
-            continue;
-        }
-        const uint8_t* above = row - rowSize;
-        line[0] = 2;
-        for (size_t x = 0; x < rowSize; x++)
-            line[1 + x] = uint8_t(row[x] - above[x]);
-    }
-    size_t bound = libdeflate_zlib_compress_bound(compressor, total);
-    idat->packed = newBuffer(bound);
-    if (idat->packed)
-        idat->size = libdeflate_zlib_compress(compressor, idat->filtered.get(), total, idat->packed.get(), bound);
-    libdeflate_free_compressor(compressor);
-    idat->filtered.reset();
-    return idat->size > 0;
-}
-
 // Writes the PNG: from `rows` through libpng's compressor, or, with `idat`,
 // those `idatSize` bytes of ready image data.
 bool writePngFile(const std::string& path, int32_t height, int32_t width, int32_t channels, int32_t bitDepth,
@@ -443,14 +386,14 @@ bool writePngRows(const std::string& path, int32_t height, int32_t width, int32_
 #else
     size_t rowSize = static_cast<size_t>(width) * channels * (bitDepth > 8 ? 2 : 1);
     bool fast = compression == PngCompression::Fast;
-    FastIdat idat;
-    if (fast && !compressFastIdat(height, rowSize, data, &idat))
+    PngImageData idat;
+    if (fast && !idat.pack(height, rowSize, data))
         return fail(error, "out of memory writing PNG");
     std::vector<png_bytep> rows(fast ? 0 : height);
     for (size_t y = 0; y < rows.size(); y++)
         rows[y] = const_cast<uint8_t*>(data) + y * rowSize;
 
-    return writePngFile(path, height, width, channels, bitDepth, rows.data(), idat.packed.get(), idat.size, error);
+    return writePngFile(path, height, width, channels, bitDepth, rows.data(), idat.bytes(), idat.size(), error);
 #endif
 }
 
