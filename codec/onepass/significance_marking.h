@@ -10,7 +10,11 @@ enum : uint8_t {
     MAP_ANCESTOR = 4,       // significant because a finer position below it is
 };
 
-// Parity tables and the band being scanned, read by markSignificant.
+// Levels a map can have: a side of 2^31 has 28.
+constexpr int32_t kMarkLevels = 32;
+
+// Parity tables, the band being scanned and, per coarser level, its steps
+// to the parent position, read by markSignificant.
 struct SignificanceMarkState {
     uint8_t** rowCodes;     // rowCodes[band][level]
     uint8_t** colCodes;     // colCodes[band][level]
@@ -19,11 +23,17 @@ struct SignificanceMarkState {
     int32_t band;
     int32_t rowEnd;         // of the band being scanned
     int32_t colEnd;
+    // Step i leads from level + i to level + i + 1: the parent of x is
+    // (x + add - (x == last)) >> 1, where last is the band's last row or
+    // column if it takes the lower parent, else -1.
+    int32_t steps;
+    int32_t rowAdd[kMarkLevels], rowLast[kMarkLevels];
+    int32_t colAdd[kMarkLevels], colLast[kMarkLevels];
 };
 
 // Builds the parity tables for a rows x cols map of `levels` detail levels.
 // No table is needed (nor made) when levels <= 0. Returns 0 when an
-// allocation fails.
+// allocation fails or levels exceeds kMarkLevels.
 int32_t beginSignificanceMarking(SignificanceMarkState* state, int32_t rows, int32_t cols,
                                  int32_t levels);
 void endSignificanceMarking(SignificanceMarkState* state);
@@ -47,4 +57,15 @@ inline int32_t parentCoordinate(int32_t x, int32_t k, int32_t e)
 
 // Marks (r, c) of the current band significant (2) and its not yet marked
 // ancestors at coarser levels with 4; stops at the first ancestor not 1.
-void markSignificant(SignificanceMarkState* state, uint8_t** map, int32_t r, int32_t c);
+inline void markSignificant(SignificanceMarkState* state, uint8_t** map, int32_t r, int32_t c)
+{
+    map[r][c] = MAP_SIGNIFICANT;
+    for (int32_t i = 0; i < state->steps; i++) {
+        r = (r + state->rowAdd[i] - (r == state->rowLast[i] ? 1 : 0)) >> 1;
+        c = (c + state->colAdd[i] - (c == state->colLast[i] ? 1 : 0)) >> 1;
+        uint8_t* at = &map[r][c];
+        if (*at != MAP_NOT_SIGNIFICANT)
+            return;
+        *at = MAP_ANCESTOR;
+    }
+}
