@@ -20,9 +20,11 @@ static inline void passPosition(BitReader* bits, uint8_t** map, RunMapState* sta
     state->run = decodeHuffmanValue(bits, &state->tree);
 }
 
-// passPosition over columns colStart..colEnd-1 of row r. Eight positions that
-// the run covers are passed at once: marking changes only the position itself
-// and coarser levels, never the codes still ahead in this row.
+// passPosition over columns colStart..colEnd-1 of row r, eight positions at
+// a time: a run that covers them passes them at once, and one that ends
+// among them jumps to the unmarked position it ends on. Marking changes only
+// the position itself and coarser levels, never the codes still ahead in
+// this row, so the eight's flags stay valid while it is passed.
 static void passRow(BitReader* bits, uint8_t** map, RunMapState* state, int32_t r, int32_t colStart,
                     int32_t colEnd)
 {
@@ -30,12 +32,25 @@ static void passRow(BitReader* bits, uint8_t** map, RunMapState* state, int32_t 
     int32_t c = colStart;
     if constexpr (kMapBytes8) {
         for (; colEnd - c >= 8; c += 8) {
-            const int32_t n = countFlaggedBytes(notSignificantBytes8(row + c));
+            uint64_t flags = notSignificantBytes8(row + c);
+            int32_t n = countFlaggedBytes(flags);
+            int32_t from = 0; // positions before it are passed
+            while (n > state->run && state->run >= 0) {
+                for (int32_t k = 0; k < state->run; k++)
+                    flags &= flags - 1;
+                const int32_t at = firstFlaggedByte(flags);
+                flags &= flags - 1;
+                n -= state->run + 1;
+                markSignificant(&state->mark, map, r, c + at);
+                state->run = decodeHuffmanValue(bits, &state->tree);
+                from = at + 1;
+            }
             if (n <= state->run) {
                 state->run -= n;
                 continue;
             }
-            for (int32_t k = 0; k < 8; k++)
+            // A negative run (corrupt data) marks every position it meets.
+            for (int32_t k = from; k < 8; k++)
                 passPosition(bits, map, state, r, c + k);
         }
     }
