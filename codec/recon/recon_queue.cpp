@@ -66,6 +66,7 @@ struct ReconWorker {
     std::atomic<uint64_t> done;         // items carried out
     std::atomic<bool> workerSleeping;
     std::atomic<bool> producerSleeping;
+    std::atomic<uint64_t> producerWants; // the position a sleeping decoding thread waits for
     std::atomic<bool> stopping;
     std::mutex lock;
     std::condition_variable workReady;
@@ -141,7 +142,7 @@ void workerLoop(ReconWorker* w)
         while (at < ready) {
             at = runItems(w, at, ready - at > w->batchItems ? at + w->batchItems : ready);
             w->done.store(at);
-            if (w->producerSleeping.load()) {
+            if (w->producerSleeping.load() && at >= w->producerWants.load()) {
                 std::lock_guard<std::mutex> hold(w->lock);
                 w->producerSleeping.store(false);
                 w->workDone.notify_one();
@@ -176,6 +177,7 @@ void waitUntilDone(ReconQueue* queue, uint64_t upTo)
             return;
         cpuRelax();
     }
+    w->producerWants.store(upTo);
     std::unique_lock<std::mutex> hold(w->lock);
     for (;;) {
         w->producerSleeping.store(true);
@@ -197,8 +199,14 @@ void makeRoom(ReconQueue* queue, uint64_t count)
         // The items themselves, or a wrap mark where they do not fit.
         const uint64_t need = lapRoom >= count ? count : lapRoom > 0 ? 1 : 0;
         const uint64_t at = position(queue);
-        if (w->done.load() + w->ringItems < at + need)
-            waitUntilDone(queue, at + need - w->ringItems);
+        if (w->done.load() + w->ringItems < at + need) {
+            // A full ring means the worker is behind: wait until a
+            // sixteenth of it is free rather than for each batch the worker
+            // gives back, so that both sides sleep and wake at most some
+            // sixteen times per lap.
+            const uint64_t room = at + need - w->ringItems + w->ringItems / 16;
+            waitUntilDone(queue, room < at ? room : at);
+        }
         if (lapRoom >= count)
             break;
         if (lapRoom > 0)
@@ -244,6 +252,7 @@ ReconQueue* startReconThread(int32_t ringItems)
     w->done.store(0);
     w->workerSleeping.store(false);
     w->producerSleeping.store(false);
+    w->producerWants.store(0);
     w->stopping.store(false);
     w->lapStart = 0;
     queue->worker = w;
