@@ -235,15 +235,16 @@ ReconQueue* startReconThread(int32_t ringItems)
     const uint64_t slots = ringItems > 0 ? static_cast<uint64_t>(ringItems) : kRingItems;
     if (slots < 1 + static_cast<uint64_t>(kTargetItems > kTaskItems ? kTargetItems : kTaskItems))
         return nullptr;
-    ReconQueue* queue = static_cast<ReconQueue*>(allocChecked(sizeof(ReconQueue)));
+    void* queueBytes = allocChecked(sizeof(ReconQueue));
     void* workerBytes = allocChecked(sizeof(ReconWorker));
     ReconItem* ring = static_cast<ReconItem*>(allocChecked(sizeof(ReconItem) * slots));
-    if (!queue || !workerBytes || !ring) {
-        freeChecked(queue);
+    if (!queueBytes || !workerBytes || !ring) {
+        freeChecked(queueBytes);
         freeChecked(workerBytes);
         freeChecked(ring);
         return nullptr;
     }
+    ReconQueue* queue = new (queueBytes) ReconQueue();
     ReconWorker* w = new (workerBytes) ReconWorker();
     w->ring = ring;
     w->ringItems = slots;
@@ -260,6 +261,9 @@ ReconQueue* startReconThread(int32_t ringItems)
     queue->end = ring + w->batchItems;
     for (uint64_t& mark : queue->gridsClearedMark)
         mark = 0;
+    queue->gridsClaimed.store(0);
+    queue->clearGrids = nullptr;
+    queue->clearGridsContext = nullptr;
     try {
         w->thread = std::thread(workerLoop, w);
     } catch (...) {
@@ -267,6 +271,7 @@ ReconQueue* startReconThread(int32_t ringItems)
         w->~ReconWorker();
         freeChecked(workerBytes);
         freeChecked(ring);
+        queue->~ReconQueue();
         freeChecked(queue);
         return nullptr;
     }
@@ -316,6 +321,7 @@ void stopReconThread(ReconQueue* queue)
     w->~ReconWorker();
     freeChecked(w);
     freeChecked(ring);
+    queue->~ReconQueue();
     freeChecked(queue);
 }
 

@@ -4,6 +4,7 @@
 // the decoding thread hands them over a few hundred at a time and waits only
 // when the ring is full. Each side spins briefly before it sleeps.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "codec/core/force_inline.h"
@@ -31,8 +32,12 @@ struct ReconQueue {
     ReconItem* end;  // where publishReconBlock is due
     ReconWorker* worker;
     // Per level, the mark after which its grids are clear where their
-    // clearing was queued ahead, else 0 (level_grid_schedule.h).
+    // clearing was queued ahead, else 0; a bit per level, set by the thread
+    // that takes its clearing; and the clearing itself (level_grid_schedule.h).
     uint64_t gridsClearedMark[kAheadGridLevels];
+    std::atomic<uint32_t> gridsClaimed;
+    ReconTask clearGrids;
+    void* clearGridsContext;
 };
 
 enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2, RECON_WRAP = 3 };
