@@ -628,9 +628,10 @@ struct Guess {
 // the window is written. Where the finest level is written apart, its
 // rewrites leave the coarser levels as first written, and their predictions
 // take the coarser levels' real bits and the finest level's own real bits
-// per estimated bit. *bytesPerEstimate receives the last written stream's
+// per estimated bit (before its first write, what `size` leaves it over the
+// coarser levels' real bits). *bytesPerEstimate receives the last written stream's
 // bytes per estimated byte (left as it is where none was written).
-bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool written, double* bytesPerEstimate)
+bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, double* bytesPerEstimate)
 {
     const PreparedPicture& prepared = s->prepared;
     PlanRates& rates = workspace->rates;
@@ -697,7 +698,7 @@ bool fitFinestLevel(Search* s, EncodeWorkspace* workspace, int64_t size, bool wr
                 fixed = static_cast<double>(bitsBeforeFinestLevel(parts)) / 8.0;
                 if (detailBits(parts, 0) > 0 && rates.levelBits[0] > 0.0)
                     perBit = static_cast<double>(detailBits(parts, 0)) / 8.0 / rates.levelBits[0];
-                else if (written && static_cast<double>(size) > fixed && rates.levelBits[0] > 0.0)
+                else if (static_cast<double>(size) > fixed && rates.levelBits[0] > 0.0)
                     perBit = (static_cast<double>(size) - fixed) / rates.levelBits[0];
             }
             double x = std::log(cost), y = std::log(fixed + perBit * rates.levelBits[0]);
@@ -865,7 +866,7 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
         bool close = size > 0 && std::fabs(std::log(static_cast<double>(size) / aim)) < kFinestReach;
         if (close && !s.done() && finestLevelFits(prepared, params)) {
             double fitted = NAN;
-            if (!fitFinestLevel(&s, &workspace, size, written, &fitted))
+            if (!fitFinestLevel(&s, &workspace, size, &fitted))
                 return false;
             if (!std::isnan(fitted)) {
                 // The trial's size as the stream written foretells it.
