@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "codec/core/alloc.h"
 
 namespace {
@@ -11,26 +13,6 @@ const int kSymbols = 257; // the 256 byte values and the end of a block
 const int kLengthCodes = 19;
 const size_t kBlockTarget = 65536;
 const size_t kStoredPiece = 65535;
-
-uint32_t adler32(uint32_t adler, const uint8_t* data, size_t size)
-{
-    const uint32_t kBase = 65521;
-    uint32_t s1 = adler & 0xFFFF, s2 = adler >> 16;
-    while (size > 0) {
-        // 4096 bytes keep both sums below 2^32 before the reduction.
-        uint32_t n = uint32_t(std::min<size_t>(size, 4096));
-        uint32_t sum = 0, weighted = 0;
-        for (uint32_t i = 0; i < n; i++) {
-            sum += data[i];
-            weighted += (n - i) * data[i];
-        }
-        s2 = (s2 + n * s1 + weighted) % kBase;
-        s1 = (s1 + sum) % kBase;
-        data += n;
-        size -= n;
-    }
-    return s2 << 16 | s1;
-}
 
 // Deflate's bits, first bit lowest. Up to 56 bits may be put between two
 // flushes; a flush stores 8 bytes, so the buffer needs 8 bytes of slack.
@@ -285,7 +267,7 @@ bool PngImageData::pack(int32_t height, size_t rowSize, const uint8_t* data)
                 line[1 + x] = uint8_t(row[x] - above[x]);
         }
         size_t size = lines * lineSize;
-        adler = adler32(adler, block, size);
+        adler = uint32_t(::adler32(adler, block, uInt(size)));
         uint32_t counts[kSymbols];
         countBytes(block, size, counts);
         counts[256] = 1;
