@@ -6,6 +6,7 @@
 
 #include "codec/core/geometry.h"
 #include "codec/encoder/colour_feedback.h"
+#include "codec/encoder/parallel_tasks.h"
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/step_search.h"
 
@@ -158,21 +159,28 @@ int32_t chooseMapCoder(const EncoderPicture& picture, const PreparedPicture& pre
             probed = &strip;
         }
     }
-    // One plan, written by both scans. A strip is planned as the whole
-    // picture is: without the colour feedback where the picture is too large
-    // for it.
-    std::vector<uint8_t> curve, raster;
+    // One plan, written by both scans at once. A strip is planned as the
+    // whole picture is: without the colour feedback where the picture is too
+    // large for it.
     EncodeWorkspace workspace;
-    if (probed == &strip && int64_t(picture.height) * picture.width > kColourFeedbackMaxSamples) {
+    if (probed == &strip && int64_t(picture.height) * picture.width > kColourFeedbackMaxSamples)
         planPicture(strip.planes, strip.components, strip.levels, planSettingsOf(probe), &workspace.plan);
-        workspace.reusePlan = true;
-    }
-    if (!encodePrepared(*probed, probe, &curve, nullptr, nullptr, &workspace))
-        return params.mapCoder;
-    probe.mapCoder = 0;
+    else
+        planPrepared(*probed, probe, &workspace.plan, nullptr);
     workspace.reusePlan = true;
-    if (!encodePrepared(*probed, probe, &raster, nullptr, nullptr, &workspace))
+    int32_t threads = encoderThreads(params.threads);
+    probe.threads = threads > 2 ? threads / 2 : 1;
+    std::vector<uint8_t> streams[2]; // curve, raster
+    bool written[2] = {false, false};
+    runTasks(threads, 2, [&](size_t scan) {
+        EncoderParams p = probe;
+        p.mapCoder = scan == 0 ? 1 : 0;
+        written[scan] = encodePrepared(*probed, p, &streams[scan], nullptr, nullptr, &workspace);
+    });
+    if (!written[0] || !written[1])
         return params.mapCoder;
+    const std::vector<uint8_t>& curve = streams[0];
+    const std::vector<uint8_t>& raster = streams[1];
     return static_cast<double>(raster.size()) < (1.0 - kMapProbeMargin) * static_cast<double>(curve.size())
                ? 0
                : params.mapCoder;

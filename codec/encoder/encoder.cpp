@@ -172,6 +172,16 @@ StreamHeader streamHeaderOf(const PreparedPicture& prepared, const EncoderParams
             params.hasTrailer, params.extension1, params.extension2, params.extension3};
 }
 
+void planPrepared(const PreparedPicture& prepared, const EncoderParams& params, PicturePlan* plan, PlanRates* rates)
+{
+    const PlanSettings settings = planSettingsOf(params);
+    planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, settings, plan, rates);
+    // Sharpening decoders do not rebuild the plain synthesis.
+    if (prepared.sharpenedFor < 0)
+        refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings, params.synthesisRounds,
+                           plan);
+}
+
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,
                     std::vector<uint8_t>* out, EncodeStats* stats, std::string* error,
                     EncodeWorkspace* workspace)
@@ -191,14 +201,8 @@ bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params
     const PlanSettings settings = planSettingsOf(params);
     EncodeWorkspace own;
     PicturePlan& plan = (workspace ? workspace : &own)->plan;
-    if (!workspace || !workspace->reusePlan) {
-        planWithColourFeedback(prepared.planes, prepared.components, prepared.levels, settings, &plan,
-                               workspace ? &workspace->rates : nullptr);
-        // Sharpening decoders do not rebuild the plain synthesis.
-        if (prepared.sharpenedFor < 0)
-            refineForSynthesis(prepared.planes, prepared.components, prepared.levels, settings,
-                               params.synthesisRounds, &plan);
-    }
+    if (!workspace || !workspace->reusePlan)
+        planPrepared(prepared, params, &plan, workspace ? &workspace->rates : nullptr);
 
     if (params.contrastStretch > 0) {
         // Decoders centre the stretch on the mean of component 0's lowest

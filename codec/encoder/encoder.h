@@ -109,6 +109,10 @@ PlanSettings planSettingsOf(const EncoderParams& params);
 // The header of a stream of the prepared picture with these parameters.
 StreamHeader streamHeaderOf(const PreparedPicture& prepared, const EncoderParams& params);
 
+// The plan encodePrepared writes for these parameters; *rates (may be null)
+// receives what planning learnt.
+void planPrepared(const PreparedPicture& prepared, const EncoderParams& params, PicturePlan* plan, PlanRates* rates);
+
 // Writes the stream into *out (replacing its contents). The picture must have
 // been prepared for the same sharpening compensation and mode.
 bool encodePrepared(const PreparedPicture& prepared, const EncoderParams& params,

@@ -123,14 +123,20 @@ TEST(EffortSearch, MapCoderFollowsTheBytesOfBothScans)
     base.decodeMode = 1;
     base.mapCoder = 1;
     base.valueCoder = 0;
-    EXPECT_EQ(chosenMapCoder(makeWaves(160, 192, 1), base), 0);
-    EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 3), base), 0);
-    // Detail that clusters stays with the curve scan.
-    EXPECT_EQ(chosenMapCoder(makeTestPicture(96, 128, 3, 8, 5), base), 1);
-    // A large picture is probed on a strip of its rows (colour ones planned
-    // without the colour feedback, as the whole picture is).
-    EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 1), base), 0);
-    EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 3), base), 0);
+    // Both scans are written at once where there are threads for them.
+    for (int32_t threads : {1, 2, 3}) {
+        SCOPED_TRACE(threads);
+        base.threads = threads;
+        EXPECT_EQ(chosenMapCoder(makeWaves(160, 192, 1), base), 0);
+        EXPECT_EQ(chosenMapCoder(makeWaves(96, 128, 3), base), 0);
+        // Detail that clusters stays with the curve scan.
+        EXPECT_EQ(chosenMapCoder(makeTestPicture(96, 128, 3, 8, 5), base), 1);
+        // A large picture is probed on a strip of its rows (colour ones
+        // planned without the colour feedback, as the whole picture is).
+        EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 1), base), 0);
+        EXPECT_EQ(chosenMapCoder(makeWaves(1100, 1000, 3), base), 0);
+    }
+    base.threads = 1;
 
     // Streams the choice does not cover keep their map coder.
     EncoderParams other = base;
