@@ -62,7 +62,7 @@ const char usage[] =
     "                       except grey one-pass streams (default: all cores);\n"
     "                       the output is the same for every N\n"
     "  --small-png          compress PNG output harder (slower; the default is\n"
-    "                       the fastest deflate level)\n"
+    "                       a quick code of each block's bytes, no matches)\n"
     "  -q, --quiet          no status line, notes, warnings or progress\n"
     "  -v, --verbose        more detail\n"
     "  -h, --help           show this text\n"
