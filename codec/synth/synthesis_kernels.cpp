@@ -105,8 +105,10 @@ ZR_INLINE void forEachTap(F&& f)
 
 // Straight-line stores of one two-dimensional pattern: every pair of a
 // vertical and a horizontal tap, weighted by the product of their weights.
+// Positions are pointer-wide, so that every tap folds into one addressed add
+// (the build wraps int32_t, which would make each offset a sign extension).
 template <class V, class H, class Target>
-ZR_INLINE void addPattern(Target& target, int32_t y, int32_t x)
+ZR_INLINE void addPattern(Target& target, ptrdiff_t y, ptrdiff_t x)
 {
     forEachTap<V>([&](auto dy, auto wy) ZR_INLINE_LAMBDA {
         auto* row = target.row(y + decltype(dy)::value);
@@ -243,9 +245,9 @@ struct PlaneTarget {
     W weights;
     PlaneTarget(Plane r, int32_t v) : rows(r), weights(v) {}
     void centreException(bool) {}
-    int32_t* row(int32_t y) const { return rows[y]; }
+    int32_t* row(ptrdiff_t y) const { return rows[y]; }
     template <int P>
-    void add(int32_t* r, int32_t x) const { r[x] += weights.template get<P>(); }
+    void add(int32_t* r, ptrdiff_t x) const { r[x] += weights.template get<P>(); }
     void addProduct(int32_t* r, int32_t x, int P) const { r[x] += weightOf(weights, P); }
 };
 
@@ -266,15 +268,15 @@ struct PixelTarget {
     W weights;
     PixelTarget(PixelRows r, int32_t v) : rows(r), weights(v) {}
     void centreException(bool on) { weights.centreException(on); }
-    uint8_t* row(int32_t y) const { return rows[y]; }
-    void addValue(uint8_t* r, int32_t x, int32_t w) const
+    uint8_t* row(ptrdiff_t y) const { return rows[y]; }
+    void addValue(uint8_t* r, ptrdiff_t x, int32_t w) const
     {
         uint8_t* p = r + x * Stride;
         const int32_t sum = *p + w;
         *p = static_cast<uint8_t>(sum > 255 ? 255 : sum < 0 ? 0 : sum);
     }
     template <int P>
-    void add(uint8_t* r, int32_t x) const { addValue(r, x, weights.template get<P>()); }
+    void add(uint8_t* r, ptrdiff_t x) const { addValue(r, x, weights.template get<P>()); }
     void addProduct(uint8_t* r, int32_t x, int P) const { addValue(r, x, weightOf(weights, P)); }
 };
 
@@ -312,7 +314,7 @@ void addClipped(Target& target, const RuntimeTaps& vertical, const RuntimeTaps& 
 }
 
 template <class V, class H, class W>
-ZR_INLINE void addPattern(PlaneTripleTarget<W>& target, int32_t y, int32_t x)
+ZR_INLINE void addPattern(PlaneTripleTarget<W>& target, ptrdiff_t y, ptrdiff_t x)
 {
     for (int32_t p = 0; p < 3; p++) {
         PlaneTarget<W> one(target.planes[p], target.parts[p]);
