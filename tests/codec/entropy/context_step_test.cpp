@@ -68,6 +68,7 @@ void expectCachesHold(const ContextTable* table, int32_t order)
         }
     }
     ASSERT_EQ(table->countSum, sum) << "order " << order;
+    expectEscapeCountHolds(table);
     if (table->links)
         for (int32_t i = 0; i <= table->maxIndex; i++)
             if (table->links[i])
