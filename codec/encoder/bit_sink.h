@@ -1,6 +1,7 @@
 // Bit writers for the encoder: the decoder's BitReader record in writer mode,
 // emitting into a growable byte vector or only counting.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +14,10 @@ void releaseBitSink(BitReader* writer);
 
 // Bits written so far, the partial byte included.
 int64_t bitsWritten(const BitReader* writer);
+
+// The same as writeBits(writer, 8, bytes[i]) for each of count bytes, a
+// whole byte at a time: for joining separately written parts of a stream.
+void writeByteRun(BitReader* writer, const uint8_t* bytes, size_t count);
 
 // n ones followed by a zero.
 void writeUnary(BitReader* writer, uint32_t n);

@@ -92,8 +92,7 @@ void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t fines
 void appendSegment(BitReader* writer, const Segment& segment)
 {
     size_t whole = static_cast<size_t>(segment.bits / 8);
-    for (size_t i = 0; i < whole; i++)
-        writeBits(writer, 8, segment.bytes[i]);
+    writeByteRun(writer, segment.bytes.data(), whole);
     int32_t rest = static_cast<int32_t>(segment.bits % 8);
     if (rest)
         writeBits(writer, rest, static_cast<uint32_t>(segment.bytes[whole]) >> (8 - rest));

@@ -62,6 +62,42 @@ TEST(HeaderWriter, DecoderReadsEveryField)
     EXPECT_EQ(s2.extension1, 0u);
 }
 
+// Joining parts a byte at a time must give the bits the one-bit writer gives,
+// whatever the number of bits already in the partial byte, and count as it does.
+TEST(BitSink, ByteRunsWriteWhatSingleBitsWrite)
+{
+    std::vector<uint8_t> bytes(37);
+    uint32_t seed = 12345;
+    for (uint8_t& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 23);
+    }
+    for (int32_t lead = 0; lead < 16; lead++) {
+        for (size_t count : {size_t(0), size_t(1), bytes.size()}) {
+            std::vector<uint8_t> byBits, byRun;
+            BitReader* one = createBitSink(&byBits);
+            BitReader* run = createBitSink(&byRun);
+            BitReader* counter = createBitSink(nullptr);
+            ASSERT_TRUE(one && run && counter);
+            for (BitReader* w : {one, run, counter})
+                writeBits(w, lead, 0x5A5Au >> (16 - lead));
+            for (size_t i = 0; i < count; i++)
+                writeBits(one, 8, bytes[i]);
+            writeByteRun(run, bytes.data(), count);
+            writeByteRun(counter, bytes.data(), count);
+            for (BitReader* w : {one, run, counter})
+                writeBits(w, 5, 0x13);
+            EXPECT_EQ(bitsWritten(run), bitsWritten(one)) << lead << " " << count;
+            EXPECT_EQ(bitsWritten(counter), bitsWritten(one)) << lead << " " << count;
+            for (BitReader* w : {one, run, counter}) {
+                flushBitWriter(w);
+                releaseBitSink(w);
+            }
+            EXPECT_EQ(byRun, byBits) << lead << " " << count;
+        }
+    }
+}
+
 TEST(LowestBandWriter, DecoderReadsTheQuantisedValues)
 {
     // 64 x 40: levels 3, lowest band 10 x 7.
