@@ -506,14 +506,22 @@ void planPicture(const CoefficientPlane* planes, int32_t components, int32_t lev
             for (int32_t col = 0; col < C; col++)
                 cp.lowest[static_cast<size_t>(r) * C + col]
                     = quantiseLowest(scale * planes[c].row(r)[col], settings.quantStep, c);
-        fillLargeArray(&cp.index, n, -1);
-        fillLargeArray(&cp.negative, n, uint8_t(0));
-        if (settings.decodeMode == 0)
-            fillLargeArray(&cp.mapCode, n, uint8_t(1));
-        else
+        if (settings.decodeMode != 0)
             cp.mapCode.clear();
         cp.mapLevel = levels;
     }
+    // The arrays' first touch (the system zeroing their pages) is most of a
+    // fill's time: spread over the threads, the largest first.
+    runTasks(settings.threads, static_cast<size_t>(components) * 3, [&](size_t task) {
+        ComponentPlan& cp = plan->component[task % static_cast<size_t>(components)];
+        size_t kind = task / static_cast<size_t>(components);
+        if (kind == 0)
+            fillLargeArray(&cp.index, n, -1);
+        else if (kind == 1)
+            fillLargeArray(&cp.negative, n, uint8_t(0));
+        else if (settings.decodeMode == 0)
+            fillLargeArray(&cp.mapCode, n, uint8_t(1));
+    });
     if (levels <= 0 || settings.mapCoder == 3)
         return;
 
