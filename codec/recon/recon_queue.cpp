@@ -46,6 +46,7 @@ struct TaskCall {
     void* context;
 };
 constexpr int32_t kTaskItems = itemsFor(sizeof(TaskCall));
+constexpr int32_t kLongestRecord = 1 + (kTargetItems > kTaskItems ? kTargetItems : kTaskItems);
 
 inline void cpuRelax()
 {
@@ -58,23 +59,31 @@ inline void cpuRelax()
 
 } // namespace
 
+// What each thread writes often sits in cache lines of its own (the pads),
+// so that neither side's stores take a line the other is reading.
 struct ReconWorker {
     ReconItem* ring;
     uint64_t ringItems;
     uint64_t batchItems;
-    std::atomic<uint64_t> published;    // items handed over
-    std::atomic<uint64_t> done;         // items carried out
-    std::atomic<bool> workerSleeping;
-    std::atomic<bool> producerSleeping;
+    char pad0[64];
+    // Written by the decoding thread.
+    std::atomic<uint64_t> published;     // items handed over
     std::atomic<uint64_t> producerWants; // the position a sleeping decoding thread waits for
+    std::atomic<bool> producerSleeping;
+    uint64_t lapStart;                   // position of ring[0] in the current lap
+    char pad1[64];
+    // Written by the worker.
+    std::atomic<uint64_t> done;          // items carried out
+    std::atomic<bool> workerSleeping;
+    CoefficientTarget target;            // the worker's own
+    uint32_t colBits;
+    bool onePlane;                       // the target is a single integer plane, value by value
+    char pad2[64];
     std::atomic<bool> stopping;
     std::mutex lock;
     std::condition_variable workReady;
     std::condition_variable workDone;
     std::thread thread;
-    uint64_t lapStart;                  // the decoding thread's: position of ring[0] in its lap
-    CoefficientTarget target;           // the worker's own
-    bool onePlane;                      // the target is a single integer plane, value by value
 };
 
 namespace {
@@ -91,19 +100,31 @@ uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
 {
     while (from < upTo) {
         const ReconItem* item = w->ring + from % w->ringItems;
-        if (item->op == RECON_VALUE) {
+        const uint32_t at = item->at;
+        if (at < kReconMarks || at == RECON_WIDE_VALUE) {
+            int32_t row, col;
+            if (at < kReconMarks) {
+                row = static_cast<int32_t>(at >> w->colBits);
+                col = static_cast<int32_t>(at & ((uint32_t(1) << w->colBits) - 1));
+                from++;
+            } else {
+                row = item[1].value;
+                col = static_cast<int32_t>(item[1].at);
+                from += 2;
+            }
             const CoefficientTarget& t = w->target;
             if (w->onePlane)
                 addCoefficientPlane(t.planes[0], item->value, t.levelHeight, t.levelWidth, t.lowHeight,
-                                    t.lowWidth, t.band, item->row, item->col);
+                                    t.lowWidth, t.band, row, col);
             else
-                addCoefficientColour(t, item->value, item->row, item->col);
-            from++;
-        } else if (item->op == RECON_TARGET) {
+                addCoefficientColour(t, item->value, row, col);
+        } else if (at == RECON_TARGET) {
             std::memcpy(&w->target, item + 1, sizeof w->target);
             w->onePlane = !w->target.toPixels && w->target.components == 1 && !w->target.grids[0];
+            if (!packedPositionBits(w->target.levelHeight, w->target.levelWidth, &w->colBits))
+                w->colBits = 0;
             from += 1 + kTargetItems;
-        } else if (item->op == RECON_TASK) {
+        } else if (at == RECON_TASK) {
             TaskCall call;
             std::memcpy(&call, item + 1, sizeof call);
             call.task(call.context, item->value);
@@ -210,7 +231,7 @@ void makeRoom(ReconQueue* queue, uint64_t count)
         if (lapRoom >= count)
             break;
         if (lapRoom > 0)
-            queue->next->op = RECON_WRAP;
+            queue->next->at = RECON_WRAP;
         w->lapStart += w->ringItems;
         queue->next = w->ring;
     }
@@ -220,6 +241,14 @@ void makeRoom(ReconQueue* queue, uint64_t count)
     room = room < free ? room : free;
     const uint64_t batch = count > w->batchItems ? count : w->batchItems;
     queue->end = queue->next + (room < batch ? room : batch);
+}
+
+// After a record: with wide positions every value takes the long way.
+// (Otherwise the room up to queue->end stays free for values.)
+void endRecord(ReconQueue* queue)
+{
+    if (queue->wideValues)
+        queue->end = queue->next;
 }
 
 void reserveItems(ReconQueue* queue, int32_t count)
@@ -233,7 +262,7 @@ void reserveItems(ReconQueue* queue, int32_t count)
 ReconQueue* startReconThread(int32_t ringItems)
 {
     const uint64_t slots = ringItems > 0 ? static_cast<uint64_t>(ringItems) : kRingItems;
-    if (slots < 1 + static_cast<uint64_t>(kTargetItems > kTaskItems ? kTargetItems : kTaskItems))
+    if (slots < static_cast<uint64_t>(kLongestRecord))
         return nullptr;
     void* queueBytes = allocChecked(sizeof(ReconQueue));
     void* workerBytes = allocChecked(sizeof(ReconWorker));
@@ -259,6 +288,8 @@ ReconQueue* startReconThread(int32_t ringItems)
     queue->worker = w;
     queue->next = ring;
     queue->end = ring + w->batchItems;
+    queue->colBits = 0;
+    queue->wideValues = false;
     for (uint64_t& mark : queue->gridsClearedMark)
         mark = 0;
     queue->gridsClaimed.store(0);
@@ -278,9 +309,18 @@ ReconQueue* startReconThread(int32_t ringItems)
     return queue;
 }
 
-void refillReconQueue(ReconQueue* queue)
+void queueReconValueSlowly(ReconQueue* queue, int32_t value, int32_t row, int32_t col)
 {
-    makeRoom(queue, 1);
+    if (!queue->wideValues) {
+        makeRoom(queue, 1);
+        *queue->next++ = ReconItem{value, static_cast<uint32_t>(row) << queue->colBits | static_cast<uint32_t>(col)};
+        return;
+    }
+    makeRoom(queue, 2);
+    queue->next[0] = ReconItem{value, RECON_WIDE_VALUE};
+    queue->next[1] = ReconItem{row, static_cast<uint32_t>(col)};
+    queue->next += 2;
+    endRecord(queue);
 }
 
 void publishReconBlock(ReconQueue* queue)
@@ -329,20 +369,23 @@ void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target)
 {
     reserveItems(queue, 1 + kTargetItems);
     ReconItem* item = queue->next;
-    item->op = RECON_TARGET;
+    item->at = RECON_TARGET;
     std::memcpy(item + 1, &target, sizeof target);
     queue->next += 1 + kTargetItems;
+    queue->wideValues = !packedPositionBits(target.levelHeight, target.levelWidth, &queue->colBits);
+    endRecord(queue);
 }
 
 void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument)
 {
     reserveItems(queue, 1 + kTaskItems);
     ReconItem* item = queue->next;
-    item->op = RECON_TASK;
+    item->at = RECON_TASK;
     item->value = argument;
     const TaskCall call{task, context};
     std::memcpy(item + 1, &call, sizeof call);
     queue->next += 1 + kTaskItems;
+    endRecord(queue);
 }
 
 #else
@@ -355,7 +398,7 @@ ReconQueue* startReconThread(int32_t)
 }
 
 // Without threads no queue exists, so these are never reached.
-void refillReconQueue(ReconQueue*) {}
+void queueReconValueSlowly(ReconQueue*, int32_t, int32_t, int32_t) {}
 void publishReconBlock(ReconQueue*) {}
 void waitForRecon(ReconQueue*) {}
 uint64_t reconMark(const ReconQueue*)
@@ -368,6 +411,16 @@ void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}
 void queueReconTask(ReconQueue*, ReconTask, void*, int32_t) {}
 
 #endif
+
+bool packedPositionBits(int32_t levelHeight, int32_t levelWidth, uint32_t* colBits)
+{
+    uint32_t bits = 4;
+    while (bits < 31 && (int64_t(1) << bits) < levelWidth)
+        bits++;
+    *colBits = bits;
+    // The last position, (levelHeight << bits) - 1, stays below the marks.
+    return levelHeight <= 0 || (uint64_t(levelHeight) << bits) <= kReconMarks;
+}
 
 void runReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument)
 {

@@ -10,11 +10,12 @@
 #include "codec/core/force_inline.h"
 #include "codec/synth/synthesis_kernels.h"
 
+// A value and its position, packed as row << colBits | col with the bits of
+// the last queued target; other records start with an item whose `at` is a
+// mark at or above kReconMarks.
 struct ReconItem {
-    int32_t op;
-    int32_t row;
-    int32_t col;
     int32_t value;
+    uint32_t at;
 };
 
 // A queued step of work other than a value: fn(context, argument).
@@ -29,7 +30,9 @@ constexpr int32_t kAheadGridLevels = 32;
 
 struct ReconQueue {
     ReconItem* next; // free space being filled
-    ReconItem* end;  // where publishReconBlock is due
+    ReconItem* end;  // where the next hand-over is due; next itself while values go the long way
+    uint32_t colBits;
+    bool wideValues; // positions that do not pack into 32 bits: two items a value
     ReconWorker* worker;
     // Per level, the mark after which its grids are clear where their
     // clearing was queued ahead, else 0; a bit per level, set by the thread
@@ -40,7 +43,13 @@ struct ReconQueue {
     void* clearGridsContext;
 };
 
-enum : int32_t { RECON_VALUE = 0, RECON_TARGET = 1, RECON_TASK = 2, RECON_WRAP = 3 };
+constexpr uint32_t kReconMarks = 0xfffffff0u;
+enum : uint32_t { RECON_TARGET = kReconMarks, RECON_TASK, RECON_WRAP, RECON_WIDE_VALUE };
+
+// The column bits of a target's packed positions (at least 4, so that no
+// position reaches the marks); false where its positions need more than 32
+// bits.
+bool packedPositionBits(int32_t levelHeight, int32_t levelWidth, uint32_t* colBits);
 
 // Starts the worker with a ring of ringItems items (0: the usual size); null
 // where threads are not built in or cannot be had (the decode then
@@ -69,13 +78,16 @@ void runReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argu
 // more.
 void publishReconBlock(ReconQueue* queue);
 
-// Hands the items written so far over when a batch is full, and makes room.
-void refillReconQueue(ReconQueue* queue);
+// queueReconValue when a batch is full or positions are wide: hands the
+// items written so far over, makes room and queues the value.
+void queueReconValueSlowly(ReconQueue* queue, int32_t value, int32_t row, int32_t col);
 
 // addCoefficientColour(target, value, row, col) with the last queued target.
 ZR_INLINE void queueReconValue(ReconQueue* queue, int32_t value, int32_t row, int32_t col)
 {
-    if (queue->next == queue->end)
-        refillReconQueue(queue);
-    *queue->next++ = ReconItem{RECON_VALUE, row, col, value};
+    if (queue->next == queue->end) {
+        queueReconValueSlowly(queue, value, row, col);
+        return;
+    }
+    *queue->next++ = ReconItem{value, static_cast<uint32_t>(row) << queue->colBits | static_cast<uint32_t>(col)};
 }

@@ -93,7 +93,7 @@ TEST(LevelGridSchedule, ClearsEachLevelOnceBeforeItsValuesOnOneThread)
 // starts.
 TEST(LevelGridSchedule, ClearsEachLevelOnceBeforeItsValuesWithAWorker)
 {
-    for (int32_t ringItems : {6, 0}) {
+    for (int32_t ringItems : {10, 0}) {
         for (bool ahead : {false, true}) {
             ReconQueue* queue = startReconThread(ringItems);
             if (!queue)

@@ -11,6 +11,10 @@
 namespace {
 
 constexpr int32_t kSide = 40;
+// A level too large for positions packed into 32 bits; its values go to the
+// grid of its first rows.
+constexpr int32_t kWideSide = 1 << 16;
+constexpr int32_t kWideRows = 3;
 
 void logTask(void* context, int32_t argument)
 {
@@ -19,6 +23,7 @@ void logTask(void* context, int32_t argument)
 
 struct Planes {
     Plane planes[3];
+    std::vector<int32_t> wideGrid = std::vector<int32_t>(size_t(kWideRows) * kWideSide);
     Planes()
     {
         for (Plane& p : planes) {
@@ -35,6 +40,8 @@ struct Planes {
     }
     bool operator==(const Planes& o) const
     {
+        if (wideGrid != o.wideGrid)
+            return false;
         for (int32_t i = 0; i < 3; i++)
             for (int32_t y = 0; y < kSide; y++)
                 for (int32_t x = 0; x < kSide; x++)
@@ -44,7 +51,7 @@ struct Planes {
     }
 };
 
-enum OpKind { TARGET, VALUE, TASK, WAIT, PUBLISH };
+enum OpKind { TARGET, WIDE_TARGET, VALUE, TASK, WAIT, PUBLISH };
 
 struct Op {
     OpKind kind;
@@ -52,8 +59,9 @@ struct Op {
     int32_t value, row, col;
 };
 
-// A random run of targets (one plane or colour, levels 0-2, every band),
-// values inside the current band, tasks, waits and hand-overs.
+// A random run of targets (one plane or colour, levels 0-2, every band; now
+// and then a grid of a level too wide for packed positions), values inside
+// the current band, tasks, waits and hand-overs.
 std::vector<Op> randomOps(uint32_t seed, int32_t count)
 {
     std::mt19937 rng(seed);
@@ -62,7 +70,17 @@ std::vector<Op> randomOps(uint32_t seed, int32_t count)
     for (int32_t i = 0; i < count; i++) {
         const uint32_t pick = rng() % 1000;
         Op op{};
-        if (i == 0 || pick < 5) {
+        if (i > 0 && pick < 2) {
+            op.kind = WIDE_TARGET;
+            CoefficientTarget& t = op.target;
+            t.components = 1;
+            t.levelHeight = kWideSide;
+            t.levelWidth = kWideSide;
+            t.lowHeight = lowSize(kWideSide);
+            t.lowWidth = lowSize(kWideSide);
+            t.band = 1;
+            rect = BandRect{0, kWideRows, 0, kWideSide};
+        } else if (i == 0 || pick < 5) {
             op.kind = TARGET;
             CoefficientTarget& t = op.target;
             t.components = rng() % 2 ? 3 : 1;
@@ -99,7 +117,10 @@ void replay(const std::vector<Op>& ops, ReconQueue* queue, Planes* planes, std::
     for (Op op : ops) {
         switch (op.kind) {
         case TARGET:
+        case WIDE_TARGET:
             op.target.planes = planes->planes;
+            if (op.kind == WIDE_TARGET)
+                op.target.grids[0] = planes->wideGrid.data();
             current = op.target;
             if (queue)
                 queueReconTarget(queue, current);
@@ -125,7 +146,7 @@ void replay(const std::vector<Op>& ops, ReconQueue* queue, Planes* planes, std::
 }
 
 // Many laps of rings of several lengths, down to the shortest that holds a
-// record (a target: 1 + 5 items): records meet the ring's end at every
+// record (a target: 1 + 9 items): records meet the ring's end at every
 // offset, and the decoding thread waits for room, sometimes while the worker
 // sleeps.
 TEST(ReconQueue, CarriesOutEveryStepInOrderAcrossManyLaps)
@@ -135,7 +156,7 @@ TEST(ReconQueue, CarriesOutEveryStepInOrderAcrossManyLaps)
     else
         GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
     uint32_t seed = 1;
-    for (int32_t ringItems : {6, 7, 16, 61, 4096, 0}) {
+    for (int32_t ringItems : {10, 11, 16, 61, 4096, 0}) {
         // Short rings hand over every few items, which is slow: fewer steps.
         const std::vector<Op> ops = randomOps(seed++, ringItems > 0 && ringItems < 100 ? 20000 : 200000);
         Planes direct, queued;
@@ -168,7 +189,7 @@ TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
 {
     waitForReconMark(nullptr, 5);
     EXPECT_EQ(reconMark(nullptr), 0u);
-    for (int32_t ringItems : {6, 16, 0}) {
+    for (int32_t ringItems : {10, 16, 0}) {
         ReconQueue* queue = startReconThread(ringItems);
         if (!queue)
             GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
@@ -188,4 +209,31 @@ TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
     }
 }
 
+// Positions pack into 32 bits below the marks wherever they fit, and only
+// there.
+TEST(ReconQueue, PackedPositionsStayBelowTheMarks)
+{
+    struct Case {
+        int32_t height, width;
+        uint32_t colBits;
+        bool packed;
+    };
+    const Case cases[] = {
+        {1, 1, 4, true},          {40, 40, 6, true},         {40, 64, 6, true},
+        {40, 65, 7, true},        {65535, 65536, 16, true},  {65536, 65536, 16, false},
+        {65536, 65535, 16, false}, {3, 1 << 30, 30, true},    {4, 1 << 30, 30, false},   {3, (1 << 30) + 1, 31, false},
+        {268435455, 16, 4, true}, {268435456, 16, 4, false}, {1, 0x7fffffff, 31, true},
+    };
+    for (const Case& c : cases) {
+        uint32_t colBits = 0;
+        EXPECT_EQ(packedPositionBits(c.height, c.width, &colBits), c.packed) << c.height << " x " << c.width;
+        EXPECT_EQ(colBits, c.colBits) << c.height << " x " << c.width;
+        if (c.packed) {
+            const uint64_t last = uint64_t(c.height - 1) << colBits | uint64_t(c.width - 1);
+            EXPECT_LT(last, uint64_t(kReconMarks)) << c.height << " x " << c.width;
+        }
+    }
+}
+
 } // namespace
+
