@@ -580,8 +580,9 @@ constexpr int32_t kSplitWrites = 4;
 // costly as a replan, it measures where a replan only predicts.
 constexpr int32_t kSplitReplans = 2;
 constexpr double kSplitNear = 0.02;
-// Predictions aimed at stay this share inside the window.
-constexpr double kFinestMargin = 0.003;
+// Predictions aimed at stay this share inside the window: with its 1%
+// width, those within a quarter per cent of its middle are written.
+constexpr double kFinestMargin = 0.0025;
 
 // Writes the finest level of the workspace's plan after the coarser levels
 // in *parts (written first where null) into s->stream and counts the trial;
