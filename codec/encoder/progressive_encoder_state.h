@@ -33,6 +33,9 @@ struct ProgressiveEncoder {
     AdaptiveHuffmanTree* valueTree = nullptr;
     ContextModel* valueModel = nullptr;
     int32_t escapeWidth = 0;
+    // Value coder 0: where set, the symbols are kept here instead of coded
+    // (see codeRecordedValues).
+    std::vector<uint16_t>* recorded = nullptr;
 
     // The writer and adaptive coder states, swapped out for trial runs.
     struct State {
@@ -60,6 +63,8 @@ void startProgressiveValues(ProgressiveEncoder* e);
 void endProgressiveValues(ProgressiveEncoder* e);
 void writeProgressiveValue(ProgressiveEncoder* e, int32_t row, int32_t col);
 void writeProgressiveZero(ProgressiveEncoder* e);
+// Codes symbols that writeProgressiveValue and writeProgressiveZero recorded.
+void codeRecordedValues(ProgressiveEncoder* e, const std::vector<uint16_t>& symbols);
 
 // The band pass of the map coder for band b of the current level.
 void writeProgressiveBand(ProgressiveEncoder* e, int32_t b);

@@ -68,7 +68,9 @@ void writeProgressiveValue(ProgressiveEncoder* e, int32_t row, int32_t col)
     bool negative = cp.index[p] >= 0 && cp.negative[p];
     switch (e->valueCoder) {
     case 0:
-        if (e->valueModel)
+        if (e->recorded)
+            e->recorded->push_back(static_cast<uint16_t>(2 * J + (negative ? 1 : 2)));
+        else if (e->valueModel)
             encodeContextValue(e->writer, 2 * J + (negative ? 1 : 2), e->valueModel);
         break;
     case 1:
@@ -89,6 +91,16 @@ void writeProgressiveValue(ProgressiveEncoder* e, int32_t row, int32_t col)
 
 void writeProgressiveZero(ProgressiveEncoder* e)
 {
-    if (e->valueModel)
+    if (e->recorded)
+        e->recorded->push_back(0);
+    else if (e->valueModel)
         encodeContextValue(e->writer, 0, e->valueModel);
+}
+
+void codeRecordedValues(ProgressiveEncoder* e, const std::vector<uint16_t>& symbols)
+{
+    if (!e->valueModel)
+        return;
+    for (uint16_t symbol : symbols)
+        encodeContextValue(e->writer, symbol, e->valueModel);
 }

@@ -1,5 +1,8 @@
 #include "codec/encoder/progressive_writer.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 #include "codec/core/bit_reader.h"
@@ -87,6 +90,91 @@ void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t fines
         releaseBitSink(e->writer);
         e->writer = nullptr;
     }
+}
+
+// The bands of a level walked apart from its coder. With value coder 0 and
+// map coder 0 or 1 only the value coder writes, and each band's walk reads
+// and marks only that band's flags and its children's: the walks may run on
+// other threads while the coder codes the symbols they keep, band by band.
+struct BandWalks {
+    std::vector<uint16_t> symbols[3];
+    std::atomic<int32_t> state[3] = {{0}, {0}, {0}}; // 0 not taken, 1 being walked, 2 walked
+    std::mutex lock;
+    std::condition_variable walked;
+};
+
+bool walksBandsApart(const ProgressiveEncoder& e)
+{
+    return e.valueCoder == 0 && (e.mapCoder == 0 || e.mapCoder == 1);
+}
+
+// Undoes the last pass over band b of e's level, which marked what it coded
+// significant; nothing else touches the level's flags.
+void untestBand(const ProgressiveEncoder& e, int32_t b)
+{
+    uint8_t* const* rows = e.flagRows[e.component].data();
+    BandRect rect = bandRect(e.plan->height, e.plan->width, e.level, b);
+    for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
+        for (int32_t col = rect.colStart; col < rect.colEnd; col++)
+            if (rows[r][col] == FLAG_SIGNIFICANT)
+                rows[r][col] = FLAG_UNTESTED;
+}
+
+// Takes band b of e's level unless another thread has: undoes the last pass
+// over it where `untest`, then, where `walk`, records its symbols.
+void walkBand(const ProgressiveEncoder& e, int32_t b, bool untest, bool walk, BandWalks* walks)
+{
+    int32_t free = 0;
+    if (!walks->state[b].compare_exchange_strong(free, 1))
+        return;
+    if (untest)
+        untestBand(e, b);
+    if (walk) {
+        ProgressiveEncoder walker;
+        walker.plan = e.plan;
+        walker.mapCoder = e.mapCoder;
+        walker.valueCoder = e.valueCoder;
+        walker.component = e.component;
+        walker.level = e.level;
+        walker.flagRows[e.component] = e.flagRows[e.component];
+        walker.rowCases = e.rowCases;
+        walker.columnCases = e.columnCases;
+        walker.recorded = &walks->symbols[b];
+        writeProgressiveBand(&walker, b);
+    }
+    {
+        std::lock_guard<std::mutex> hold(walks->lock);
+        walks->state[b] = 2;
+    }
+    walks->walked.notify_all();
+}
+
+// Codes e's level into *segment from the bands' recorded symbols, walking
+// the bands no other thread has taken.
+void codeWalkedLevel(ProgressiveEncoder* e, bool untest, BandWalks* walks, Segment* segment)
+{
+    segment->bytes.clear();
+    segment->bits = 0;
+    e->writer = createBitSink(&segment->bytes);
+    if (!e->writer) {
+        e->ok = false;
+        return;
+    }
+    startProgressiveValues(e);
+    for (int32_t b = 0; b < 3 && e->ok; b++) {
+        walkBand(*e, b, untest, true, walks);
+        {
+            std::unique_lock<std::mutex> hold(walks->lock);
+            walks->walked.wait(hold, [&] { return walks->state[b] == 2; });
+        }
+        codeRecordedValues(e, walks->symbols[b]);
+        std::vector<uint16_t>().swap(walks->symbols[b]);
+    }
+    endProgressiveValues(e);
+    segment->bits = bitsWritten(e->writer);
+    flushBitWriter(e->writer);
+    releaseBitSink(e->writer);
+    e->writer = nullptr;
 }
 
 void appendSegment(BitReader* writer, const Segment& segment)
@@ -179,24 +267,39 @@ bool writeFinestLevel(FinestLevelStream* stream, int32_t threads, std::vector<ui
 {
     const PicturePlan& plan = *stream->plan;
     bool ok[3] = {true, true, true};
-    runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
-        ProgressiveEncoder& e = stream->encoders[c];
-        if (stream->finestWritten) {
-            // The finest level's pass marks what it codes; nothing else
-            // touches its flags, so untesting them undoes the last pass.
-            for (int32_t b = 0; b < 3; b++) {
-                BandRect rect = bandRect(plan.height, plan.width, 0, b);
-                for (int32_t r = rect.rowStart; r < rect.rowEnd; r++) {
-                    uint8_t* row = e.flagRows[c][r];
-                    for (int32_t col = rect.colStart; col < rect.colEnd; col++)
-                        if (row[col] == FLAG_SIGNIFICANT)
-                            row[col] = FLAG_UNTESTED;
-                }
-            }
+    if (threads > 1 && walksBandsApart(stream->encoders[0])) {
+        // The first component's level takes most of the time: each
+        // component's coder and its three band walks are tasks of their own.
+        bool untest = stream->finestWritten;
+        bool live[3];
+        BandWalks walks[3];
+        for (int32_t c = 0; c < plan.components; c++) {
+            stream->encoders[c].level = 0;
+            live[c] = stream->encoders[c].ok;
         }
-        writeComponentLevels(&e, 0, 0, &stream->segments[c]);
-        ok[c] = e.ok;
-    });
+        runTasks(threads, static_cast<size_t>(plan.components) * 4, [&](size_t task) {
+            int32_t c = static_cast<int32_t>(task / 4);
+            int32_t part = static_cast<int32_t>(task % 4);
+            ProgressiveEncoder& e = stream->encoders[c];
+            if (part > 0)
+                walkBand(e, part - 1, untest, live[c] && plan.levelHasDetail[0], &walks[c]);
+            else if (live[c] && plan.levelHasDetail[0])
+                codeWalkedLevel(&e, untest, &walks[c], &stream->segments[c][0]);
+            else if (live[c])
+                stream->segments[c][0] = Segment();
+            if (part == 0)
+                ok[c] = e.ok;
+        });
+    } else {
+        runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
+            ProgressiveEncoder& e = stream->encoders[c];
+            e.level = 0;
+            for (int32_t b = 0; b < 3 && stream->finestWritten; b++)
+                untestBand(e, b);
+            writeComponentLevels(&e, 0, 0, &stream->segments[c]);
+            ok[c] = e.ok;
+        });
+    }
     stream->finestWritten = true;
     for (int32_t c = 0; c < plan.components; c++)
         if (!ok[c])
