@@ -60,8 +60,7 @@ ZR_NOINLINE void addValue(ValueCoderState* state, int32_t V, int32_t row, int32_
                                        row, col);
     } else {
         if (state->componentCount == 1)
-            addCoefficientPlane(state->targetPlane, V, state->levelHeight, state->levelWidth, state->lowHeight,
-                                state->lowWidth, state->currentBand, row, col);
+            addPlaneBandValue(state->planeBand, V, row, col);
         else
             addCoefficientColourPlanes(state->targetPlanes, state->componentIndex, 3, V, state->levelHeight,
                                        state->levelWidth, state->lowHeight, state->lowWidth, state->currentBand,

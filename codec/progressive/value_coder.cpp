@@ -8,6 +8,7 @@
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/entropy/context_model.h"
+#include "codec/synth/synthesis_kernels.h"
 
 int32_t startValueCoder(BitReader* bits, DecodeSession* session, Plane* planes, PixelRows* pixelPlanes,
                         int32_t height, int32_t width, int32_t c, int32_t components, uint32_t quantStep,
@@ -69,6 +70,8 @@ void startBand(DecodeSession* session, int32_t L, int32_t b)
     if (b == 0)
         bandBounds(state->pictureHeight, state->pictureWidth, L, 2, &state->lowHeight, &state->levelHeight,
                    &state->lowWidth, &state->levelWidth);
+    preparePlaneBand(&state->planeBand, state->targetPlane, state->levelHeight, state->levelWidth, state->lowHeight,
+                     state->lowWidth, b);
 }
 
 void endValueCoder(BitReader* bits, DecodeSession* session)

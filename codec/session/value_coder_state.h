@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "codec/core/array2d.h"
+#include "codec/core/plane_band.h"
 #include "codec/entropy/huffman_tree.h"
 
 struct ContextModel;
@@ -32,4 +33,5 @@ struct ValueCoderState {
     int32_t fineSteps;
     int32_t exactSteps;
     int32_t* grids[3]; // where the level's values gather (level_grid.h); null: added one by one
+    PlaneBand planeBand; // the current band in targetPlane
 };

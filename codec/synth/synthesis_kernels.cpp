@@ -418,7 +418,7 @@ ZR_NOINLINE void synthesizeAny(Rows rows, Value v, int32_t levelHeight, int32_t 
 }
 
 template <class Target01, class Target2, class Rows, class Value>
-inline void synthesize(Rows rows, Value v, int32_t levelHeight, int32_t levelWidth,
+ZR_INLINE void synthesize(Rows rows, Value v, int32_t levelHeight, int32_t levelWidth,
                        int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col)
 {
     if (!addInteriorPattern<Target01, Target2>(rows, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row,
@@ -433,6 +433,65 @@ void addCoefficientPlane(Plane plane, int32_t v, int32_t levelHeight, int32_t le
 {
     synthesize<PlaneTarget<PlaneWeights01>, PlaneTarget<PlaneWeights2>>(
         plane, v, levelHeight, levelWidth, lowHeight, lowWidth, band, row, col);
+}
+
+namespace {
+
+// The coefficients i of a dimension of n samples (nl low) whose tap sets are
+// the middle ones: [1, end) for low (lowCase), [1, nh - 1) for high.
+int32_t lowMidEnd(int32_t n, int32_t nl)
+{
+    const int32_t last = (n - 1) >> 1;
+    return (n & 1) == 0 && nl - 1 < last ? nl - 1 : last;
+}
+
+// One body per band: merged, their address arithmetic spills.
+template <class W, class V, class H>
+ZR_NOINLINE void addInteriorPattern(Plane plane, int32_t v, ptrdiff_t y, ptrdiff_t x)
+{
+    PlaneTarget<W> target(plane, v);
+    addPattern<V, H>(target, y, x);
+}
+
+uint32_t countFrom1(int32_t end)
+{
+    return end > 1 ? static_cast<uint32_t>(end - 1) : 0u;
+}
+
+} // namespace
+
+void preparePlaneBand(PlaneBand* out, Plane plane, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight,
+                      int32_t lowWidth, int32_t band)
+{
+    *out = PlaneBand{plane, levelHeight, levelWidth, lowHeight, lowWidth, band, 0, 0, 0, 0, 0, 0};
+    if (levelHeight < 4 || levelWidth < 4)
+        return;
+    const bool highRows = band != 0, highCols = band != 1;
+    out->rowFirst = highRows ? lowHeight + 1 : 1;
+    out->rowCount = highRows ? countFrom1(levelHeight - lowHeight - 1) : countFrom1(lowMidEnd(levelHeight, lowHeight));
+    out->yBase = highRows ? 2 * lowHeight - 1 : 0;
+    out->colFirst = highCols ? lowWidth + 1 : 1;
+    out->colCount = highCols ? countFrom1(levelWidth - lowWidth - 1) : countFrom1(lowMidEnd(levelWidth, lowWidth));
+    out->xBase = highCols ? 2 * lowWidth - 1 : 0;
+}
+
+void addPlaneBandValue(const PlaneBand& target, int32_t v, int32_t row, int32_t col)
+{
+    if (static_cast<uint32_t>(row - target.rowFirst) < target.rowCount
+        && static_cast<uint32_t>(col - target.colFirst) < target.colCount) {
+        const ptrdiff_t y = 2 * static_cast<ptrdiff_t>(row) - target.yBase;
+        const ptrdiff_t x = 2 * static_cast<ptrdiff_t>(col) - target.xBase;
+        if (target.band == 0)
+            addInteriorPattern<PlaneWeights01, LowMid, HighMid>(target.plane, v, y, x);
+        else if (target.band == 1)
+            addInteriorPattern<PlaneWeights01, HighMid, LowMid>(target.plane, v, y, x);
+        else
+            addInteriorPattern<PlaneWeights2, HighMid, HighMid>(target.plane, v, y, x);
+        return;
+    }
+    synthesizeAny<PlaneTarget<PlaneWeights01>, PlaneTarget<PlaneWeights2>>(
+        target.plane, v, target.levelHeight, target.levelWidth, target.lowHeight, target.lowWidth, target.band, row,
+        col);
 }
 
 void addCoefficientGray8(PixelRows rows, int32_t v, int32_t levelHeight, int32_t levelWidth,

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "codec/core/array2d.h"
+#include "codec/core/plane_band.h"
 
 // All kernels take the level geometry (levelHeight x levelWidth, of which the
 // top-left lowHeight x lowWidth is the next coarser level), the band (0, 1;
@@ -19,6 +20,12 @@ void addCoefficientPlane(Plane plane, int32_t v, int32_t levelHeight, int32_t le
 // with the tap sets selected once.
 void addCoefficientPlaneTriple(const Plane* planes, const int32_t parts[3], int32_t levelHeight, int32_t levelWidth,
                                int32_t lowHeight, int32_t lowWidth, int32_t band, int32_t row, int32_t col);
+
+void preparePlaneBand(PlaneBand* out, Plane plane, int32_t levelHeight, int32_t levelWidth, int32_t lowHeight,
+                      int32_t lowWidth, int32_t band);
+
+// addCoefficientPlane into the prepared band's plane.
+void addPlaneBandValue(const PlaneBand& target, int32_t v, int32_t row, int32_t col);
 
 // Rounded pattern into one byte per pixel; every touched pixel is clamped to
 // 0..255.

@@ -227,6 +227,31 @@ TEST(AddCoefficientPlaneTriple, EqualsOnePlaneKernelPerPlaneEverywhere)
     }
 }
 
+// The prepared band takes the interior path only where addCoefficientPlane
+// has middle tap sets in both directions; a wrong range shows at the edges.
+TEST(AddPlaneBandValue, EqualsThePlaneKernelAtEveryPositionOfEveryBand)
+{
+    std::mt19937 rng(4);
+    for (auto [h, w] : levelSizes()) {
+        const Geometry g = geometryOf(h, w);
+        Canvas<int32_t> banded(h, w, 1), single(h, w, 1);
+        for (auto& s : banded.data)
+            s = static_cast<int32_t>(rng());
+        single.data = banded.data;
+        PlaneBand prepared{};
+        int32_t lastBand = -1;
+        forEachCoefficient(g, [&](int32_t band, int32_t r, int32_t c) {
+            if (band != lastBand)
+                preparePlaneBand(&prepared, banded.table(), g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth,
+                                 lastBand = band);
+            const int32_t v = static_cast<int32_t>(rng());
+            addPlaneBandValue(prepared, v, r, c);
+            addCoefficientPlane(single.table(), v, g.levelHeight, g.levelWidth, g.lowHeight, g.lowWidth, band, r, c);
+        });
+        ASSERT_TRUE(banded.data == single.data) << h << "x" << w;
+    }
+}
+
 template <int Stride>
 void checkPixelKernel(void (*kernel)(PixelRows, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t))
 {
