@@ -27,7 +27,8 @@ void renderRowsTask(void* context, int32_t)
 }
 
 // The final render; with a reconstruction thread its lower half is rendered
-// there at the same time. False when a tone table cannot be allocated.
+// there at the same time, and the thread is then ended. False when a tone
+// table cannot be allocated.
 bool renderFinal(DecodeSession* session)
 {
     const int32_t height = session->height;
@@ -50,7 +51,8 @@ bool renderFinal(DecodeSession* session)
     bool rendered = renderPlanes(planes, pixels, upper, session->width, session->bitsPerSample, components,
                                  session->meanLevel, session->contrastStretch) != nullptr;
     if (lower.rows > 0) {
-        waitForRecon(session->recon);
+        stopReconThread(session->recon);
+        session->recon = nullptr;
         rendered = rendered && lower.rendered;
     }
     return rendered;

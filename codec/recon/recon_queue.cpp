@@ -350,7 +350,10 @@ void stopReconThread(ReconQueue* queue)
     if (!queue)
         return;
     ReconWorker* w = queue->worker;
-    waitForRecon(queue);
+    // The worker carries out everything handed over before it ends, so the
+    // join is the wait for it: one wake-up fewer than waiting and then
+    // telling it to end.
+    handOver(queue, false);
     {
         std::lock_guard<std::mutex> hold(w->lock);
         w->stopping.store(true);

@@ -55,7 +55,8 @@ bool packedPositionBits(int32_t levelHeight, int32_t levelWidth, uint32_t* colBi
 // where threads are not built in or cannot be had (the decode then
 // reconstructs on its own thread), or when the ring cannot hold a record.
 ReconQueue* startReconThread(int32_t ringItems = 0);
-// Finishes the queued work, ends the worker and releases the queue. Null is fine.
+// Finishes the queued work, ends the worker and releases the queue; the
+// worker's writes are then visible to the caller. Null is fine.
 void stopReconThread(ReconQueue* queue);
 // Returns once every queued step has been carried out; the worker's writes are
 // then visible to the caller. Null is fine.
