@@ -161,7 +161,6 @@ void initContextModel(ContextModel* model)
     if (!nullTable)
         return failModel(model, "Failure #2: allocating null table!");
     nullTable->maxIndex = -1;
-    refreshEscapeCount(nullTable);
     model->contexts[-1] = nullTable;
     model->rootTable = nullptr;
     model->orderMinus1 = nullTable;
@@ -190,7 +189,6 @@ void initContextModel(ContextModel* model)
         nullTable->stats[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(100 / (i + 1) + 1)};
         nullTable->countSum += nullTable->stats[i].count;
     }
-    refreshEscapeCount(nullTable);
 
     ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(model, sizeof(ContextTable)));
     if (!markerTable)
@@ -204,7 +202,6 @@ void initContextModel(ContextModel* model)
     markerTable->stats[0] = {2, 1};
     markerTable->stats[1] = {1, 1};
     markerTable->countSum = 2;
-    refreshEscapeCount(markerTable);
 
     std::memset(model->excluded, 0, sizeof model->excluded);
     model->exclusionsSet = 0;
@@ -245,12 +242,10 @@ void rescaleTable(ContextModel* model, ContextTable* table)
         sum += table->stats[i].count;
     }
     table->countSum = sum;
-    refreshEscapeCount(table);
     if (table->stats[table->maxIndex].count != 0 || table->links)
         return;
     while (table->maxIndex >= 0 && table->stats[table->maxIndex].count == 0)
         table->maxIndex--;
-    refreshEscapeCount(table);
     const size_t oldBytes = static_cast<size_t>(table->statsCapacity) * sizeof(SymbolStat);
     if (table->maxIndex < 0) {
         freeHeld(model, table->stats, oldBytes);
@@ -301,7 +296,6 @@ int32_t appendLinkedEntryInPlace(ContextTable* table, uint8_t symbol)
     table->maxIndex = i;
     table->links[i] = nullptr;
     table->stats[i] = {symbol, 0};
-    refreshEscapeCount(table);
     return i;
 }
 
@@ -352,7 +346,6 @@ ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, i
         table->stats[i] = {byte, 0};
         if (table == model->rootTable)
             model->rootPosition[byte] = static_cast<uint8_t>(i);
-        refreshEscapeCount(table);
     } else if (!table->links) {
         if (!growLinks(model, table)) {
             failModel(model, "Failure #6: allocating new table");
@@ -365,7 +358,6 @@ ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, i
         return nullptr;
     }
     next->maxIndex = -1;
-    refreshEscapeCount(next);
     next->lesser = lesser;
     table->links[i] = next;
     return next;

@@ -18,9 +18,6 @@ struct ContextTable {
     SymbolStat* stats;
     ContextTable* lesser;  // this context without its oldest symbol
     int32_t countSum = 0;  // decoder cache: the sum of the counts in stats
-    // Decoder cache: the escape's count, escapedScale(maxIndex, stats[0].count,
-    // 0), refreshed wherever either changes (refreshEscapeCount).
-    int32_t escapeCount = 0;
     int32_t statsCapacity = 0; // entries the stats block holds, 0 when not known
     int32_t linksCapacity = 0; // the same for links; growth doubles them
 };

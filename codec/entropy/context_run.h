@@ -132,7 +132,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     }
     SymbolStat* stats = table->stats;
     const int16_t counted = static_cast<int16_t>(table->countSum);
-    const int16_t scale = static_cast<int16_t>(counted + table->escapeCount);
+    const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
     const uint32_t low = runLow(*run);
     const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;
     // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
@@ -169,8 +169,6 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     table->countSum++;
     if (++stats[j].count == 255)
         *run = rescaleDetached(*run);
-    else
-        refreshEscapeCount(table);
 
     // The order-1 context after a symbol never changes once made.
     ContextTable* next = run->model->maxOrder == 1 ? run->model->followers[symbol] : nullptr;

@@ -52,14 +52,6 @@ inline int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
     return static_cast<int16_t>(t + 1 + counted);
 }
 
-// The table's escapeCount from its last index and largest count; 1 for an
-// empty table. The scale is then countSum + escapeCount (as 16 bits) wherever
-// counts never grow down the table.
-ZR_INLINE void refreshEscapeCount(ContextTable* table)
-{
-    table->escapeCount = table->maxIndex < 0 ? 1 : escapedScale(table->maxIndex, table->stats[0].count, 0);
-}
-
 // The totals of the table in the model's current order, rescaling the table
 // as totalizeTable does. checkExclusions false asserts that none of the
 // table's symbols is excluded (or that the order is -2); the table's countSum
@@ -117,8 +109,6 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
     table->countSum++;
     if (++table->stats[i].count == 255)
         rescaleTable(model, table);
-    else
-        refreshEscapeCount(table);
 }
 
 // decodeContextSymbol for a model (not null) without the common step below.

@@ -1,7 +1,6 @@
 // Comparing two context models, and streams written by the context encoder.
 #pragma once
 #include "codec/entropy/context_model.h"
-#include "codec/entropy/context_step.h"
 #include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
@@ -9,21 +8,9 @@
 #include <cstring>
 #include <vector>
 
-// The escape count a table caches, against its largest count.
-inline void expectEscapeCountHolds(const ContextTable* table)
-{
-    uint8_t max = 0;
-    for (int32_t i = 0; i <= table->maxIndex; i++)
-        max = table->stats[i].count > max ? table->stats[i].count : max;
-    const int32_t expected = table->maxIndex < 0 ? 1 : escapedScale(table->maxIndex, max, 0);
-    ASSERT_EQ(table->escapeCount, expected) << "table of " << table->maxIndex + 1 << " entries";
-}
-
 inline void expectSameTree(const ContextTable* a, const ContextTable* b)
 {
     ASSERT_EQ(a->maxIndex, b->maxIndex);
-    expectEscapeCountHolds(a);
-    expectEscapeCountHolds(b);
     ASSERT_EQ(a->links == nullptr, b->links == nullptr);
     for (int32_t i = 0; i <= a->maxIndex; i++) {
         ASSERT_EQ(a->stats[i].symbol, b->stats[i].symbol);
