@@ -64,6 +64,27 @@ void setUpComponent(ProgressiveEncoder* e, const StreamHeader& header, const Pic
     e->ok = setUp(e, c, c + 1);
 }
 
+// Codes e's current level into *segment: writeBands(e) between the value
+// coder's start and end, on a writer of its own; e->ok false without one.
+template <class F>
+void writeLevelSegment(ProgressiveEncoder* e, Segment* segment, F&& writeBands)
+{
+    segment->bytes.clear();
+    segment->bits = 0;
+    e->writer = createBitSink(&segment->bytes);
+    if (!e->writer) {
+        e->ok = false;
+        return;
+    }
+    startProgressiveValues(e);
+    writeBands(e);
+    endProgressiveValues(e);
+    segment->bits = bitsWritten(e->writer);
+    flushBitWriter(e->writer);
+    releaseBitSink(e->writer);
+    e->writer = nullptr;
+}
+
 // Writes every level from `coarsest` down to `finest` with detail of e's
 // component into segments[L]; levels without detail get empty segments.
 void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, std::vector<Segment>* segments)
@@ -71,24 +92,16 @@ void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t fines
     const PicturePlan& plan = *e->plan;
     for (int32_t L = coarsest; L >= finest && e->ok; L--) {
         Segment& segment = (*segments)[L];
-        segment.bytes.clear();
-        segment.bits = 0;
-        if (!plan.levelHasDetail[L])
+        if (!plan.levelHasDetail[L]) {
+            segment.bytes.clear();
+            segment.bits = 0;
             continue;
-        e->writer = createBitSink(&segment.bytes);
-        if (!e->writer) {
-            e->ok = false;
-            break;
         }
         e->level = L;
-        startProgressiveValues(e);
-        for (int32_t b = 0; b < 3 && e->ok; b++)
-            writeProgressiveBand(e, b);
-        endProgressiveValues(e);
-        segment.bits = bitsWritten(e->writer);
-        flushBitWriter(e->writer);
-        releaseBitSink(e->writer);
-        e->writer = nullptr;
+        writeLevelSegment(e, &segment, [](ProgressiveEncoder* w) {
+            for (int32_t b = 0; b < 3 && w->ok; b++)
+                writeProgressiveBand(w, b);
+        });
     }
 }
 
@@ -153,28 +166,17 @@ void walkBand(const ProgressiveEncoder& e, int32_t b, bool untest, bool walk, Ba
 // the bands no other thread has taken.
 void codeWalkedLevel(ProgressiveEncoder* e, bool untest, BandWalks* walks, Segment* segment)
 {
-    segment->bytes.clear();
-    segment->bits = 0;
-    e->writer = createBitSink(&segment->bytes);
-    if (!e->writer) {
-        e->ok = false;
-        return;
-    }
-    startProgressiveValues(e);
-    for (int32_t b = 0; b < 3 && e->ok; b++) {
-        walkBand(*e, b, untest, true, walks);
-        {
-            std::unique_lock<std::mutex> hold(walks->lock);
-            walks->walked.wait(hold, [&] { return walks->state[b] == 2; });
+    writeLevelSegment(e, segment, [&](ProgressiveEncoder* w) {
+        for (int32_t b = 0; b < 3 && w->ok; b++) {
+            walkBand(*w, b, untest, true, walks);
+            {
+                std::unique_lock<std::mutex> hold(walks->lock);
+                walks->walked.wait(hold, [&] { return walks->state[b] == 2; });
+            }
+            codeRecordedValues(w, walks->symbols[b]);
+            std::vector<uint16_t>().swap(walks->symbols[b]);
         }
-        codeRecordedValues(e, walks->symbols[b]);
-        std::vector<uint16_t>().swap(walks->symbols[b]);
-    }
-    endProgressiveValues(e);
-    segment->bits = bitsWritten(e->writer);
-    flushBitWriter(e->writer);
-    releaseBitSink(e->writer);
-    e->writer = nullptr;
+    });
 }
 
 void appendSegment(BitReader* writer, const Segment& segment)
