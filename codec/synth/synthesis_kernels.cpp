@@ -445,9 +445,10 @@ int32_t lowMidEnd(int32_t n, int32_t nl)
     return (n & 1) == 0 && nl - 1 < last ? nl - 1 : last;
 }
 
-// One body per band: merged, their address arithmetic spills.
+// An interior pattern of one band, its position already checked; one body
+// per band: merged, their address arithmetic spills.
 template <class W, class V, class H>
-ZR_NOINLINE void addInteriorPattern(Plane plane, int32_t v, ptrdiff_t y, ptrdiff_t x)
+ZR_NOINLINE void addBandPattern(Plane plane, int32_t v, ptrdiff_t y, ptrdiff_t x)
 {
     PlaneTarget<W> target(plane, v);
     addPattern<V, H>(target, y, x);
@@ -482,11 +483,11 @@ void addPlaneBandValue(const PlaneBand& target, int32_t v, int32_t row, int32_t 
         const ptrdiff_t y = 2 * static_cast<ptrdiff_t>(row) - target.yBase;
         const ptrdiff_t x = 2 * static_cast<ptrdiff_t>(col) - target.xBase;
         if (target.band == 0)
-            addInteriorPattern<PlaneWeights01, LowMid, HighMid>(target.plane, v, y, x);
+            addBandPattern<PlaneWeights01, LowMid, HighMid>(target.plane, v, y, x);
         else if (target.band == 1)
-            addInteriorPattern<PlaneWeights01, HighMid, LowMid>(target.plane, v, y, x);
+            addBandPattern<PlaneWeights01, HighMid, LowMid>(target.plane, v, y, x);
         else
-            addInteriorPattern<PlaneWeights2, HighMid, HighMid>(target.plane, v, y, x);
+            addBandPattern<PlaneWeights2, HighMid, HighMid>(target.plane, v, y, x);
         return;
     }
     synthesizeAny<PlaneTarget<PlaneWeights01>, PlaneTarget<PlaneWeights2>>(
