@@ -22,10 +22,13 @@ bool markRootPositions(const ContextModel* model, const ContextTable* table, Roo
 {
     const ContextTable* root = model->rootTable;
     const uint32_t rootLast = static_cast<uint32_t>(root->maxIndex);
-    // Whole groups of four, as the walk reads them: bytes 0, 0xFF, 0, 0xFF, ...
+    // Every position counted (bytes 0, 0xFF, 0, 0xFF, ...), all 256 of them:
+    // 64-byte blocks become a fixed run of wide stores, cheaper than a loop
+    // that stops at the table's end.
     constexpr uint64_t kCounted = std::endian::native == std::endian::little ? 0xFF00FF00FF00FF00u : 0x00FF00FF00FF00FFu;
-    for (uint32_t p = 0; p <= rootLast; p += 4)
-        std::memcpy(marks->bytes + 2 * p, &kCounted, sizeof kCounted);
+    for (uint8_t* block = marks->bytes; block != marks->bytes + sizeof marks->bytes; block += 64)
+        for (int32_t i = 0; i < 64; i += 8)
+            std::memcpy(block + i, &kCounted, sizeof kCounted);
     // Without branches on the counts, which the data makes unpredictable.
     const SymbolStat* stats = table->stats;
     const SymbolStat* rootStats = root->stats;
