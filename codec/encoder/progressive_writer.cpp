@@ -1,6 +1,7 @@
 #include "codec/encoder/progressive_writer.h"
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -105,78 +106,172 @@ void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t fines
     }
 }
 
-// The bands of a level walked apart from its coder. With value coder 0 and
-// map coder 0 or 1 only the value coder writes, and each band's walk reads
-// and marks only that band's flags and its children's: the walks may run on
-// other threads while the coder codes the symbols they keep, band by band.
+// The bands of a component's levels walked apart from its coder. With value
+// coder 0 and map coder 0 or 1 only the value coder writes, and a band's walk
+// reads and marks only flags of its own level and the next finer one: the
+// bands of a level may be walked on other threads, once the coarser level's
+// walks are done, while the coder codes the symbols they keep, band by band.
 struct BandWalks {
-    std::vector<uint16_t> symbols[3];
-    std::atomic<int32_t> state[3] = {{0}, {0}, {0}}; // 0 not taken, 1 being walked, 2 walked
+    explicit BandWalks(int32_t levels)
+        : symbols(static_cast<size_t>(levels) * 3), state(new std::atomic<int32_t>[static_cast<size_t>(levels) * 3])
+    {
+        for (size_t k = 0; k < symbols.size(); k++)
+            state[k] = 0;
+    }
+
+    // The coder's word that its encoder is set up, live or not.
+    void open(bool live)
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            opened = live ? 1 : -1;
+        }
+        walked.notify_all();
+    }
+
+    // Waits for the coder's word; whether the bands may be walked.
+    bool waitOpen()
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        walked.wait(hold, [&] { return opened != 0; });
+        return opened > 0;
+    }
+
+    // Waits until band b of level L is walked.
+    void waitFor(int32_t L, int32_t b)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        walked.wait(hold, [&] { return state[3 * L + b] == 2; });
+    }
+
+    std::vector<std::vector<uint16_t>> symbols; // by 3 * level + band
+    std::unique_ptr<std::atomic<int32_t>[]> state; // 0 not taken, 1 being walked, 2 walked
+    int32_t opened = 0; // under the lock
     std::mutex lock;
     std::condition_variable walked;
 };
 
-bool walksBandsApart(const ProgressiveEncoder& e)
+bool walksBandsApart(int32_t mapCoder, int32_t valueCoder)
 {
-    return e.valueCoder == 0 && (e.mapCoder == 0 || e.mapCoder == 1);
+    return valueCoder == 0 && (mapCoder == 0 || mapCoder == 1);
 }
 
-// Undoes the last pass over band b of e's level, which marked what it coded
+// Undoes the last pass over band b of level L, which marked what it coded
 // significant; nothing else touches the level's flags.
-void untestBand(const ProgressiveEncoder& e, int32_t b)
+void untestBand(const ProgressiveEncoder& e, int32_t L, int32_t b)
 {
     uint8_t* const* rows = e.flagRows[e.component].data();
-    BandRect rect = bandRect(e.plan->height, e.plan->width, e.level, b);
+    BandRect rect = bandRect(e.plan->height, e.plan->width, L, b);
     for (int32_t r = rect.rowStart; r < rect.rowEnd; r++)
         for (int32_t col = rect.colStart; col < rect.colEnd; col++)
             if (rows[r][col] == FLAG_SIGNIFICANT)
                 rows[r][col] = FLAG_UNTESTED;
 }
 
-// Takes band b of e's level unless another thread has: undoes the last pass
-// over it where `untest`, then, where `walk`, records its symbols.
-void walkBand(const ProgressiveEncoder& e, int32_t b, bool untest, bool walk, BandWalks* walks)
+// Takes band b of level L of e's component unless another thread has: undoes
+// the last pass over it where `untest`, then records its symbols. Reads only
+// what e's coder leaves alone while it codes.
+void walkBand(const ProgressiveEncoder& e, int32_t L, int32_t b, bool untest, BandWalks* walks)
 {
     int32_t free = 0;
-    if (!walks->state[b].compare_exchange_strong(free, 1))
+    if (!walks->state[3 * L + b].compare_exchange_strong(free, 1))
         return;
     if (untest)
-        untestBand(e, b);
-    if (walk) {
-        ProgressiveEncoder walker;
-        walker.plan = e.plan;
-        walker.mapCoder = e.mapCoder;
-        walker.valueCoder = e.valueCoder;
-        walker.component = e.component;
-        walker.level = e.level;
-        walker.flagRows[e.component] = e.flagRows[e.component];
-        walker.rowCases = e.rowCases;
-        walker.columnCases = e.columnCases;
-        walker.recorded = &walks->symbols[b];
-        writeProgressiveBand(&walker, b);
-    }
+        untestBand(e, L, b);
+    ProgressiveEncoder walker;
+    walker.plan = e.plan;
+    walker.mapCoder = e.mapCoder;
+    walker.valueCoder = e.valueCoder;
+    walker.component = e.component;
+    walker.level = L;
+    walker.flagRows[e.component] = e.flagRows[e.component];
+    walker.rowCases = e.rowCases;
+    walker.columnCases = e.columnCases;
+    walker.recorded = &walks->symbols[3 * L + b];
+    writeProgressiveBand(&walker, b);
     {
         std::lock_guard<std::mutex> hold(walks->lock);
-        walks->state[b] = 2;
+        walks->state[3 * L + b] = 2;
     }
     walks->walked.notify_all();
 }
 
-// Codes e's level into *segment from the bands' recorded symbols, walking
-// the bands no other thread has taken.
-void codeWalkedLevel(ProgressiveEncoder* e, bool untest, BandWalks* walks, Segment* segment)
+// A walking task: takes the bands of levels coarsest .. finest with detail
+// that no other thread has taken, level by level.
+void walkLevels(const ProgressiveEncoder& e, int32_t coarsest, int32_t finest, bool untest, BandWalks* walks)
 {
-    writeLevelSegment(e, segment, [&](ProgressiveEncoder* w) {
-        for (int32_t b = 0; b < 3 && w->ok; b++) {
-            walkBand(*w, b, untest, true, walks);
-            {
-                std::unique_lock<std::mutex> hold(walks->lock);
-                walks->walked.wait(hold, [&] { return walks->state[b] == 2; });
+    for (int32_t L = coarsest; L >= finest; L--) {
+        if (!e.plan->levelHasDetail[L])
+            continue;
+        for (int32_t b = 0; b < 3; b++)
+            walkBand(e, L, b, untest, walks);
+        // The next level's walks read the marks this one leaves.
+        for (int32_t b = 0; b < 3; b++)
+            walks->waitFor(L, b);
+    }
+}
+
+// Codes levels coarsest .. finest of e's component into segments[L] (as
+// writeComponentLevels) from the bands' recorded symbols, walking the bands
+// no other thread has taken.
+void codeWalkedLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, bool untest, BandWalks* walks,
+                      std::vector<Segment>* segments)
+{
+    const PicturePlan& plan = *e->plan;
+    for (int32_t L = coarsest; L >= finest && e->ok; L--) {
+        Segment& segment = (*segments)[L];
+        if (!plan.levelHasDetail[L]) {
+            segment.bytes.clear();
+            segment.bits = 0;
+            continue;
+        }
+        e->level = L;
+        writeLevelSegment(e, &segment, [&](ProgressiveEncoder* w) {
+            for (int32_t b = 0; b < 3 && w->ok; b++) {
+                walkBand(*w, L, b, untest, walks);
+                walks->waitFor(L, b);
+                std::vector<uint16_t>& symbols = walks->symbols[3 * L + b];
+                codeRecordedValues(w, symbols);
+                std::vector<uint16_t>().swap(symbols);
             }
-            codeRecordedValues(w, walks->symbols[b]);
-            std::vector<uint16_t>().swap(walks->symbols[b]);
+        });
+    }
+}
+
+// Writes levels coarsest .. finest of every component of `plan` into
+// segments[c]: each component's coder and three walking tasks are tasks of
+// their own, so that the largest component no longer holds one core alone.
+// The coder's task sets encoders[c] up with prepare(c) first (the walks wait
+// for it) and calls finish(c) once the levels are written. Where `untest`,
+// the levels were written before. False where a coder failed.
+template <class Prepare, class Finish>
+bool writeWalkedComponents(const PicturePlan& plan, ProgressiveEncoder* encoders, int32_t coarsest, int32_t finest,
+                           bool untest, std::vector<Segment>* segments, int32_t threads, Prepare&& prepare,
+                           Finish&& finish)
+{
+    constexpr size_t kTasks = 4;
+    std::vector<std::unique_ptr<BandWalks>> walks;
+    for (int32_t c = 0; c < plan.components; c++)
+        walks.push_back(std::make_unique<BandWalks>(plan.levels));
+    runTasks(threads, static_cast<size_t>(plan.components) * kTasks, [&](size_t task) {
+        size_t c = task / kTasks;
+        BandWalks* w = walks[c].get();
+        if (task % kTasks == 0) {
+            prepare(c);
+            bool live = encoders[c].ok;
+            w->open(live);
+            if (live)
+                codeWalkedLevels(&encoders[c], coarsest, finest, untest, w, &segments[c]);
+            // Every band is walked: the walks no longer read the encoder.
+            finish(c);
+        } else if (w->waitOpen()) {
+            walkLevels(encoders[c], coarsest, finest, untest, w);
         }
     });
+    for (int32_t c = 0; c < plan.components; c++)
+        if (!encoders[c].ok)
+            return false;
+    return true;
 }
 
 void appendSegment(BitReader* writer, const Segment& segment)
@@ -194,13 +289,25 @@ bool writeComponentsApart(BitReader* writer, const PicturePlan& plan, const Stre
     std::vector<std::vector<Segment>> segments(static_cast<size_t>(plan.components),
                                                std::vector<Segment>(static_cast<size_t>(plan.levels)));
     bool ok[3] = {true, true, true};
-    runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
-        ProgressiveEncoder e;
-        setUpComponent(&e, header, plan, static_cast<int32_t>(c));
-        writeComponentLevels(&e, plan.levels - 1, 0, &segments[c]);
-        tearDown(&e);
-        ok[c] = e.ok;
-    });
+    if (walksBandsApart(header.mapCoder, header.valueCoder)) {
+        ProgressiveEncoder encoders[3];
+        ok[0] = writeWalkedComponents(
+            plan, encoders, plan.levels - 1, 0, false, segments.data(), threads,
+            [&](size_t c) { setUpComponent(&encoders[c], header, plan, static_cast<int32_t>(c)); },
+            [&](size_t c) {
+                tearDown(&encoders[c]);
+                // Its flags go as soon as it is written.
+                std::vector<uint8_t>().swap(encoders[c].flagData[c]);
+            });
+    } else {
+        runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
+            ProgressiveEncoder e;
+            setUpComponent(&e, header, plan, static_cast<int32_t>(c));
+            writeComponentLevels(&e, plan.levels - 1, 0, &segments[c]);
+            tearDown(&e);
+            ok[c] = e.ok;
+        });
+    }
     for (int32_t c = 0; c < plan.components; c++)
         if (!ok[c])
             return false;
@@ -249,13 +356,21 @@ FinestLevelStream* writeAllButFinestLevel(const StreamHeader& header, const Pict
         releaseBitSink(writer);
     }
     bool written[3] = {true, true, true};
-    runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
-        ProgressiveEncoder& e = stream->encoders[c];
+    bool walked = threads > 1 && walksBandsApart(header.mapCoder, header.valueCoder);
+    auto prepare = [&](size_t c) {
         stream->segments[c].resize(static_cast<size_t>(plan.levels));
-        setUpComponent(&e, header, plan, static_cast<int32_t>(c));
-        writeComponentLevels(&e, plan.levels - 1, 1, &stream->segments[c]);
-        written[c] = e.ok;
-    });
+        setUpComponent(&stream->encoders[c], header, plan, static_cast<int32_t>(c));
+    };
+    if (walked) {
+        written[0] = writeWalkedComponents(plan, stream->encoders, plan.levels - 1, 1, false, stream->segments,
+                                           threads, prepare, [](size_t) {});
+    } else {
+        runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
+            prepare(c);
+            writeComponentLevels(&stream->encoders[c], plan.levels - 1, 1, &stream->segments[c]);
+            written[c] = stream->encoders[c].ok;
+        });
+    }
     for (int32_t c = 0; c < plan.components; c++)
         ok = ok && written[c];
     if (!ok) {
@@ -269,35 +384,15 @@ bool writeFinestLevel(FinestLevelStream* stream, int32_t threads, std::vector<ui
 {
     const PicturePlan& plan = *stream->plan;
     bool ok[3] = {true, true, true};
-    if (threads > 1 && walksBandsApart(stream->encoders[0])) {
-        // The first component's level takes most of the time: each
-        // component's coder and its three band walks are tasks of their own.
-        bool untest = stream->finestWritten;
-        bool live[3];
-        BandWalks walks[3];
-        for (int32_t c = 0; c < plan.components; c++) {
-            stream->encoders[c].level = 0;
-            live[c] = stream->encoders[c].ok;
-        }
-        runTasks(threads, static_cast<size_t>(plan.components) * 4, [&](size_t task) {
-            int32_t c = static_cast<int32_t>(task / 4);
-            int32_t part = static_cast<int32_t>(task % 4);
-            ProgressiveEncoder& e = stream->encoders[c];
-            if (part > 0)
-                walkBand(e, part - 1, untest, live[c] && plan.levelHasDetail[0], &walks[c]);
-            else if (live[c] && plan.levelHasDetail[0])
-                codeWalkedLevel(&e, untest, &walks[c], &stream->segments[c][0]);
-            else if (live[c])
-                stream->segments[c][0] = Segment();
-            if (part == 0)
-                ok[c] = e.ok;
-        });
+    const ProgressiveEncoder& first = stream->encoders[0];
+    if (threads > 1 && walksBandsApart(first.mapCoder, first.valueCoder)) {
+        ok[0] = writeWalkedComponents(plan, stream->encoders, 0, 0, stream->finestWritten, stream->segments, threads,
+                                      [](size_t) {}, [](size_t) {});
     } else {
         runTasks(threads, static_cast<size_t>(plan.components), [&](size_t c) {
             ProgressiveEncoder& e = stream->encoders[c];
-            e.level = 0;
             for (int32_t b = 0; b < 3 && stream->finestWritten; b++)
-                untestBand(e, b);
+                untestBand(e, 0, b);
             writeComponentLevels(&e, 0, 0, &stream->segments[c]);
             ok[c] = e.ok;
         });
@@ -355,7 +450,9 @@ bool writeProgressiveStream(BitReader* writer, const StreamHeader& header, const
     writeStreamHeader(writer, header);
     for (int32_t c = 0; c < plan.components; c++)
         writeLowestBand(writer, plan.component[c].lowest);
-    if (threads > 1 && plan.components > 1 && plan.levels > 0 && writesComponentsApart(header)) {
+    // One component gains where its bands are walked apart from its coder.
+    bool apart = plan.components > 1 || walksBandsApart(header.mapCoder, header.valueCoder);
+    if (threads > 1 && apart && plan.levels > 0 && writesComponentsApart(header)) {
         bool ok = writeComponentsApart(writer, plan, header, threads);
         flushBitWriter(writer);
         return ok;

@@ -12,7 +12,8 @@ struct BitReader;
 
 // Where no coder state passes from one component to the next (map coder 1,
 // or map coder 0 with value coder 0), the components are written on up to
-// `threads` threads and joined: the same bits for every count.
+// `threads` threads and joined: the same bits for every count. With value
+// coder 0 each component's band walks run apart from its coder as well.
 bool writeProgressiveStream(BitReader* writer, const StreamHeader& header, const PicturePlan& plan,
                             int32_t threads = 1);
 

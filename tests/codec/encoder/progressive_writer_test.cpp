@@ -17,12 +17,14 @@ TEST(FinestLevelStream, EqualsTheWholeWriterAtEveryWrite)
 {
     struct Case {
         int32_t height, width, components, mapCoder, valueCoder, threads;
+        int32_t step = 6;
     };
-    // With threads, value coder 0's finest level is walked band by band
-    // apart from its coder.
+    // With threads, value coder 0's bands are walked apart from their coder.
     for (Case k : {Case{96, 130, 3, 1, 0, 1}, Case{96, 130, 3, 1, 0, 2}, Case{77, 64, 1, 1, 1, 1},
                    Case{64, 91, 3, 1, 1, 3}, Case{80, 80, 3, 0, 0, 2}, Case{70, 45, 1, 0, 0, 1},
-                   Case{77, 64, 1, 1, 0, 3}, Case{96, 130, 3, 0, 0, 3}}) {
+                   Case{77, 64, 1, 1, 0, 3}, Case{96, 130, 3, 0, 0, 3},
+                   // Levels without detail among those walked.
+                   Case{96, 130, 3, 1, 0, 2, 1500}, Case{80, 80, 1, 0, 0, 3, 3000}}) {
         SCOPED_TRACE(std::to_string(k.height) + " x " + std::to_string(k.width) + " x "
                      + std::to_string(k.components) + ", coders " + std::to_string(k.mapCoder) + "/"
                      + std::to_string(k.valueCoder) + ", threads " + std::to_string(k.threads));
@@ -31,15 +33,22 @@ TEST(FinestLevelStream, EqualsTheWholeWriterAtEveryWrite)
         params.decodeMode = 1;
         params.mapCoder = k.mapCoder;
         params.valueCoder = k.valueCoder;
-        params.quantStep = 6;
+        params.quantStep = k.step;
         params.threads = k.threads;
         PreparedPicture prepared;
         std::string error;
         ASSERT_TRUE(preparePicture(picture.view(), params, &prepared, &error)) << error;
+        // Against the plain writer's stream: one thread, no band walked apart.
+        EncoderParams plain = params;
+        plain.threads = 1;
         EncodeWorkspace workspace;
         std::vector<uint8_t> whole;
-        ASSERT_TRUE(encodePrepared(prepared, params, &whole, nullptr, &error, &workspace)) << error;
+        ASSERT_TRUE(encodePrepared(prepared, plain, &whole, nullptr, &error, &workspace)) << error;
         ASSERT_TRUE(writesComponentsApart(streamHeaderOf(prepared, params)));
+        int32_t bare = 0;
+        for (int32_t L = 0; L < prepared.levels; L++)
+            bare += !workspace.plan.levelHasDetail[L];
+        EXPECT_EQ(bare > 0, k.step > 6);
 
         FinestLevelStream* split = writeAllButFinestLevel(streamHeaderOf(prepared, params), workspace.plan,
                                                           k.threads);
@@ -59,7 +68,7 @@ TEST(FinestLevelStream, EqualsTheWholeWriterAtEveryWrite)
             std::vector<uint8_t> rewritten, expected;
             ASSERT_TRUE(writeFinestLevel(split, k.threads, &rewritten));
             workspace.reusePlan = true;
-            ASSERT_TRUE(encodePrepared(prepared, params, &expected, nullptr, &error, &workspace)) << error;
+            ASSERT_TRUE(encodePrepared(prepared, plain, &expected, nullptr, &error, &workspace)) << error;
             workspace.reusePlan = false;
             EXPECT_TRUE(rewritten == expected);
             bits = bitsBeforeFinestLevel(split) + detailBits(split, 0);
