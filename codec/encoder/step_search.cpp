@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "codec/encoder/colour_feedback.h"
+#include "codec/encoder/parallel_tasks.h"
 #include "codec/encoder/progressive_writer.h"
 #include "codec/encoder/tile_sample.h"
 
@@ -777,7 +778,8 @@ bool encodePictureToSize(const PreparedPicture& prepared, const EncoderParams& p
     {
         TileSample tiles;
         bool codesEveryCoefficient = params.decodeMode == 1 && params.mapCoder == 1 && params.valueCoder != 0;
-        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient && takeTileSample(prepared, &tiles);
+        bool sampling = params.mapCoder != 3 && !codesEveryCoefficient
+                        && takeTileSample(prepared, &tiles, encoderThreads(params.threads));
         if (params.samplesRead)
             params.samplesRead(params.progressContext);
         if (!sampling)

@@ -6,6 +6,7 @@
 
 #include "codec/core/geometry.h"
 #include "codec/encoder/large_arrays.h"
+#include "codec/encoder/parallel_tasks.h"
 
 namespace {
 
@@ -51,40 +52,46 @@ void copyTiles(const CoefficientPlane& source, const BandRect& from, Coefficient
 
 } // namespace
 
-std::vector<double> tileDetail(const PreparedPicture& prepared, int32_t tile, double step)
+std::vector<double> tileDetail(const PreparedPicture& prepared, int32_t tile, double step, int32_t threads)
 {
     int32_t down = prepared.height / tile, across = prepared.width / tile;
     std::vector<double> detail(static_cast<size_t>(down > 0 ? down : 0) * (across > 0 ? across : 0), 0.0);
     if (detail.empty())
         return detail;
-    std::vector<int64_t> sums(detail.size(), 0);
-    for (int32_t c = 0; c < prepared.components; c++) {
+    // One task per component and band orientation, each summing its own
+    // tiles' bits (whole numbers: the total is the same in any order).
+    size_t tasks = static_cast<size_t>(prepared.components) * 3;
+    std::vector<std::vector<int64_t>> sums(tasks, std::vector<int64_t>(detail.size(), 0));
+    runTasks(threads, tasks, [&](size_t task) {
+        int32_t c = static_cast<int32_t>(task / 3), b = static_cast<int32_t>(task % 3);
         const CoefficientPlane& plane = prepared.planes[c];
         for (int32_t L = 0; L < prepared.levels && (tile >> (L + 1)) > 0; L++) {
             int32_t span = tile >> (L + 1);
-            for (int32_t b = 0; b < 3; b++) {
-                BandRect rect = bandRect(prepared.height, prepared.width, L, b);
-                // Chroma is coded at half the scale (see the planner).
-                auto scale = static_cast<float>(detailScale(L, b) * (c > 0 ? 0.5 : 1.0) / step);
-                int32_t rowEnd = std::min(rect.rowEnd, rect.rowStart + down * span);
-                int32_t colEnd = std::min(rect.colEnd, rect.colStart + across * span);
-                int32_t width = colEnd - rect.colStart;
-                for (int32_t r = rect.rowStart; r < rowEnd; r++) {
-                    const float* row = plane.row(r) + rect.colStart;
-                    int64_t* line = sums.data() + static_cast<size_t>((r - rect.rowStart) / span) * across;
-                    for (int32_t t = 0, start = 0; start < width; t++, start += span) {
-                        int32_t end = std::min(start + span, width);
-                        int32_t bits = 0;
-                        for (int32_t col = start; col < end; col++)
-                            bits += magnitudeBits(std::fabs(row[col]) * scale);
-                        line[t] += bits;
-                    }
+            BandRect rect = bandRect(prepared.height, prepared.width, L, b);
+            // Chroma is coded at half the scale (see the planner).
+            auto scale = static_cast<float>(detailScale(L, b) * (c > 0 ? 0.5 : 1.0) / step);
+            int32_t rowEnd = std::min(rect.rowEnd, rect.rowStart + down * span);
+            int32_t colEnd = std::min(rect.colEnd, rect.colStart + across * span);
+            int32_t width = colEnd - rect.colStart;
+            for (int32_t r = rect.rowStart; r < rowEnd; r++) {
+                const float* row = plane.row(r) + rect.colStart;
+                int64_t* line = sums[task].data() + static_cast<size_t>((r - rect.rowStart) / span) * across;
+                for (int32_t t = 0, start = 0; start < width; t++, start += span) {
+                    int32_t end = std::min(start + span, width);
+                    int32_t bits = 0;
+                    for (int32_t col = start; col < end; col++)
+                        bits += magnitudeBits(std::fabs(row[col]) * scale);
+                    line[t] += bits;
                 }
             }
         }
+    });
+    for (size_t i = 0; i < detail.size(); i++) {
+        int64_t sum = 0;
+        for (const std::vector<int64_t>& part : sums)
+            sum += part[i];
+        detail[i] = static_cast<double>(sum);
     }
-    for (size_t i = 0; i < detail.size(); i++)
-        detail[i] = static_cast<double>(sums[i]);
     return detail;
 }
 
@@ -105,7 +112,7 @@ std::vector<int32_t> tilesAcrossRanks(const std::vector<double>& detail, size_t 
     return chosen;
 }
 
-bool takeTileSample(const PreparedPicture& prepared, TileSample* sample)
+bool takeTileSample(const PreparedPicture& prepared, TileSample* sample, int32_t threads)
 {
     int64_t area = static_cast<int64_t>(prepared.height) * prepared.width;
     if (area < kSampleFrom || prepared.levels <= 0)
@@ -129,7 +136,7 @@ bool takeTileSample(const PreparedPicture& prepared, TileSample* sample)
     int32_t pictureAcross = prepared.width / tile;
     double step = static_cast<double>(int64_t(16) << (prepared.bitsPerSample > 8 ? prepared.bitsPerSample - 8 : 0));
     std::vector<int32_t> chosen
-        = tilesAcrossRanks(tileDetail(prepared, tile, step), static_cast<size_t>(down) * across);
+        = tilesAcrossRanks(tileDetail(prepared, tile, step, threads), static_cast<size_t>(down) * across);
     if (chosen.empty())
         return false;
 
@@ -140,7 +147,7 @@ bool takeTileSample(const PreparedPicture& prepared, TileSample* sample)
     p.bitsPerSample = prepared.bitsPerSample;
     p.levels = levels;
     p.sharpenedFor = prepared.sharpenedFor;
-    for (int32_t c = 0; c < prepared.components; c++) {
+    runTasks(threads, static_cast<size_t>(prepared.components), [&](size_t c) {
         CoefficientPlane& plane = p.planes[c];
         plane.height = p.height;
         plane.width = p.width;
@@ -161,7 +168,7 @@ bool takeTileSample(const PreparedPicture& prepared, TileSample* sample)
         BandRect whole{0, coarse.height, 0, coarse.width};
         BandRect lowest{0, levelSize(p.height, levels), 0, levelSize(p.width, levels)};
         copyTiles(coarse, whole, &plane, lowest, tile >> levels, chosen, down, across, pictureAcross);
-    }
+    });
     sample->share = static_cast<double>(p.height) * p.width / static_cast<double>(area);
     return true;
 }

@@ -19,13 +19,15 @@ struct TileSample {
 
 // Detail of each whole tile x tile square of the prepared picture, tile
 // rows by tile columns: log magnitudes of its detail coefficients against
-// `step`, summed over its levels and components.
-std::vector<double> tileDetail(const PreparedPicture& prepared, int32_t tile, double step);
+// `step`, summed over its levels and components (on up to `threads`
+// threads, the same for every count).
+std::vector<double> tileDetail(const PreparedPicture& prepared, int32_t tile, double step, int32_t threads = 1);
 
 // The tiles taken: `count` indexes (row-major over the picture's tiles) at
 // evenly spread ranks of `detail`, in row-major order.
 std::vector<int32_t> tilesAcrossRanks(const std::vector<double>& detail, size_t count);
 
 // About 1/16 of the picture's area (1/8 below 4 million samples); false
-// where the picture is too small for sampling to pay.
-bool takeTileSample(const PreparedPicture& prepared, TileSample* sample);
+// where the picture is too small for sampling to pay. The components are
+// taken on up to `threads` threads.
+bool takeTileSample(const PreparedPicture& prepared, TileSample* sample, int32_t threads = 1);

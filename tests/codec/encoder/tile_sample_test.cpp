@@ -129,4 +129,27 @@ TEST(TileSample, SampleRatesAsThePictureDoes)
     }
 }
 
+// The detail and the sample are the same on any number of threads: colour,
+// so that every component's and band's share is taken on its own.
+TEST(TileSample, EveryThreadCountTakesTheSameSample)
+{
+    PictureSamples picture = noisyWhere(1024, 1152, 3, [](int32_t r, int32_t c) { return (r / 96 + c / 160) % 3 == 1; });
+    EncoderParams p;
+    PreparedPicture prepared;
+    std::string error;
+    ASSERT_TRUE(preparePicture(picture.view(), p, &prepared, &error)) << error;
+    std::vector<double> detail = tileDetail(prepared, 128, 16.0, 1);
+    TileSample one;
+    ASSERT_TRUE(takeTileSample(prepared, &one, 1));
+    for (int32_t threads : {2, 3, 5}) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        EXPECT_EQ(tileDetail(prepared, 128, 16.0, threads), detail);
+        TileSample sample;
+        ASSERT_TRUE(takeTileSample(prepared, &sample, threads));
+        ASSERT_EQ(sample.prepared.levels, one.prepared.levels);
+        for (int32_t c = 0; c < 3; c++)
+            EXPECT_TRUE(sample.prepared.planes[c].samples == one.prepared.planes[c].samples) << "component " << c;
+    }
+}
+
 } // namespace
