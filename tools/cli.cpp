@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "codec/core/alloc.h"
+
 #ifndef ZR_TOOLS_VERSION
 #define ZR_TOOLS_VERSION "unknown"
 #endif
@@ -211,8 +213,13 @@ bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
     // A file's bytes go into one block of its size: growing by doubling would
     // leave the smaller blocks resident for the whole decode.
     struct stat info;
-    if (file != stdin && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    if (file != stdin && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        bool fresh = bytes->capacity() == 0;
         bytes->reserve(bytes->size() + static_cast<size_t>(info.st_size));
+        // A large picture's bytes: a fraction of the page faults.
+        if (fresh)
+            adviseHugePages(bytes->data(), bytes->capacity());
+    }
     uint8_t chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/encoder/large_arrays.h"
+
 namespace {
 
 const int32_t kMaxSide = 1 << 20;
@@ -108,7 +110,7 @@ bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8
     if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
         png_error(png, "unsupported PNG sample layout");
     size_t rowSize = png_get_rowbytes(png, info);
-    rowBytes->resize(rowSize * height);
+    fillLargeArray(rowBytes, rowSize * height, uint8_t(0));
     rowPointers->resize(height);
     for (png_uint_32 y = 0; y < height; y++)
         (*rowPointers)[y] = rowBytes->data() + y * rowSize;
@@ -121,7 +123,7 @@ bool decodePng(const uint8_t* data, size_t size, Image* image, std::vector<uint8
     image->channels = channels;
     image->maxValue = depth == 16 ? 65535 : 255;
     size_t pixels = static_cast<size_t>(height) * width;
-    image->samples.resize(pixels * channels);
+    fillLargeArray(&image->samples, pixels * channels, uint16_t(0));
     image->alpha.assign(hasAlpha ? pixels : 0, 0);
     const uint8_t* in = rowBytes->data();
     size_t bytes = depth == 16 ? 2 : 1;
@@ -197,7 +199,7 @@ bool decodePnm(const uint8_t* data, size_t size, Image* image, std::string* erro
     if (width == 0 || height == 0 || maxValue == 0)
         return fail(error, "bad PGM/PPM header: empty picture or zero maxval");
     size_t count = static_cast<size_t>(width) * height * channels;
-    image->samples.assign(count, 0);
+    fillLargeArray(&image->samples, count, uint16_t(0));
     if (plain) {
         for (size_t i = 0; i < count; i++) {
             uint32_t v;
