@@ -138,15 +138,20 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
     // when x < c * r, so the walk compares products instead of dividing.
     const int32_t x = countNumerator(runCode(*run), low, scale);
-    const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && x >= 0 && r > 0;
-    if (!plain || x >= counted * r) {
+    const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && r > 0;
+    // 0 <= x < counted * r as one unsigned comparison (the product is
+    // positive when plain).
+    if (!plain || static_cast<uint32_t>(x) >= static_cast<uint32_t>(counted * r)) {
         int32_t symbol;
-        if (plain && x < scale * r)
+        if (plain && x >= 0 && x < scale * r)
             *run = decodeRunEscape(*run, counted, scale, &symbol);
         else
             *run = decodeDetachedSymbol(*run, &symbol);
         return symbol;
     }
+    // Taken before the walk, so that its load does not wait for the walk's
+    // exit (often mispredicted).
+    const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
     // The counts add up to countSum, so the walk stops by the last entry.
     int32_t rest = counted;
     int32_t above;
@@ -159,7 +164,6 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const int32_t entry = static_cast<int32_t>(at - stats);
 
     // narrowInterval, dividing by the scale through its reciprocal.
-    const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
     narrowRun(run, divideByScale(static_cast<uint32_t>(r * rest), reciprocal),
               divideByScale(static_cast<uint32_t>(r * above), reciprocal));
 

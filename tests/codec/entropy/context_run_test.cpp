@@ -198,3 +198,38 @@ TEST(ContextRun, NarrowingMatchesTheSixteenBitRegisters)
         ASSERT_EQ(run.high & 0xFFFFu, 0xFFFFu);
     }
 }
+
+TEST(ContextRun, CodeBelowLowDecodesAsSymbolBySymbol)
+{
+    // No stream puts code below low, but registers set so must take the
+    // general step on the run too, not the walk over the table.
+    std::mt19937 random(24);
+    for (int32_t maxOrder = 0; maxOrder <= 2; maxOrder++) {
+        const std::vector<uint8_t> bytes = encodeSymbols(skewedSymbols(random, 3000, false), maxOrder);
+        for (int32_t skip : {40, 700, 2500}) {
+            SCOPED_TRACE(testing::Message() << "order " << maxOrder << " after " << skip);
+            BitReader* readers[2];
+            ContextModel* models[2];
+            for (int i = 0; i < 2; i++) {
+                readers[i] = createMemoryReader(bytes);
+                models[i] = createContextModel();
+                startContextDecoder(maxOrder, readers[i], models[i]);
+                for (int32_t n = 0; n < skip; n++)
+                    decodeContextSymbol(readers[i], models[i]);
+            }
+            ASSERT_GT(models[0]->low, 0);
+            models[0]->code = static_cast<uint16_t>(models[0]->low - 1 - random() % models[0]->low);
+            models[1]->code = models[0]->code;
+            ContextRun onRun = attachContextRun(readers[0], models[0]);
+            ASSERT_NE(onRun.table, nullptr);
+            ASSERT_EQ(decodeRunSymbol(&onRun), decodeContextSymbol(readers[1], models[1]));
+            detachContextRun(onRun);
+            expectSameReader(readers[0], readers[1]);
+            expectSameModel(models[0], models[1]);
+            for (int i = 0; i < 2; i++) {
+                releaseContextModel(models[i]);
+                releaseBitReader(readers[i]);
+            }
+        }
+    }
+}
