@@ -10,6 +10,7 @@
 #include "codec/session/session.h"
 #include "codec/entropy/adaptive_huffman.h"
 #include "codec/recon/lowest_band.h"
+#include "codec/progressive/band_lists.h"
 #include "codec/progressive/level_grids.h"
 #include "codec/progressive/map_scans.h"
 #include "codec/progressive/quadtree_coder.h"
@@ -94,6 +95,7 @@ int32_t setUpMapCoder(DecodeSession* session)
     MapCoderState* state = &session->mapCoderState;
     state->rowCases = nullptr;
     state->columnCases = nullptr;
+    state->lists = nullptr;
     std::memset(&state->mapTree, 0, sizeof state->mapTree);
 
     const int32_t fine = session->fineSteps > 0 || session->magnitudeBoost > 0;
@@ -205,6 +207,7 @@ int32_t startLevelProgressive(DecodeSession* session)
         session->status = ZR_OUT_OF_MEMORY;
         return 0;
     }
+    session->mapCoderState.lists = startBandLists(session);
     return 1;
 }
 
@@ -250,9 +253,14 @@ int32_t decodeNextLevel(DecodeSession* session)
             startBand(session, L, b);
             if (session->recon)
                 queueBandTarget(session, toPixels);
+            BandLists* lists = session->mapCoderState.lists;
+            if (lists)
+                prepareBandPass(lists, L, c, b);
             if (pass)
                 pass(bits, session, &session->mapCoderState, session->flagMaps[c], session->height,
                      session->width, L, b);
+            if (lists)
+                endBandPass(lists, L, c, b);
             if (bits->endOfData & 1)
                 break;
         }
@@ -268,6 +276,8 @@ int32_t decodeNextLevel(DecodeSession* session)
 
 void finishLevelProgressive(DecodeSession* session)
 {
+    freeBandLists(session->mapCoderState.lists);
+    session->mapCoderState.lists = nullptr;
     freeMapCoder(session);
     freeFlagMaps(session);
 }

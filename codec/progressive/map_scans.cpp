@@ -3,6 +3,7 @@
 #include "codec/core/bit_reader.h"
 #include "codec/core/geometry.h"
 #include "codec/entropy/adaptive_huffman.h"
+#include "codec/progressive/band_lists.h"
 #include "codec/progressive/serpentine_walk.h"
 #include "codec/progressive/value_coder.h"
 
@@ -289,17 +290,40 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
 {
     int32_t r0, r1, c0, c1;
     startBandPass(state, height, width, L, b, &r0, &r1, &c0, &c1);
-    SmallOrders small;
-    small.stride = evenStride(flags, r0, r1);
-    SerpentineVisit visit{bits, session, state, flags, small.stride != 0 ? &small : nullptr,
-                          valueBatchFor(state->valueCallback)};
-    SerpentineWalk<SerpentineVisit, true> walker{visit};
-    walker.walk(0, r0, r1, c0, c1);
-    if (L == 0)
-        return;
-    // markChildren for every position left insignificant, with the case codes
-    // read at the first such position and the row span once per row. Every
-    // column but the last has two children at 2 x col + a fixed offset.
+    BandLists* lists = state->lists;
+    if (lists && bandIsListed(lists)) {
+        const ValueList test = valueListFor(state->valueCallback);
+        while (const BandList* list = nextBandList(lists)) {
+            if (test) {
+                test(bits, session, list, flags);
+                continue;
+            }
+            const uint32_t colMask = (uint32_t(1) << list->colBits) - 1;
+            for (int32_t i = 0; i < list->count; i++) {
+                const int32_t row = list->rowStart + static_cast<int32_t>(list->at[i] >> list->colBits);
+                const int32_t col = list->colStart + static_cast<int32_t>(list->at[i] & colMask);
+                if (state->valueCallback(bits, session, row, col) != 0)
+                    flags[row][col] = FLAG_SIGNIFICANT;
+            }
+        }
+    } else {
+        SmallOrders small;
+        small.stride = evenStride(flags, r0, r1);
+        SerpentineVisit visit{bits, session, state, flags, small.stride != 0 ? &small : nullptr,
+                              valueBatchFor(state->valueCallback)};
+        SerpentineWalk<SerpentineVisit, true> walker{visit};
+        walker.walk(0, r0, r1, c0, c1);
+    }
+    if (L > 0 && !lists)
+        markBandChildren(flags, state->rowCases, state->columnCases, b, L, r0, r1, c0, c1);
+}
+
+void markBandChildren(uint8_t** flags, uint8_t* const* rowCases, uint8_t* const* columnCases, int32_t b, int32_t L,
+                      int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+{
+    // The case codes are read at the first insignificant position, the row
+    // span once per row. Every column but the last has two children at
+    // 2 x col + a fixed offset.
     int32_t rowCase = -1, columnCase = -1;
     for (int32_t row = r0; row < r1; row++) {
         const uint8_t* line = flags[row];
@@ -309,8 +333,8 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
         if (first == c1)
             continue;
         if (rowCase < 0) {
-            rowCase = state->rowCases[b][L - 1];
-            columnCase = state->columnCases[b][L - 1];
+            rowCase = rowCases[b][L - 1];
+            columnCase = columnCases[b][L - 1];
         }
         const ChildSpan rows = childSpan(static_cast<uint8_t>(rowCase), row, row == r1 - 1);
         const ChildSpan inner = childSpan(static_cast<uint8_t>(columnCase), 0, false);
@@ -353,4 +377,67 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
             }
         }
     }
+}
+
+namespace {
+
+// Appends the untested positions in the walk's order, small rectangles from
+// their recorded orders.
+struct ListVisit {
+    uint8_t* const* flags;
+    SmallOrders* small; // null: no recorded orders
+    BandList* list;
+    uint32_t* out;
+
+    void operator()(int32_t row, int32_t col)
+    {
+        if (flags[row][col] == FLAG_UNTESTED)
+            *out++ = static_cast<uint32_t>(row - list->rowStart) << list->colBits
+                     | static_cast<uint32_t>(col - list->colStart);
+    }
+
+    bool coverSmall(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
+    {
+        if (!anyUntested(flags, r0, r1, c0, c1))
+            return true;
+        const SmallOrders::Order* order = small ? small->find(type, r1 - r0, c1 - c0) : nullptr;
+        if (!order)
+            return false;
+        const int32_t n = (r1 - r0) * (c1 - c0);
+        uint64_t untested[SmallOrders::kMost / 64];
+        gatherUntested(flags[r0] + c0, *order, n, untested);
+        const uint32_t base = static_cast<uint32_t>(r0 - list->rowStart) << list->colBits
+                              | static_cast<uint32_t>(c0 - list->colStart);
+        for (int32_t first = 0; first < n; first += 64) {
+            for (uint64_t left = untested[first >> 6]; left != 0; left &= left - 1) {
+                const uint8_t at = order->at[first + std::countr_zero(left)];
+                *out++ = base + (static_cast<uint32_t>(at / kSerpentineSmallSide) << list->colBits)
+                         + at % kSerpentineSmallSide;
+            }
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+bool bandListBits(int32_t r0, int32_t r1, int32_t c0, int32_t c1, uint32_t* colBits)
+{
+    const uint32_t bits = c1 - c0 > 1 ? static_cast<uint32_t>(std::bit_width(static_cast<uint32_t>(c1 - c0 - 1))) : 0;
+    *colBits = bits;
+    return r1 <= r0 || (uint64_t(r1 - r0) << bits) <= (uint64_t(1) << 32);
+}
+
+void listUntestedPositions(uint8_t* const* flags, int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1,
+                           BandList* list)
+{
+    list->rowStart = r0;
+    list->colStart = c0;
+    bandListBits(r0, r1, c0, c1, &list->colBits);
+    SmallOrders small;
+    small.stride = evenStride(flags, r0, r1);
+    ListVisit visit{flags, small.stride != 0 ? &small : nullptr, list, list->at};
+    SerpentineWalk<ListVisit, true> walker{visit};
+    walker.walk(type, r0, r1, c0, c1);
+    list->count = static_cast<int32_t>(visit.out - list->at);
 }

@@ -32,6 +32,32 @@ void scanRaster(BitReader* bits, DecodeSession* session, MapCoderState* state, u
 // mapCoder 0 with valueCoder 1..3: alternating zero and significant runs.
 void scanRuns(BitReader* bits, DecodeSession* session, MapCoderState* state, uint8_t** flags, int32_t height,
               int32_t width, int32_t L, int32_t b);
-// mapCoder 1: recursive quadrant scan with serpentine leaves.
+// markChildren for every position of band b at level L > 0 (rows r0..r1,
+// columns c0..c1, half-open) that is not significant.
+void markBandChildren(uint8_t** flags, uint8_t* const* rowCases, uint8_t* const* columnCases, int32_t b, int32_t L,
+                      int32_t r0, int32_t r1, int32_t c0, int32_t c1);
+
+// The positions the serpentine scan tests in a band, in its order, made
+// before the band's pass: (row - rowStart) << colBits | (col - colStart).
+struct BandList {
+    uint32_t* at;
+    int32_t count;
+    uint32_t colBits;
+    int32_t rowStart;
+    int32_t colStart;
+};
+
+// The column bits of a band list of the rectangle; false when its positions
+// do not fit 32 bits.
+bool bandListBits(int32_t r0, int32_t r1, int32_t c0, int32_t c1, uint32_t* colBits);
+// Writes the untested positions of the rectangle in the order of the
+// serpentine walk of the given type (the flags as they stand) to list->at,
+// which has room for all of them, and sets the rest of the list.
+void listUntestedPositions(uint8_t* const* flags, int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1,
+                           BandList* list);
+
+// mapCoder 1: recursive quadrant scan with serpentine leaves. With
+// state->lists it tests the positions listed for the band instead of
+// walking where they were listed, and leaves the children unmarked.
 void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* state, uint8_t** flags,
                     int32_t height, int32_t width, int32_t L, int32_t b);

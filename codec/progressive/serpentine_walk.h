@@ -126,6 +126,32 @@ struct SerpentineWalk {
     }
 };
 
+// A rectangle of the walk and the type it is walked with.
+struct SerpentinePart {
+    int32_t type, r0, r1, c0, c1;
+};
+
+// The four quadrants a rectangle of the walk is split into, in the walk's
+// order, for a rectangle the walk splits (sides above 2, not a recorded block,
+// not taken over whole by the visitor).
+constexpr std::array<SerpentinePart, 4> serpentineQuadrants(const SerpentinePart& p)
+{
+    const int32_t m = p.r0 + ((p.r1 - p.r0) >> 1);
+    const int32_t k = p.c0 + ((p.c1 - p.c0) >> 1);
+    const SerpentinePart tl{0, p.r0, m, p.c0, k}, tr{0, p.r0, m, k, p.c1};
+    const SerpentinePart bl{0, m, p.r1, p.c0, k}, br{0, m, p.r1, k, p.c1};
+    auto as = [](SerpentinePart q, int32_t type) {
+        q.type = type;
+        return q;
+    };
+    switch (p.type) {
+    case 0: return {as(tr, 3), as(br, 0), as(bl, 0), as(tl, 2)};
+    case 1: return {as(bl, 2), as(tl, 1), as(tr, 1), as(br, 3)};
+    case 2: return {as(bl, 1), as(br, 2), as(tr, 2), as(tl, 0)};
+    default: return {as(tr, 0), as(tl, 3), as(bl, 3), as(br, 1)};
+    }
+}
+
 // Orders of the N x N block for the four types, as row x N + column.
 template <int32_t N>
 constexpr std::array<std::array<uint8_t, N * N>, 4> recordBlockOrders()

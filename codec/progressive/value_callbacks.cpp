@@ -122,15 +122,37 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         detachContextRun(run);
 }
 
+template <int S, bool FINE, bool PIXELS>
+void valueList(BitReader* bits, DecodeSession* session, const BandList* list, uint8_t** flags)
+{
+    ContextRun run{};
+    if constexpr (S == CONTEXT_MODEL)
+        run = attachContextRun(bits, session->valueCoderState.valueModel);
+    ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
+    const uint32_t colBits = list->colBits;
+    const uint32_t colMask = (uint32_t(1) << colBits) - 1;
+    const uint32_t* at = list->at;
+    const uint32_t* end = at + list->count;
+    for (; at != end; at++) {
+        const int32_t row = list->rowStart + static_cast<int32_t>(*at >> colBits);
+        const int32_t col = list->colStart + static_cast<int32_t>(*at & colMask);
+        if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, row, col) != 0)
+            flags[row][col] = FLAG_SIGNIFICANT;
+    }
+    if constexpr (S == CONTEXT_MODEL)
+        detachContextRun(run);
+}
+
 struct CallbackPair {
     ValueCallback callback;
     ValueBatch batch;
+    ValueList list;
 };
 
 template <int S, bool FINE, bool PIXELS>
 constexpr CallbackPair pair()
 {
-    return {valueCallback<S, FINE, PIXELS>, valueBatch<S, FINE, PIXELS>};
+    return {valueCallback<S, FINE, PIXELS>, valueBatch<S, FINE, PIXELS>, valueList<S, FINE, PIXELS>};
 }
 
 // [pixels][valueCoder][fine]
@@ -168,12 +190,28 @@ ValueCallback pixelValueCallback(int32_t valueCoder, int32_t fine)
     return selectCallback(true, valueCoder, fine);
 }
 
-ValueBatch valueBatchFor(ValueCallback callback)
+namespace {
+
+const CallbackPair* pairOf(ValueCallback callback)
 {
     for (const auto& byCoder : kCallbacks)
         for (const auto& byFine : byCoder)
             for (const CallbackPair& entry : byFine)
                 if (callback && entry.callback == callback)
-                    return entry.batch;
+                    return &entry;
     return nullptr;
+}
+
+} // namespace
+
+ValueBatch valueBatchFor(ValueCallback callback)
+{
+    const CallbackPair* entry = pairOf(callback);
+    return entry ? entry->batch : nullptr;
+}
+
+ValueList valueListFor(ValueCallback callback)
+{
+    const CallbackPair* entry = pairOf(callback);
+    return entry ? entry->list : nullptr;
 }

@@ -71,6 +71,12 @@ typedef void (*ValueBatch)(BitReader* bits, DecodeSession* session, const FlagRe
 // The batch of one of the sixteen callbacks; null for any other function.
 ValueBatch valueBatchFor(ValueCallback callback);
 
+// Tests the listed positions in order and flags the significant ones, with
+// the callback inlined.
+typedef void (*ValueList)(BitReader* bits, DecodeSession* session, const BandList* list, uint8_t** flags);
+// The list test of one of the sixteen callbacks; null for any other function.
+ValueList valueListFor(ValueCallback callback);
+
 // Reconstruction magnitude of index J (before the sign). `near` holds for the
 // 8-bit target and for plane levels below 2.
 int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near);

@@ -6,6 +6,7 @@
 
 struct BitReader;
 struct DecodeSession;
+struct BandLists;
 
 // Reads one coefficient's value at (row, col) of the level's compacted layout
 // and adds it into the picture; nonzero when a value was added.
@@ -18,4 +19,7 @@ struct MapCoderState {
     uint8_t** columnCases;  // columnCases[band][level]
     ValueCallback valueCallback;
     ValueCallback finalValueCallback;
+    // With a reconstruction thread and the serpentine scan: the positions
+    // listed there ahead of the passes (band_lists.h); null otherwise.
+    BandLists* lists;
 };
