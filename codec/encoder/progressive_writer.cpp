@@ -87,8 +87,11 @@ void writeLevelSegment(ProgressiveEncoder* e, Segment* segment, F&& writeBands)
 }
 
 // Writes every level from `coarsest` down to `finest` with detail of e's
-// component into segments[L]; levels without detail get empty segments.
-void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, std::vector<Segment>* segments)
+// component into segments[L], each band by writeBand(e, L, b) (by default
+// its pass); levels without detail get empty segments.
+template <class WriteBand>
+void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, std::vector<Segment>* segments,
+                          WriteBand&& writeBand)
 {
     const PicturePlan& plan = *e->plan;
     for (int32_t L = coarsest; L >= finest && e->ok; L--) {
@@ -99,11 +102,17 @@ void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t fines
             continue;
         }
         e->level = L;
-        writeLevelSegment(e, &segment, [](ProgressiveEncoder* w) {
+        writeLevelSegment(e, &segment, [&](ProgressiveEncoder* w) {
             for (int32_t b = 0; b < 3 && w->ok; b++)
-                writeProgressiveBand(w, b);
+                writeBand(w, L, b);
         });
     }
+}
+
+void writeComponentLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, std::vector<Segment>* segments)
+{
+    writeComponentLevels(e, coarsest, finest, segments,
+                         [](ProgressiveEncoder* w, int32_t, int32_t b) { writeProgressiveBand(w, b); });
 }
 
 // The bands of a component's levels walked apart from its coder. With value
@@ -217,25 +226,13 @@ void walkLevels(const ProgressiveEncoder& e, int32_t coarsest, int32_t finest, b
 void codeWalkedLevels(ProgressiveEncoder* e, int32_t coarsest, int32_t finest, bool untest, BandWalks* walks,
                       std::vector<Segment>* segments)
 {
-    const PicturePlan& plan = *e->plan;
-    for (int32_t L = coarsest; L >= finest && e->ok; L--) {
-        Segment& segment = (*segments)[L];
-        if (!plan.levelHasDetail[L]) {
-            segment.bytes.clear();
-            segment.bits = 0;
-            continue;
-        }
-        e->level = L;
-        writeLevelSegment(e, &segment, [&](ProgressiveEncoder* w) {
-            for (int32_t b = 0; b < 3 && w->ok; b++) {
-                walkBand(*w, L, b, untest, walks);
-                walks->waitFor(L, b);
-                std::vector<uint16_t>& symbols = walks->symbols[3 * L + b];
-                codeRecordedValues(w, symbols);
-                std::vector<uint16_t>().swap(symbols);
-            }
-        });
-    }
+    writeComponentLevels(e, coarsest, finest, segments, [&](ProgressiveEncoder* w, int32_t L, int32_t b) {
+        walkBand(*w, L, b, untest, walks);
+        walks->waitFor(L, b);
+        std::vector<uint16_t>& symbols = walks->symbols[3 * L + b];
+        codeRecordedValues(w, symbols);
+        std::vector<uint16_t>().swap(symbols);
+    });
 }
 
 // Writes levels coarsest .. finest of every component of `plan` into
