@@ -27,8 +27,9 @@ void renderRowsTask(void* context, int32_t)
 }
 
 // The final render; with a reconstruction thread its lower half is rendered
-// there at the same time, and the thread is then ended. False when a tone
-// table cannot be allocated.
+// there at the same time, the last work the thread is given, so that it ends
+// while the upper half is rendered here. False when a tone table cannot be
+// allocated.
 bool renderFinal(DecodeSession* session)
 {
     const int32_t height = session->height;
@@ -46,7 +47,7 @@ bool renderFinal(DecodeSession* session)
         lower.out = pixels + rowBytes * static_cast<size_t>(upper);
         lower.session = session;
         queueReconTask(session->recon, renderRowsTask, &lower, 0);
-        publishReconBlock(session->recon);
+        endReconThread(session->recon);
     }
     bool rendered = renderPlanes(planes, pixels, upper, session->width, session->bitsPerSample, components,
                                  session->meanLevel, session->contrastStretch) != nullptr;

@@ -345,6 +345,17 @@ void waitForReconMark(ReconQueue* queue, uint64_t mark)
         waitUntilDone(queue, mark);
 }
 
+void endReconThread(ReconQueue* queue)
+{
+    if (!queue)
+        return;
+    ReconWorker* w = queue->worker;
+    handOver(queue, false);
+    std::lock_guard<std::mutex> hold(w->lock);
+    w->stopping.store(true);
+    w->workReady.notify_one();
+}
+
 void stopReconThread(ReconQueue* queue)
 {
     if (!queue)
@@ -353,12 +364,7 @@ void stopReconThread(ReconQueue* queue)
     // The worker carries out everything handed over before it ends, so the
     // join is the wait for it: one wake-up fewer than waiting and then
     // telling it to end.
-    handOver(queue, false);
-    {
-        std::lock_guard<std::mutex> hold(w->lock);
-        w->stopping.store(true);
-        w->workReady.notify_one();
-    }
+    endReconThread(queue);
     w->thread.join();
     ReconItem* ring = w->ring;
     w->~ReconWorker();
@@ -410,6 +416,7 @@ uint64_t reconMark(const ReconQueue*)
 }
 void waitForReconMark(ReconQueue*, uint64_t) {}
 void stopReconThread(ReconQueue*) {}
+void endReconThread(ReconQueue*) {}
 void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}
 void queueReconTask(ReconQueue*, ReconTask, void*, int32_t) {}
 

@@ -58,6 +58,11 @@ ReconQueue* startReconThread(int32_t ringItems = 0);
 // Finishes the queued work, ends the worker and releases the queue; the
 // worker's writes are then visible to the caller. Null is fine.
 void stopReconThread(ReconQueue* queue);
+// Hands the queued work over and lets the worker end as soon as it has carried
+// it out, so that its ending overlaps the caller's own work; nothing may be
+// queued after it. stopReconThread still waits for the worker and releases the
+// queue. Null is fine.
+void endReconThread(ReconQueue* queue);
 // Returns once every queued step has been carried out; the worker's writes are
 // then visible to the caller. Null is fine.
 void waitForRecon(ReconQueue* queue);

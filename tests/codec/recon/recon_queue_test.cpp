@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "codec/core/geometry.h"
@@ -206,6 +208,33 @@ TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
             waitForReconMark(queue, mark); // a mark already passed returns at once
         }
         stopReconThread(queue);
+    }
+}
+
+// Once asked to end, the worker carries out what was queued before, also when
+// it was asleep and nothing woke it yet, and ends without being joined.
+TEST(ReconQueue, EndingCarriesOutTheQueuedWorkFirst)
+{
+    endReconThread(nullptr);
+    for (int32_t ringItems : {10, 16, 0}) {
+        for (bool asleep : {false, true}) {
+            ReconQueue* queue = startReconThread(ringItems);
+            if (!queue)
+                GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
+            std::atomic<int32_t> count{0};
+            queueReconTask(queue, countTask, &count, 1);
+            waitForRecon(queue);
+            if (asleep) // past the worker's polls: it waits to be woken
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            for (int32_t i = 0; i < 5; i++) // fewer items than wake the worker on their own
+                queueReconTask(queue, countTask, &count, 1);
+            endReconThread(queue);
+            for (int32_t polls = 0; count.load() < 6 && polls < 2000; polls++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_EQ(count.load(), 6) << "ring of " << ringItems << (asleep ? ", worker asleep" : "");
+            stopReconThread(queue);
+            EXPECT_EQ(count.load(), 6);
+        }
     }
 }
 
