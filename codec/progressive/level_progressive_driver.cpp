@@ -207,7 +207,10 @@ int32_t startLevelProgressive(DecodeSession* session)
         session->status = ZR_OUT_OF_MEMORY;
         return 0;
     }
-    session->mapCoderState.lists = startBandLists(session);
+    // Grey only: with three components the reconstruction thread has as
+    // much work as the decoding thread once it also lists the positions.
+    if (session->components == 1)
+        session->mapCoderState.lists = startBandLists(session);
     return 1;
 }
 
