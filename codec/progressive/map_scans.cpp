@@ -242,6 +242,24 @@ void gatherUntested(const uint8_t* origin, const SmallOrders::Order& order, int3
         untested[n >> 6] &= (uint64_t(1) << (n & 63)) - 1;
 }
 
+// A small rectangle's untested positions in its recorded order: 0 when it
+// has none, -1 when it has no recorded order (it is then walked position by
+// position), else its position count, with `*order` set and their bits in
+// `untested`.
+inline int32_t gatherSmallRectangle(uint8_t* const* flags, SmallOrders* small, int32_t type, int32_t r0,
+                                    int32_t r1, int32_t c0, int32_t c1, const SmallOrders::Order** order,
+                                    uint64_t untested[SmallOrders::kMost / 64])
+{
+    if (!anyUntested(flags, r0, r1, c0, c1))
+        return 0;
+    *order = small ? small->find(type, r1 - r0, c1 - c0) : nullptr;
+    if (!*order)
+        return -1;
+    const int32_t n = (r1 - r0) * (c1 - c0);
+    gatherUntested(flags[r0] + c0, **order, n, untested);
+    return n;
+}
+
 // Tests an untested position through the value callback. Small rectangles
 // without an untested position are passed over whole; the others are
 // visited from their recorded order, by the callback's batch where it has one.
@@ -261,17 +279,14 @@ struct SerpentineVisit {
 
     bool coverSmall(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
     {
-        if (!anyUntested(flags, r0, r1, c0, c1))
-            return true;
-        const SmallOrders::Order* order = small ? small->find(type, r1 - r0, c1 - c0) : nullptr;
-        if (!order)
-            return false;
+        const SmallOrders::Order* order;
+        uint64_t untested[SmallOrders::kMost / 64];
+        const int32_t n = gatherSmallRectangle(flags, small, type, r0, r1, c0, c1, &order, untested);
+        if (n <= 0)
+            return n == 0;
         uint8_t* lines[kSerpentineSmallSide];
         for (int32_t i = 0; i < r1 - r0; i++)
             lines[i] = flags[r0 + i] + c0;
-        const int32_t n = (r1 - r0) * (c1 - c0);
-        uint64_t untested[SmallOrders::kMost / 64];
-        gatherUntested(lines[0], *order, n, untested);
         const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0};
         if (batch)
             batch(bits, session, &rectangle);
@@ -398,14 +413,11 @@ struct ListVisit {
 
     bool coverSmall(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
     {
-        if (!anyUntested(flags, r0, r1, c0, c1))
-            return true;
-        const SmallOrders::Order* order = small ? small->find(type, r1 - r0, c1 - c0) : nullptr;
-        if (!order)
-            return false;
-        const int32_t n = (r1 - r0) * (c1 - c0);
+        const SmallOrders::Order* order;
         uint64_t untested[SmallOrders::kMost / 64];
-        gatherUntested(flags[r0] + c0, *order, n, untested);
+        const int32_t n = gatherSmallRectangle(flags, small, type, r0, r1, c0, c1, &order, untested);
+        if (n <= 0)
+            return n == 0;
         const uint32_t base = static_cast<uint32_t>(r0 - list->rowStart) << list->colBits
                               | static_cast<uint32_t>(c0 - list->colStart);
         for (int32_t first = 0; first < n; first += 64) {
