@@ -13,6 +13,32 @@ struct BlockOrders;
 
 constexpr int32_t kSerpentineSmallSide = 16;
 
+// A rectangle of the walk and the type it is walked with.
+struct SerpentinePart {
+    int32_t type, r0, r1, c0, c1;
+};
+
+// The four quadrants a rectangle of the walk is split into, in the walk's
+// order, for a rectangle the walk splits (sides above 2, not a recorded block,
+// not taken over whole by the visitor).
+constexpr std::array<SerpentinePart, 4> serpentineQuadrants(const SerpentinePart& p)
+{
+    const int32_t m = p.r0 + ((p.r1 - p.r0) >> 1);
+    const int32_t k = p.c0 + ((p.c1 - p.c0) >> 1);
+    const SerpentinePart tl{0, p.r0, m, p.c0, k}, tr{0, p.r0, m, k, p.c1};
+    const SerpentinePart bl{0, m, p.r1, p.c0, k}, br{0, m, p.r1, k, p.c1};
+    auto as = [](SerpentinePart q, int32_t type) {
+        q.type = type;
+        return q;
+    };
+    switch (p.type) {
+    case 0: return {as(tr, 3), as(br, 0), as(bl, 0), as(tl, 2)};
+    case 1: return {as(bl, 2), as(tl, 1), as(tr, 1), as(br, 3)};
+    case 2: return {as(bl, 1), as(br, 2), as(tr, 2), as(tl, 0)};
+    default: return {as(tr, 0), as(tl, 3), as(bl, 3), as(br, 1)};
+    }
+}
+
 template <class Visit, bool UseBlockOrders>
 struct SerpentineWalk {
     Visit& visit; // visit(row, col)
@@ -95,62 +121,11 @@ struct SerpentineWalk {
                 return;
             }
         }
-        const int32_t m = r0 + ((r1 - r0) >> 1);
-        const int32_t k = c0 + ((c1 - c0) >> 1);
-        switch (type) {
-        case 0:
-            walk(3, r0, m, k, c1); // TR
-            walk(0, m, r1, k, c1); // BR
-            walk(0, m, r1, c0, k); // BL
-            walk(2, r0, m, c0, k); // TL
-            break;
-        case 1:
-            walk(2, m, r1, c0, k); // BL
-            walk(1, r0, m, c0, k); // TL
-            walk(1, r0, m, k, c1); // TR
-            walk(3, m, r1, k, c1); // BR
-            break;
-        case 2:
-            walk(1, m, r1, c0, k); // BL
-            walk(2, m, r1, k, c1); // BR
-            walk(2, r0, m, k, c1); // TR
-            walk(0, r0, m, c0, k); // TL
-            break;
-        default:
-            walk(0, r0, m, k, c1); // TR
-            walk(3, r0, m, c0, k); // TL
-            walk(3, m, r1, c0, k); // BL
-            walk(1, m, r1, k, c1); // BR
-            break;
-        }
+#pragma GCC unroll 4
+        for (const SerpentinePart& q : serpentineQuadrants({type, r0, r1, c0, c1}))
+            walk(q.type, q.r0, q.r1, q.c0, q.c1);
     }
 };
-
-// A rectangle of the walk and the type it is walked with.
-struct SerpentinePart {
-    int32_t type, r0, r1, c0, c1;
-};
-
-// The four quadrants a rectangle of the walk is split into, in the walk's
-// order, for a rectangle the walk splits (sides above 2, not a recorded block,
-// not taken over whole by the visitor).
-constexpr std::array<SerpentinePart, 4> serpentineQuadrants(const SerpentinePart& p)
-{
-    const int32_t m = p.r0 + ((p.r1 - p.r0) >> 1);
-    const int32_t k = p.c0 + ((p.c1 - p.c0) >> 1);
-    const SerpentinePart tl{0, p.r0, m, p.c0, k}, tr{0, p.r0, m, k, p.c1};
-    const SerpentinePart bl{0, m, p.r1, p.c0, k}, br{0, m, p.r1, k, p.c1};
-    auto as = [](SerpentinePart q, int32_t type) {
-        q.type = type;
-        return q;
-    };
-    switch (p.type) {
-    case 0: return {as(tr, 3), as(br, 0), as(bl, 0), as(tl, 2)};
-    case 1: return {as(bl, 2), as(tl, 1), as(tr, 1), as(br, 3)};
-    case 2: return {as(bl, 1), as(br, 2), as(tr, 2), as(tl, 0)};
-    default: return {as(tr, 0), as(tl, 3), as(bl, 3), as(br, 1)};
-    }
-}
 
 // Orders of the N x N block for the four types, as row x N + column.
 template <int32_t N>
