@@ -431,21 +431,21 @@ struct ListVisit {
     }
 };
 
-} // namespace
-
-bool bandListBits(int32_t r0, int32_t r1, int32_t c0, int32_t c1, uint32_t* colBits)
+// The column bits of a list of a rectangle c1 - c0 wide. Its packed positions
+// stay below twice its area, which the lists' parts keep far below 2^32.
+uint32_t listColumnBits(int32_t c0, int32_t c1)
 {
-    const uint32_t bits = c1 - c0 > 1 ? static_cast<uint32_t>(std::bit_width(static_cast<uint32_t>(c1 - c0 - 1))) : 0;
-    *colBits = bits;
-    return r1 <= r0 || (uint64_t(r1 - r0) << bits) <= (uint64_t(1) << 32);
+    return c1 - c0 > 1 ? static_cast<uint32_t>(std::bit_width(static_cast<uint32_t>(c1 - c0 - 1))) : 0;
 }
+
+} // namespace
 
 void listUntestedPositions(uint8_t* const* flags, int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1,
                            BandList* list)
 {
     list->rowStart = r0;
     list->colStart = c0;
-    bandListBits(r0, r1, c0, c1, &list->colBits);
+    list->colBits = listColumnBits(c0, c1);
     SmallOrders small;
     small.stride = evenStride(flags, r0, r1);
     ListVisit visit{flags, small.stride != 0 ? &small : nullptr, list, list->at};

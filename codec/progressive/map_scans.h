@@ -47,9 +47,6 @@ struct BandList {
     int32_t colStart;
 };
 
-// The column bits of a band list of the rectangle; false when its positions
-// do not fit 32 bits.
-bool bandListBits(int32_t r0, int32_t r1, int32_t c0, int32_t c1, uint32_t* colBits);
 // Writes the untested positions of the rectangle in the order of the
 // serpentine walk of the given type (the flags as they stand) to list->at,
 // which has room for all of them, and sets the rest of the list.
