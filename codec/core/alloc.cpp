@@ -86,6 +86,20 @@ void adviseHugePages(void* data, size_t bytes)
 #endif
 }
 
+void prefaultPages(void* data, size_t bytes)
+{
+#if defined(ZR_HUGE_PAGES) && defined(MADV_POPULATE_WRITE)
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE));
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 void* allocChecked(size_t bytes)
 {
     if (bytes == 0 || bytes > allocLimit())

@@ -12,6 +12,11 @@ void freeChecked(void* block);
 // at data, so that filling them page by page costs fewer faults (Linux only;
 // a no-op elsewhere). allocChecked does it for its large blocks.
 void adviseHugePages(void* data, size_t bytes);
+// Maps the whole pages inside the bytes at data as if written, without
+// changing their contents, so that a thread touching them later takes no
+// faults; safe while another thread writes them (Linux 5.14 on; a no-op
+// elsewhere).
+void prefaultPages(void* data, size_t bytes);
 
 // The largest single request allocChecked grants. The default is half of the
 // machine's physical memory; an embedding program (or a fuzzer) may lower it.

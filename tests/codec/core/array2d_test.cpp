@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -45,6 +46,27 @@ TEST(Alloc, LargeBlocksAreWholeAndSizesNearTheTopAreRefused)
     // With no limit, a size whose rounding would wrap is refused, not shrunk.
     setAllocLimit(SIZE_MAX);
     EXPECT_EQ(allocChecked(SIZE_MAX - 1000), nullptr);
+}
+
+// Mapping pages ahead must not change a byte, also while another thread
+// writes them, and must stay inside the block when it does not start or end
+// on a page.
+TEST(Alloc, PrefaultingKeepsTheContents)
+{
+    const size_t bytes = (size_t{1} << 20) + 777;
+    uint8_t* block = static_cast<uint8_t*>(allocChecked(bytes));
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < bytes; i++)
+        block[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::thread writer([&] {
+        for (size_t i = bytes / 2; i < bytes; i++)
+            block[i] = static_cast<uint8_t>(i * 13 + 1);
+    });
+    prefaultPages(block + 5, bytes - 11);
+    writer.join();
+    for (size_t i = 0; i < bytes; i++)
+        ASSERT_EQ(block[i], static_cast<uint8_t>(i < bytes / 2 ? i * 7 + 3 : i * 13 + 1)) << i;
+    freeChecked(block);
 }
 
 TEST(Array2D, RowsAreContiguous)
