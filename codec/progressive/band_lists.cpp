@@ -14,9 +14,12 @@ namespace {
 
 // Parts of at most this many positions (a part the walk does not split, 1
 // or 2 wide, may not be larger: its band is then walked), and lists of that
-// many parts, 1 MiB in all.
-constexpr int32_t kPartPositions = 1 << 16;
-constexpr int32_t kSlots = 4;
+// many parts, 2 MiB in all. The worker makes a list only after the work
+// queued before it, a whole level's expansion among it, so the lists run up
+// to a band of the finest level ahead; with a quarter of that the decoding
+// thread waited for them some fifteen times per picture.
+constexpr int32_t kPartPositions = 1 << 15;
+constexpr int32_t kSlots = 16;
 // Rectangles waiting to be split: at most 3 per level of the walk's
 // recursion and one more.
 constexpr int32_t kStackParts = 3 * 64 + 1;
@@ -107,6 +110,15 @@ bool bandFitsParts(const SerpentinePart& band, int64_t partPositions)
     return listed == area(band);
 }
 
+// Whether a band is listed: bands of less than half a part are walked on the
+// decoding thread, which costs less than waiting for the worker to come back
+// with their list (the coarse levels' bands, whose lists were asked for just
+// before they were needed).
+bool listPays(const SerpentinePart& band, int64_t partPositions)
+{
+    return area(band) > 0 && 2 * area(band) >= partPositions && bandFitsParts(band, partPositions);
+}
+
 // A task's argument: the slot, and whether the parent band's children are
 // marked first.
 constexpr int32_t kMarkParent = 1 << 8;
@@ -180,7 +192,7 @@ bool startCursorBand(BandLists* lists)
             return false;
         SerpentinePart whole;
         bandPart(lists->session, band, &whole);
-        if (area(whole) > 0 && bandFitsParts(whole, lists->partPositions)) {
+        if (listPays(whole, lists->partPositions)) {
             lists->cursor.start(whole, lists->partPositions);
             lists->cursorStarted = true;
             return true;

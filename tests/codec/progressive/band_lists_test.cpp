@@ -25,6 +25,7 @@ struct ScanSession {
     DecodeSession session{};
     std::vector<Tested> tested;
     std::vector<std::tuple<int32_t, int32_t, int32_t>> passed; // level, component, band
+    std::vector<bool> listedBands;                              // per pass, with lists
     int32_t L = 0, c = 0;
     uint32_t oneIn = 3;
 
@@ -75,8 +76,10 @@ struct ScanSession {
         for (L = session.levels - 1; L >= 0; L--) {
             for (c = 0; c < session.components; c++) {
                 for (int32_t b = 0; b < 3; b++) {
-                    if (lists)
+                    if (lists) {
                         prepareBandPass(lists, L, c, b);
+                        listedBands.push_back(bandIsListed(lists));
+                    }
                     scanSerpentine(nullptr, &session, &session.mapCoderState, session.flagMaps[c],
                                    session.height, session.width, L, b);
                     if (lists)
@@ -143,6 +146,34 @@ TEST(BandLists, TestTheScansPositionsInItsOrderOnManySizes)
     for (const auto& size : sizes)
         for (int32_t parts : {16, 100, 0})
             expectListsWalkAsTheScan(size[0], size[1], 1, 3, parts);
+}
+
+// Bands of half a part or more are listed; smaller ones, whose lists would
+// come back only after a round trip through the worker, are walked here.
+TEST(BandLists, BandsOfHalfAPartOrMoreAreListed)
+{
+    const int32_t height = 96, width = 160, parts = 600;
+    ScanSession listed(height, width, 1);
+    listed.session.recon = startReconThread(64);
+    ASSERT_NE(listed.session.recon, nullptr);
+    BandLists* lists = startBandLists(&listed.session, parts);
+    ASSERT_NE(lists, nullptr);
+    listed.decode(lists);
+    freeBandLists(lists);
+    stopReconThread(listed.session.recon);
+    ASSERT_EQ(listed.listedBands.size(), listed.passed.size());
+    int32_t listedCount = 0, walkedCount = 0;
+    for (size_t i = 0; i < listed.passed.size(); i++) {
+        const auto [L, c, b] = listed.passed[i];
+        const BandRect r = bandRect(height, width, L, b);
+        const int32_t area = (r.rowEnd - r.rowStart) * (r.colEnd - r.colStart);
+        // The top level's bands have no parent pass to wait for and are walked.
+        const bool expected = L < listed.session.levels - 1 && 2 * area >= parts;
+        EXPECT_EQ(listed.listedBands[i], expected) << "level " << L << " band " << b << " area " << area;
+        (expected ? listedCount : walkedCount)++;
+    }
+    EXPECT_GT(listedCount, 0);
+    EXPECT_GT(walkedCount, 3);
 }
 
 TEST(BandLists, AllSignificantNoneSignificantAndColour)
