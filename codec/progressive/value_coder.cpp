@@ -91,16 +91,3 @@ void endValueCoder(BitReader* bits, DecodeSession* session)
         break;
     }
 }
-
-int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near)
-{
-    // Exact steps and the boost apply near the finest level only.
-    Dequantiser d{};
-    d.quantStep = state->quantStep;
-    d.fineStep = state->fineStep;
-    d.fineCount = state->fineCount;
-    d.fine = fine;
-    d.exact = state->exactSteps != 0 && near;
-    d.boost = near && state->exactSteps == 0 ? state->magnitudeBoost : 0;
-    return dequantiseMagnitude(&d, J);
-}

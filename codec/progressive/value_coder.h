@@ -6,10 +6,12 @@
 #include <cstdint>
 
 #include "codec/core/array2d.h"
+#include "codec/core/dequantiser.h"
 #include "codec/core/force_inline.h"
 #include "codec/progressive/map_scans.h"
 #include "codec/progressive/serpentine_walk.h"
 #include "codec/session/map_coder_state.h"
+#include "codec/session/value_coder_state.h"
 
 struct BitReader;
 struct DecodeSession;
@@ -78,5 +80,17 @@ typedef void (*ValueList)(BitReader* bits, DecodeSession* session, const BandLis
 ValueList valueListFor(ValueCallback callback);
 
 // Reconstruction magnitude of index J (before the sign). `near` holds for the
-// 8-bit target and for plane levels below 2.
-int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near);
+// 8-bit target and for plane levels below 2. Inline: the value callbacks call
+// it for every nonzero value, and a constant `fine` leaves one multiply-add.
+ZR_INLINE int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near)
+{
+    // Exact steps and the boost apply near the finest level only.
+    Dequantiser d{};
+    d.quantStep = state->quantStep;
+    d.fineStep = state->fineStep;
+    d.fineCount = state->fineCount;
+    d.fine = fine;
+    d.exact = state->exactSteps != 0 && near;
+    d.boost = near && state->exactSteps == 0 ? state->magnitudeBoost : 0;
+    return dequantiseMagnitude(&d, J);
+}
