@@ -101,8 +101,9 @@ ZR_INLINE void narrowRun(ContextRun* run, uint32_t below, uint32_t upTo)
 {
     uint32_t low = run->low + (below << 16);
     uint32_t high = run->low + (upTo << 16) - 1;
-    // Their lowest 16 bits differ, so at most 16 settled bits.
-    const int settled = std::countl_zero(low ^ high);
+    // Their lowest 16 bits differ, so at most 16 settled bits (bit 0 always
+    // differs; saying so spares the count its test for zero).
+    const int settled = std::countl_zero((low ^ high) | 1u);
     low <<= settled;
     high = (high << settled) | 0xFFFFu;
     // Then bit 31 of low is 0 and of high 1; underflow shifts follow while low
@@ -132,13 +133,22 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     }
     SymbolStat* stats = table->stats;
     const int16_t counted = static_cast<int16_t>(table->countSum);
-    const int16_t scale = escapedScale(table->maxIndex, stats[0].count, counted);
+    const uint8_t max = stats[0].count;
+    // escapedScale without its 16-bit wrap: a plain step has 0 < counted and
+    // a scale below kContextRescaleTotal (so no wrap), and max > 0 (else the
+    // scale is 1, not above counted).
+    const int32_t escape = static_cast<int32_t>(kEscapeTables.base[table->maxIndex & 0xFF] *
+                                                kEscapeTables.reciprocal[max] >> 16) + 1;
+    const int32_t scale = counted + escape;
     const uint32_t low = runLow(*run);
     const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;
     // The step's count is x / r. For x >= 0 and r > 0 it is below c exactly
     // when x < c * r, so the walk compares products instead of dividing.
     const int32_t x = countNumerator(runCode(*run), low, scale);
-    const bool plain = scale < kContextRescaleTotal && counted > 0 && scale > counted && r > 0;
+    // 0 < counted and counted + escape < kContextRescaleTotal as one
+    // unsigned comparison.
+    const bool plain = static_cast<uint32_t>(counted - 1) < static_cast<uint32_t>(kContextRescaleTotal - 1 - escape) &&
+                       max != 0 && r > 0;
     // 0 <= x < counted * r as one unsigned comparison (the product is
     // positive when plain).
     if (!plain || static_cast<uint32_t>(x) >= static_cast<uint32_t>(counted * r)) {
@@ -171,12 +181,18 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const uint8_t symbol = at->symbol;
     const int32_t j = moveToFrontOfEqualCounts(run->model, table, entry);
     table->countSum++;
-    if (++stats[j].count == 255)
+    if (++stats[j].count == 255) {
         *run = rescaleDetached(*run);
+        // A failed rescale ends the data, and with it the common step.
+        if (!run->table) {
+            *run = addSymbolDetached(*run, symbol);
+            return symbol;
+        }
+    }
 
     // The order-1 context after a symbol never changes once made.
     ContextTable* next = run->model->maxOrder == 1 ? run->model->followers[symbol] : nullptr;
-    if (next && run->table)
+    if (next)
         run->table = next;
     else
         *run = addSymbolDetached(*run, symbol);
