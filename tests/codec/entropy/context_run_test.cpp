@@ -233,3 +233,56 @@ TEST(ContextRun, CodeBelowLowDecodesAsSymbolBySymbol)
         }
     }
 }
+
+TEST(ContextRun, TablesAtTheScaleLimitsDecodeAsSymbolBySymbol)
+{
+    // The common step's scale test, on tables whose counts add up to every
+    // sum from just below the rescale limit to past it, to sums that wrap as
+    // 16-bit totals, and to none at all.
+    std::mt19937 random(25);
+    for (int32_t maxOrder = 0; maxOrder <= 1; maxOrder++) {
+        const std::vector<uint8_t> bytes = encodeSymbols(skewedSymbols(random, 3000, false), maxOrder);
+        std::vector<int32_t> sums = {0, 1, 32767, 32768, 40000};
+        for (int32_t sum = kContextRescaleTotal - 70; sum <= kContextRescaleTotal + 2; sum++)
+            sums.push_back(sum);
+        for (const int32_t sum : sums) {
+            SCOPED_TRACE(testing::Message() << "order " << maxOrder << " sum " << sum);
+            BitReader* readers[2];
+            ContextModel* models[2];
+            for (int i = 0; i < 2; i++) {
+                readers[i] = createMemoryReader(bytes);
+                models[i] = createContextModel();
+                startContextDecoder(maxOrder, readers[i], models[i]);
+                for (int32_t n = 0; n < 2000; n++)
+                    decodeContextSymbol(readers[i], models[i]);
+            }
+            // The same counts in both models' current tables, largest first.
+            ContextTable* table = models[0]->contexts[maxOrder];
+            const int32_t entries = table->maxIndex + 1;
+            if (entries == 0 || sum > 254 * entries) {
+                for (int i = 0; i < 2; i++) {
+                    releaseContextModel(models[i]);
+                    releaseBitReader(readers[i]);
+                }
+                continue;
+            }
+            for (int i = 0; i < 2; i++) {
+                ContextTable* t = models[i]->contexts[maxOrder];
+                for (int32_t e = 0; e < entries; e++)
+                    t->stats[e].count = static_cast<uint8_t>(sum / entries + (e < sum % entries ? 1 : 0));
+                t->countSum = sum;
+            }
+            ContextRun onRun = attachContextRun(readers[0], models[0]);
+            ASSERT_NE(onRun.table, nullptr);
+            for (int32_t n = 0; n < 40; n++)
+                ASSERT_EQ(decodeRunSymbol(&onRun), decodeContextSymbol(readers[1], models[1])) << "symbol " << n;
+            detachContextRun(onRun);
+            expectSameReader(readers[0], readers[1]);
+            expectSameModel(models[0], models[1]);
+            for (int i = 0; i < 2; i++) {
+                releaseContextModel(models[i]);
+                releaseBitReader(readers[i]);
+            }
+        }
+    }
+}
