@@ -129,13 +129,16 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     if constexpr (S == CONTEXT_MODEL)
         run = attachContextRun(bits, session->valueCoderState.valueModel);
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
+    // In locals: the flag and queue stores may alias the list.
     const uint32_t colBits = list->colBits;
     const uint32_t colMask = (uint32_t(1) << colBits) - 1;
+    const int32_t rowStart = list->rowStart;
+    const int32_t colStart = list->colStart;
     const uint32_t* at = list->at;
     const uint32_t* end = at + list->count;
     for (; at != end; at++) {
-        const int32_t row = list->rowStart + static_cast<int32_t>(*at >> colBits);
-        const int32_t col = list->colStart + static_cast<int32_t>(*at & colMask);
+        const int32_t row = rowStart + static_cast<int32_t>(*at >> colBits);
+        const int32_t col = colStart + static_cast<int32_t>(*at & colMask);
         if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
     }
