@@ -123,6 +123,31 @@ std::vector<int32_t> skewedSymbols(std::mt19937& random, int32_t count, bool val
     return symbols;
 }
 
+// Two decoders of the same bytes, each after the same `skip` symbols one by one.
+struct DecoderPair {
+    BitReader* readers[2];
+    ContextModel* models[2];
+
+    DecoderPair(const std::vector<uint8_t>& bytes, int32_t maxOrder, int32_t skip)
+    {
+        for (int i = 0; i < 2; i++) {
+            readers[i] = createMemoryReader(bytes);
+            models[i] = createContextModel();
+            startContextDecoder(maxOrder, readers[i], models[i]);
+            for (int32_t n = 0; n < skip; n++)
+                decodeContextSymbol(readers[i], models[i]);
+        }
+    }
+
+    ~DecoderPair()
+    {
+        for (int i = 0; i < 2; i++) {
+            releaseContextModel(models[i]);
+            releaseBitReader(readers[i]);
+        }
+    }
+};
+
 } // namespace
 
 TEST(ContextRun, ValidStreamsDecodeAsSymbolBySymbol)
@@ -208,15 +233,9 @@ TEST(ContextRun, CodeBelowLowDecodesAsSymbolBySymbol)
         const std::vector<uint8_t> bytes = encodeSymbols(skewedSymbols(random, 3000, false), maxOrder);
         for (int32_t skip : {40, 700, 2500}) {
             SCOPED_TRACE(testing::Message() << "order " << maxOrder << " after " << skip);
-            BitReader* readers[2];
-            ContextModel* models[2];
-            for (int i = 0; i < 2; i++) {
-                readers[i] = createMemoryReader(bytes);
-                models[i] = createContextModel();
-                startContextDecoder(maxOrder, readers[i], models[i]);
-                for (int32_t n = 0; n < skip; n++)
-                    decodeContextSymbol(readers[i], models[i]);
-            }
+            DecoderPair pair(bytes, maxOrder, skip);
+            BitReader* const* readers = pair.readers;
+            ContextModel* const* models = pair.models;
             ASSERT_GT(models[0]->low, 0);
             models[0]->code = static_cast<uint16_t>(models[0]->low - 1 - random() % models[0]->low);
             models[1]->code = models[0]->code;
@@ -226,10 +245,6 @@ TEST(ContextRun, CodeBelowLowDecodesAsSymbolBySymbol)
             detachContextRun(onRun);
             expectSameReader(readers[0], readers[1]);
             expectSameModel(models[0], models[1]);
-            for (int i = 0; i < 2; i++) {
-                releaseContextModel(models[i]);
-                releaseBitReader(readers[i]);
-            }
         }
     }
 }
@@ -247,25 +262,13 @@ TEST(ContextRun, TablesAtTheScaleLimitsDecodeAsSymbolBySymbol)
             sums.push_back(sum);
         for (const int32_t sum : sums) {
             SCOPED_TRACE(testing::Message() << "order " << maxOrder << " sum " << sum);
-            BitReader* readers[2];
-            ContextModel* models[2];
-            for (int i = 0; i < 2; i++) {
-                readers[i] = createMemoryReader(bytes);
-                models[i] = createContextModel();
-                startContextDecoder(maxOrder, readers[i], models[i]);
-                for (int32_t n = 0; n < 2000; n++)
-                    decodeContextSymbol(readers[i], models[i]);
-            }
+            DecoderPair pair(bytes, maxOrder, 2000);
+            BitReader* const* readers = pair.readers;
+            ContextModel* const* models = pair.models;
             // The same counts in both models' current tables, largest first.
-            ContextTable* table = models[0]->contexts[maxOrder];
-            const int32_t entries = table->maxIndex + 1;
-            if (entries == 0 || sum > 254 * entries) {
-                for (int i = 0; i < 2; i++) {
-                    releaseContextModel(models[i]);
-                    releaseBitReader(readers[i]);
-                }
+            const int32_t entries = models[0]->contexts[maxOrder]->maxIndex + 1;
+            if (entries == 0 || sum > 254 * entries)
                 continue;
-            }
             for (int i = 0; i < 2; i++) {
                 ContextTable* t = models[i]->contexts[maxOrder];
                 for (int32_t e = 0; e < entries; e++)
@@ -279,10 +282,6 @@ TEST(ContextRun, TablesAtTheScaleLimitsDecodeAsSymbolBySymbol)
             detachContextRun(onRun);
             expectSameReader(readers[0], readers[1]);
             expectSameModel(models[0], models[1]);
-            for (int i = 0; i < 2; i++) {
-                releaseContextModel(models[i]);
-                releaseBitReader(readers[i]);
-            }
         }
     }
 }
