@@ -70,15 +70,26 @@ void* allocLarge(size_t bytes)
 
 } // namespace
 
+#if defined(ZR_HUGE_PAGES) && (defined(MADV_HUGEPAGE) || defined(MADV_POPULATE_WRITE))
+namespace {
+
+// madvise(advice) over the whole pages of pageBytes inside the block, so
+// that nothing beyond it is affected.
+void adviseInnerPages(void* data, size_t bytes, uintptr_t pageBytes, int advice)
+{
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + pageBytes - 1) & ~(pageBytes - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(pageBytes - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void*>(start), end - start, advice);
+}
+
+} // namespace
+#endif
+
 void adviseHugePages(void* data, size_t bytes)
 {
 #if defined(ZR_HUGE_PAGES) && defined(MADV_HUGEPAGE)
-    // Only whole huge pages inside the block are advised, so nothing beyond
-    // it becomes resident.
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
-    if (end > start)
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    adviseInnerPages(data, bytes, kHugePage, MADV_HUGEPAGE);
 #else
     (void)data;
     (void)bytes;
@@ -89,11 +100,7 @@ void adviseHugePages(void* data, size_t bytes)
 void prefaultPages(void* data, size_t bytes)
 {
 #if defined(ZR_HUGE_PAGES) && defined(MADV_POPULATE_WRITE)
-    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE));
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (end > start)
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    adviseInnerPages(data, bytes, static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE)), MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;
