@@ -137,8 +137,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     // escapedScale without its 16-bit wrap: a plain step has 0 < counted and
     // a scale below kContextRescaleTotal (so no wrap), and max > 0 (else the
     // scale is 1, not above counted).
-    const int32_t escape = static_cast<int32_t>(kEscapeTables.base[table->maxIndex & 0xFF] *
-                                                kEscapeTables.reciprocal[max] >> 16) + 1;
+    const int32_t escape = static_cast<int32_t>(escapeCount(table->maxIndex, max));
     const int32_t scale = counted + escape;
     const uint32_t low = runLow(*run);
     const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;

@@ -41,15 +41,21 @@ constexpr EscapeTables makeEscapeTables()
 
 inline constexpr EscapeTables kEscapeTables = makeEscapeTables();
 
-// totals[0] from totals[1]: the counted sum plus the escape count, which
-// falls with the largest count (excluded entries included) of the table.
-// maxIndex is -1..255, and max is 0 only for a table without counts.
+// The escape count of a table with counts, which falls with its largest
+// count max (excluded entries included); maxIndex is -1..255. It is 1 for
+// max 0, a table without counts.
+inline uint32_t escapeCount(int32_t maxIndex, uint8_t max)
+{
+    return (kEscapeTables.base[maxIndex & 0xFF] * kEscapeTables.reciprocal[max] >> 16) + 1;
+}
+
+// totals[0] from totals[1]: the counted sum plus the escape count, in 16
+// bits; 1 for a table without counts (max 0).
 inline int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
 {
     if (max == 0)
         return 1;
-    const uint32_t t = kEscapeTables.base[maxIndex & 0xFF] * kEscapeTables.reciprocal[max] >> 16;
-    return static_cast<int16_t>(t + 1 + counted);
+    return static_cast<int16_t>(escapeCount(maxIndex, max) + counted);
 }
 
 // The totals of the table in the model's current order, rescaling the table
