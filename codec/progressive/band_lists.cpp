@@ -113,10 +113,11 @@ bool bandFitsParts(const SerpentinePart& band, int64_t partPositions)
 // Whether a band is listed: bands of less than half a part are walked on the
 // decoding thread, which costs less than waiting for the worker to come back
 // with their list (the coarse levels' bands, whose lists were asked for just
-// before they were needed).
+// before they were needed). Parts hold at least one position, so a listed
+// band is never empty.
 bool listPays(const SerpentinePart& band, int64_t partPositions)
 {
-    return area(band) > 0 && 2 * area(band) >= partPositions && bandFitsParts(band, partPositions);
+    return 2 * area(band) >= partPositions && bandFitsParts(band, partPositions);
 }
 
 // A task's argument: the slot, and whether the parent band's children are
