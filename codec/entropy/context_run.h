@@ -161,26 +161,27 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     // Taken before the walk, so that its load does not wait for the walk's
     // exit (often mispredicted).
     const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
-    // The counts add up to countSum, so the walk stops by the last entry.
-    int32_t rest = counted;
-    int32_t above;
-    const SymbolStat* at = stats - 1;
-    do {
-        at++;
-        above = rest;
-        rest -= at->count;
-    } while (x < rest * r);
-    const int32_t entry = static_cast<int32_t>(at - stats);
+    // The walk keeps the sums times r: each entry then costs one product.
+    // The counts add up to countSum, so it stops by the last entry.
+    int32_t restR = counted * r;
+    int32_t countR;
+    SymbolStat* at = stats;
+    for (;; at++) {
+        countR = at->count * r;
+        restR -= countR;
+        if (x >= restR)
+            break;
+    }
 
     // narrowInterval, dividing by the scale through its reciprocal.
-    narrowRun(run, divideByScale(static_cast<uint32_t>(r * rest), reciprocal),
-              divideByScale(static_cast<uint32_t>(r * above), reciprocal));
+    narrowRun(run, divideByScale(static_cast<uint32_t>(restR), reciprocal),
+              divideByScale(static_cast<uint32_t>(restR + countR), reciprocal));
 
     // countContextEntry, with the rescale of a count reaching 255 detached.
     const uint8_t symbol = at->symbol;
-    const int32_t j = moveToFrontOfEqualCounts(run->model, table, entry);
+    SymbolStat* front = moveToFrontOfEqualCountsAt(run->model, table, at);
     table->countSum++;
-    if (++stats[j].count == 255) {
+    if (++front->count == 255) {
         *run = rescaleDetached(*run);
         // A failed rescale ends the data, and with it the common step.
         if (!run->table) {

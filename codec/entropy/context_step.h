@@ -79,21 +79,22 @@ void clearExclusions(ContextModel* model);
 // of the current order (or -1 when unknown), which saves searching it there.
 void updateCodedContexts(ContextModel* model, int32_t symbol, int32_t codedEntry);
 
-// Moves entry i of the table to the front of its run of equal counts (with
-// its link and, in the order-0 table, its known position) and returns where
-// it went: counting it once more there keeps counts from growing down the table.
-ZR_INLINE int32_t moveToFrontOfEqualCounts(ContextModel* model, ContextTable* table, int32_t i)
+// Moves the entry at `at` to the front of its run of equal counts (with its
+// link and, in the order-0 table, its known position) and returns where it
+// went: counting it once more there keeps counts from growing down the table.
+ZR_INLINE SymbolStat* moveToFrontOfEqualCountsAt(ContextModel* model, ContextTable* table, SymbolStat* at)
 {
     SymbolStat* stats = table->stats;
-    const uint8_t count = stats[i].count;
-    const SymbolStat* front = stats + i;
+    const uint8_t count = at->count;
+    SymbolStat* front = at;
     while (front != stats && front[-1].count == count)
         front--;
-    const int32_t j = static_cast<int32_t>(front - stats);
-    if (j != i) {
-        const uint8_t symbol = stats[i].symbol;
-        stats[i].symbol = stats[j].symbol;
-        stats[j].symbol = symbol;
+    if (front != at) {
+        const uint8_t symbol = at->symbol;
+        at->symbol = front->symbol;
+        front->symbol = symbol;
+        const int32_t i = static_cast<int32_t>(at - stats);
+        const int32_t j = static_cast<int32_t>(front - stats);
         if (table->links) {
             ContextTable* link = table->links[i];
             table->links[i] = table->links[j];
@@ -101,10 +102,16 @@ ZR_INLINE int32_t moveToFrontOfEqualCounts(ContextModel* model, ContextTable* ta
         }
         if (table == model->rootTable) {
             model->rootPosition[symbol] = static_cast<uint8_t>(j);
-            model->rootPosition[stats[i].symbol] = static_cast<uint8_t>(i);
+            model->rootPosition[at->symbol] = static_cast<uint8_t>(i);
         }
     }
-    return j;
+    return front;
+}
+
+// The same for entry i, returning the entry it went to.
+ZR_INLINE int32_t moveToFrontOfEqualCounts(ContextModel* model, ContextTable* table, int32_t i)
+{
+    return static_cast<int32_t>(moveToFrontOfEqualCountsAt(model, table, table->stats + i) - table->stats);
 }
 
 // Counts entry i of the table once more, first moving it to the front of its
