@@ -5,6 +5,10 @@
 
 #include "codec/core/geometry.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // In one dimension of n samples with nl low and nh = n - nl high
 // coefficients, the tap sets of the kernels come to this (m = n for odd n,
 // n - 1 for even n; missing coefficients count as 0):
@@ -32,22 +36,74 @@ inline int32_t detailStart(int32_t i, int32_t lowHeight, int32_t lowWidth)
     return i < lowHeight ? lowWidth : 0;
 }
 
+#if defined(__SSE2__)
+inline __m128i load4(const int32_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void store4(int32_t* p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// K x, wrapping as the scalar product does, from shifts and adds (K is a
+// small constant: 0, +-1, +-2, +-4, 6, 12).
+template <int K>
+inline __m128i times(__m128i x)
+{
+    constexpr int M = K < 0 ? -K : K;
+    __m128i sum = _mm_setzero_si128();
+    if constexpr ((M & 1) != 0)
+        sum = x;
+    if constexpr ((M & 2) != 0)
+        sum = _mm_add_epi32(sum, _mm_slli_epi32(x, 1));
+    if constexpr ((M & 4) != 0)
+        sum = _mm_add_epi32(sum, _mm_slli_epi32(x, 2));
+    if constexpr ((M & 8) != 0)
+        sum = _mm_add_epi32(sum, _mm_slli_epi32(x, 3));
+    static_assert(M < 16);
+    if constexpr (K < 0)
+        return _mm_sub_epi32(_mm_setzero_si128(), sum);
+    else
+        return sum;
+}
+#endif
+
 bool rowHasValues(const int32_t* cells, int32_t n)
 {
     uint32_t any = 0;
-    for (int32_t j = 0; j < n; j++)
+    int32_t j = 0;
+#if defined(__SSE2__)
+    __m128i bits = _mm_setzero_si128();
+    for (; j + 4 <= n; j += 4)
+        bits = _mm_or_si128(bits, load4(cells + j));
+    any = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) != 0xffff);
+#endif
+    for (; j < n; j++)
         any |= static_cast<uint32_t>(cells[j]);
     return any != 0;
 }
 
 // One row of the vertical pass: v[j] = A p0[j] + B (q0[j] + q1[j]) for the
 // even rows, and A (p0[j] + p1[j]) + B q0[j] + D (q1[j] + q2[j]) for the odd
-// ones (p: low rows, q: high rows).
+// ones (p: low rows, q: high rows). The SSE2 loops give the scalar sums.
 template <int A, int B>
 void evenCells(int32_t* __restrict v, const int32_t* __restrict p0, const int32_t* __restrict q0,
                const int32_t* __restrict q1, int32_t n)
 {
-    for (int32_t j = 0; j < n; j++)
+    int32_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 4 <= n; j += 4) {
+        __m128i sum = _mm_setzero_si128();
+        if constexpr (A != 0)
+            sum = times<A>(load4(p0 + j));
+        if constexpr (B != 0)
+            sum = _mm_add_epi32(sum, times<B>(_mm_add_epi32(load4(q0 + j), load4(q1 + j))));
+        store4(v + j, sum);
+    }
+#endif
+    for (; j < n; j++)
         v[j] = A * p0[j] + B * (q0[j] + q1[j]);
 }
 
@@ -55,7 +111,16 @@ template <int A, int B, int D>
 void oddCells(int32_t* __restrict v, const int32_t* __restrict p0, const int32_t* __restrict p1,
               const int32_t* __restrict q0, const int32_t* __restrict q1, const int32_t* __restrict q2, int32_t n)
 {
-    for (int32_t j = 0; j < n; j++)
+    int32_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 4 <= n; j += 4) {
+        __m128i sum = _mm_add_epi32(times<B>(load4(q0 + j)), times<D>(_mm_add_epi32(load4(q1 + j), load4(q2 + j))));
+        if constexpr (A != 0)
+            sum = _mm_add_epi32(sum, times<A>(_mm_add_epi32(load4(p0 + j), load4(p1 + j))));
+        store4(v + j, sum);
+    }
+#endif
+    for (; j < n; j++)
         v[j] = A * (p0[j] + p1[j]) + B * q0[j] + D * (q1[j] + q2[j]);
 }
 
@@ -67,7 +132,21 @@ void addRowSynthesis(int32_t* __restrict out, const int32_t* __restrict lo, cons
 {
     // A wide index, so that 2k is known not to wrap (the build wraps int32_t).
     const ptrdiff_t nh = levelWidth - lowWidth;
-    for (ptrdiff_t k = 0; k < nh; k++) {
+    ptrdiff_t k = 0;
+#if defined(__SSE2__)
+    // Four pairs of samples at a time: lo[k + 4] and hi[k + 5] lie inside the
+    // parts while k + 4 <= nh (nh < lowWidth).
+    for (; k + 4 <= nh; k += 4) {
+        const __m128i l0 = load4(lo + k), l1 = load4(lo + k + 1);
+        const __m128i h0 = load4(hi + k), h1 = load4(hi + k + 1), h2 = load4(hi + k + 2);
+        const __m128i even = times<2>(_mm_sub_epi32(l0, _mm_add_epi32(h1, h0)));
+        const __m128i odd = _mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(l0, l1), times<6>(h1)), _mm_add_epi32(h0, h2));
+        int32_t* at = out + 2 * k;
+        store4(at, _mm_add_epi32(load4(at), _mm_unpacklo_epi32(even, odd)));
+        store4(at + 4, _mm_add_epi32(load4(at + 4), _mm_unpackhi_epi32(even, odd)));
+    }
+#endif
+    for (; k < nh; k++) {
         out[2 * k] += 2 * (lo[k] - hi[k + 1] - hi[k]);
         out[2 * k + 1] += lo[k] + lo[k + 1] + 6 * hi[k + 1] - hi[k] - hi[k + 2];
     }
@@ -77,6 +156,11 @@ void addRowSynthesis(int32_t* __restrict out, const int32_t* __restrict lo, cons
 }
 
 } // namespace
+
+int64_t levelGridCells(int32_t levelHeight, int32_t levelWidth)
+{
+    return static_cast<int64_t>(levelHeight) * levelWidth + spareCells(levelHeight, levelWidth);
+}
 
 int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t levelHeight, int32_t levelWidth)
 {
@@ -92,7 +176,7 @@ int32_t* levelGridIn(Plane plane, int32_t planeRows, int32_t planeCols, int32_t 
     const int64_t finerEnd = 2 * static_cast<int64_t>(levelHeight) - 2;
     const int64_t lastRow = finerEnd < planeRows ? finerEnd : planeRows;
     const int64_t room = (lastRow - levelHeight) * (planeCols + 1) - 1;
-    if (static_cast<int64_t>(levelHeight) * levelWidth + spareCells(levelHeight, levelWidth) > room)
+    if (levelGridCells(levelHeight, levelWidth) > room)
         return nullptr;
     return plane[levelHeight - 1] + planeCols + 1;
 }
