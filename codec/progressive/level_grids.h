@@ -6,8 +6,8 @@
 struct DecodeSession;
 
 // The grids of level L, one per plane, or false (grids left as they are) when
-// L's values are added one by one: at level 0, where the value coders add
-// nothing, and where the planes have no room below the level.
+// L's values are added one by one: where the planes have no room below the
+// level, and at level 0 unless startFinestGrid made it a grid.
 bool levelGridsOf(const DecodeSession* session, int32_t L, int32_t* grids[3]);
 
 // Adds the values gathered in level L's grids into the planes; with `again`
@@ -17,3 +17,12 @@ void flushLevelGrids(const DecodeSession* session, int32_t L, bool again);
 // Level L's grids zeroed, or flushed for good: tasks on the session.
 void clearLevelGridsTask(void* session, int32_t L);
 void flushLevelGridsTask(void* session, int32_t L);
+
+// Level 0 fills the planes, so its grid is a block of its own: made (not yet
+// cleared) for a one-thread decode of one integer plane where the grid takes
+// at most half of what is left of the decode's memory budget, else its values
+// are added one by one. With threads they are added on the reconstruction
+// thread while the decoding thread reads on. endFinestGrid releases the
+// block; both may be called again.
+void startFinestGrid(DecodeSession* session);
+void endFinestGrid(DecodeSession* session);

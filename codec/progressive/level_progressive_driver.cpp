@@ -241,6 +241,8 @@ int32_t decodeNextLevel(DecodeSession* session)
     // reach the planes in one pass at the end of the level (or before a
     // partial picture). They are added on this thread.
     ValueCoderState* values = &session->valueCoderState;
+    if (L == 0 && !toPixels)
+        startFinestGrid(session);
     startLevelGrids(session->recon, L, levelGridsOf(session, L, values->grids), clearLevelGridsTask, session);
     int32_t result = 1;
     BandPass pass = bandPassFor(session);
@@ -274,6 +276,7 @@ int32_t decodeNextLevel(DecodeSession* session)
         for (int32_t p = 0; p < 3; p++)
             values->grids[p] = nullptr;
     }
+    endFinestGrid(session);
     return result;
 }
 
@@ -283,6 +286,7 @@ void finishLevelProgressive(DecodeSession* session)
     session->mapCoderState.lists = nullptr;
     freeMapCoder(session);
     freeFlagMaps(session);
+    endFinestGrid(session);
 }
 
 int32_t decodeLevelProgressive(DecodeSession* session)

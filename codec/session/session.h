@@ -66,4 +66,6 @@ struct DecodeSession {
     int32_t threads;      // 2 or more: reconstruct on a second thread where it pays
     int32_t threadsAlways; // nonzero: and also where it does not
     ReconQueue* recon;    // that thread's queue while the driver runs; null: none
+    int32_t* finestGrid;  // level 0's values while they gather (level_grids.h); null: none
+    size_t finestGridBytes;
 };

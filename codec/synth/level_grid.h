@@ -13,6 +13,10 @@
 // Levels smaller than this a side are synthesised value by value.
 constexpr int32_t kLevelGridLeast = 8;
 
+// The cells of a grid of levelHeight x levelWidth with its workspace, for a
+// grid in a block of its own (where the plane has no room below the level).
+int64_t levelGridCells(int32_t levelHeight, int32_t levelWidth);
+
 // The grid of the level levelHeight x levelWidth (cell row x levelWidth +
 // col, for absolute layout positions) in a plane of planeRows x planeCols
 // samples, or null when the rows below the level that belong to the next

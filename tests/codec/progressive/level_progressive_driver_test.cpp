@@ -14,6 +14,8 @@
 #include "codec/recon/last_level_expansion.h"
 #include "codec/recon/level_expansion.h"
 #include "codec/recon/sharpen.h"
+#include "codec/session/stream_header.h"
+#include "codec/synth/level_grid.h"
 #include "codec/synth/synthesis_kernels.h"
 #include "progressive_support.h"
 
@@ -505,6 +507,75 @@ TEST(LevelProgressiveDriver, PartialPicturesFollowTheLevels)
     }
     EXPECT_GT(levelTwo, 0);
     EXPECT_GT(refused, 0);
+}
+
+// A byte source that keeps a copy of the partial picture (the level's part at
+// the start of the block) it asks for before every byte, with its level.
+struct CopyingSource {
+    const std::vector<uint8_t>* bytes;
+    size_t position = 0;
+    FrameInfo* frame = nullptr;
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> pictures;
+};
+
+int32_t copyingByte(void* context, uint32_t* slot)
+{
+    CopyingSource* src = static_cast<CopyingSource*>(context);
+    FrameInfo* frame = src->frame;
+    if (frame && frame->session && decodeContinue(frame) == ZR_OK && frame->pixels) {
+        const size_t bytes = static_cast<size_t>(frame->partHeight) * frame->partWidth;
+        src->pictures.emplace_back(frame->session->level, std::vector<uint8_t>(frame->pixels, frame->pixels + bytes));
+    }
+    if (src->position >= src->bytes->size())
+        return 1;
+    *slot = (*src->bytes)[src->position++];
+    return 0;
+}
+
+// Level 0's values gather in a grid of their own where the memory budget has
+// room for it, else they are added one by one: the partial pictures and the
+// final picture are the same either way.
+TEST(LevelProgressiveDriver, LevelZeroGatheredOrAddedOneByOneGivesTheSamePictures)
+{
+    HeaderFields hd = progressiveHeader();
+    hd.height = 100;
+    hd.width = 60;
+    SerpentineStream st = makeSerpentineStream(hd, 9, 3);
+    DecodeSession probe{};
+    probe.height = hd.height;
+    probe.width = hd.width;
+    probe.components = 1;
+    probe.bitsPerSample = 8;
+    const uint64_t gridBytes = static_cast<uint64_t>(levelGridCells(hd.height, hd.width)) * sizeof(int32_t);
+
+    std::vector<uint8_t> finals[2];
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> pictures[2];
+    for (int roomy = 0; roomy < 2; roomy++) {
+        DecodeLimits limits{};
+        // Without room the grid would leave less than itself free.
+        limits.memoryBytes = roomy ? 0 : pictureMemoryBytes(&probe) + gridBytes;
+        CopyingSource src{&st.bytes, 0, nullptr, {}};
+        StreamSource source{nullptr, 0, 0, 0};
+        DecodeOptions options{};
+        options.byteSource = copyingByte;
+        options.sourceContext = &src;
+        FrameInfo frame{};
+        src.frame = &frame;
+        EXPECT_EQ(decodeStartWithin(&source, &options, &frame, &limits), ZR_OK);
+        src.frame = nullptr;
+        finals[roomy] = framePixels(frame);
+        decodeFree(&frame);
+        pictures[roomy] = std::move(src.pictures);
+    }
+    EXPECT_EQ(finals[0], finals[1]);
+    EXPECT_EQ(finals[1], modelPicture(st.header, 9, {}, dequantise(st.written, hd.quantStep, {})));
+    ASSERT_EQ(pictures[0].size(), pictures[1].size());
+    int32_t atLevelZero = 0;
+    for (size_t i = 0; i < pictures[0].size(); i++) {
+        EXPECT_EQ(pictures[0][i], pictures[1][i]) << "picture " << i;
+        atLevelZero += pictures[1][i].first == 0;
+    }
+    EXPECT_GT(atLevelZero, 10);
 }
 
 TEST(LevelProgressiveDriver, PartialPictureRefusals)
