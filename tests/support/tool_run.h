@@ -34,12 +34,27 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
+// The scratch folders this process made, removed when it ends (a forked
+// child leaves through _exit and removes nothing).
+struct ScratchFolders {
+    std::vector<std::filesystem::path> made;
+    ~ScratchFolders()
+    {
+        for (const std::filesystem::path& dir : made) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    }
+};
+
 // A fresh per-process scratch folder for one test group.
 inline std::filesystem::path toolScratch(const std::string& group)
 {
+    static ScratchFolders folders;
     std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("zr-" + group + "-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    if (std::filesystem::create_directories(dir))
+        folders.made.push_back(dir);
     return dir;
 }
 
