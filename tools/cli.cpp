@@ -194,7 +194,20 @@ std::string inputProblem(const std::string& path)
     return "";
 }
 
-bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+void* allocateInput(size_t bytes)
+{
+    void* block = bytes >= kInputHugeBytes ? allocInHugePages(bytes) : std::malloc(bytes);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+void releaseInput(void* block, size_t)
+{
+    std::free(block);
+}
+
+bool readInput(const std::string& path, InputBytes* bytes, std::string* error)
 {
     std::string problem = inputProblem(path);
     if (!problem.empty()) {
@@ -210,19 +223,19 @@ bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
         *error = path + ": " + systemError();
         return false;
     }
-    // A file's bytes go into one block of its size: growing by doubling would
-    // leave the smaller blocks resident for the whole decode.
+    // A file's bytes go into one block of its size, read there directly:
+    // growing by doubling would leave the smaller blocks resident for the
+    // whole decode. What a file has beyond its size then, and standard input,
+    // come in chunks.
     struct stat info;
     if (file != stdin && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        bool fresh = bytes->capacity() == 0;
-        bytes->reserve(bytes->size() + static_cast<size_t>(info.st_size));
-        // A large picture's bytes: a fraction of the page faults.
-        if (fresh)
-            adviseHugePages(bytes->data(), bytes->capacity());
+        const size_t start = bytes->size();
+        bytes->resize(start + static_cast<size_t>(info.st_size));
+        bytes->resize(start + std::fread(bytes->data() + start, 1, static_cast<size_t>(info.st_size), file));
     }
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while (!std::ferror(file) && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
         bytes->insert(bytes->end(), chunk, chunk + n);
     bool failed = std::ferror(file) != 0;
     std::string reason = failed ? systemError() : "";

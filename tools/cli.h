@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -89,9 +90,38 @@ private:
     bool shown_ = false;
 };
 
+// The allocator of input read whole: blocks of kInputHugeBytes and more take
+// whole huge pages (allocInHugePages), so that reading a stream of a few
+// hundred KiB does not cost a page fault per 4 KiB.
+constexpr size_t kInputHugeBytes = size_t(256) << 10;
+void* allocateInput(size_t bytes);
+void releaseInput(void* block, size_t bytes);
+template <class T>
+struct InputAllocator {
+    using value_type = T;
+    InputAllocator() = default;
+    template <class U>
+    InputAllocator(const InputAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t n)
+    {
+        if (n > SIZE_MAX / sizeof(T))
+            throw std::bad_array_new_length();
+        return static_cast<T*>(allocateInput(n * sizeof(T)));
+    }
+    void deallocate(T* block, size_t n) noexcept { releaseInput(block, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const InputAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
+using InputBytes = std::vector<uint8_t, InputAllocator<uint8_t>>;
+
 // Reads a whole input file, or standard input for "-". Refuses directories
 // and devices with the reason in *error.
-bool readInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+bool readInput(const std::string& path, InputBytes* bytes, std::string* error);
 // Empty when `path` can be read as an input file ("-" always can), else why not.
 std::string inputProblem(const std::string& path);
 

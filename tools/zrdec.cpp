@@ -191,7 +191,7 @@ PixelBlock blockOf(const uint8_t* pixels, int32_t height, int32_t width, int32_t
 // The stream in memory, handed to the decoder piece by piece; remembers
 // whether the decoder wanted more than there was.
 struct Feed {
-    const std::vector<uint8_t>* bytes;
+    const InputBytes* bytes;
     size_t offset = 0;
     bool endedEarly = false;
 };
@@ -269,7 +269,7 @@ int32_t decimalDigits(int64_t n)
 }
 
 // Opens the frame folder and index; false with the reason.
-bool startFrames(const Options& options, const std::vector<uint8_t>& bytes, FrameWriter* writer,
+bool startFrames(const Options& options, const InputBytes& bytes, FrameWriter* writer,
                  const Messages& m, std::string* error)
 {
     std::error_code made;
@@ -317,7 +317,7 @@ int main(int argc, char** argv)
     if (parsed != 0)
         return parsed < 0 ? kExitOk : parsed;
 
-    std::vector<uint8_t> bytes;
+    InputBytes bytes;
     std::string error;
     if (!readInput(options.input, &bytes, &error))
         return m.fail(error);

@@ -354,14 +354,14 @@ int main(int argc, char** argv)
     if (parsed != 0)
         return parsed < 0 ? kExitOk : parsed;
 
-    std::vector<uint8_t> bytes;
+    InputBytes bytes;
     std::string error;
     if (!readInput(o.input, &bytes, &error))
         return m.fail(error);
     Image image;
     if (!readImageMemory(bytes.data(), bytes.size(), &image, &error))
         return m.fail((o.input == "-" ? "standard input" : o.input) + ": " + error);
-    std::vector<uint8_t>().swap(bytes);
+    InputBytes().swap(bytes);
     flatten(&image, o.background, o.input == "-" ? "standard input" : o.input);
     PictureSamples coded;
     bool moved = false;

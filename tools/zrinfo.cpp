@@ -40,7 +40,7 @@ int main(int argc, char** argv)
         std::string error;
         bool read = false;
         if (file == "-") {
-            std::vector<uint8_t> bytes;
+            InputBytes bytes;
             read = readInput(file, &bytes, &error);
             info = inspectBytes(bytes.data(), bytes.size());
         } else if (problem.empty()) {

@@ -195,7 +195,7 @@ int main(int argc, char** argv)
     if (parsed != 0)
         return parsed < 0 ? kExitOk : parsed;
 
-    std::vector<uint8_t> stream;
+    InputBytes stream;
     std::string readError;
     if (!readInput(options.input, &stream, &readError))
         return m.fail(readError);
@@ -268,7 +268,7 @@ int main(int argc, char** argv)
         server.join();
         return 1;
     }
-    StreamingClient client(stream, options.interval, options.format);
+    StreamingClient client(std::vector<uint8_t>(stream.begin(), stream.end()), options.interval, options.format);
     client.start(server.window, 0);
     while (client.delivered() < int32_t(stream.size())) {
         client.deliver(server.window, options.chunk);

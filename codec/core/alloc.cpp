@@ -56,14 +56,17 @@ constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
 
 #ifdef ZR_HUGE_PAGES
 // Planes and pixels are touched whole, page by page: on 2 MiB pages their
-// first touch costs a few hundred faults instead of thousands.
-void* allocLarge(size_t bytes)
+// first touch costs a few hundred faults instead of thousands. The advice
+// covers the whole huge pages of the first `advised` bytes: a block's last
+// partial page stays on small pages unless it is asked for (a huge page there
+// would make its untouched end resident).
+void* allocLarge(size_t bytes, size_t advised)
 {
     if (bytes > SIZE_MAX - kHugePage)
         return nullptr; // the rounded size would wrap
     void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) & ~(kHugePage - 1));
     if (block)
-        adviseHugePages(block, bytes);
+        adviseHugePages(block, advised);
     return block;
 }
 #endif
@@ -113,9 +116,20 @@ void* allocChecked(size_t bytes)
         return nullptr;
 #ifdef ZR_HUGE_PAGES
     if (bytes >= kHugePage)
-        return allocLarge(bytes);
+        return allocLarge(bytes, bytes);
 #endif
     return std::malloc(bytes);
+}
+
+void* allocInHugePages(size_t bytes)
+{
+    if (bytes == 0 || bytes > allocLimit())
+        return nullptr;
+#ifdef ZR_HUGE_PAGES
+    return allocLarge(bytes, (bytes + kHugePage - 1) & ~(kHugePage - 1));
+#else
+    return std::malloc(bytes);
+#endif
 }
 
 void freeChecked(void* block)

@@ -48,6 +48,29 @@ TEST(Alloc, LargeBlocksAreWholeAndSizesNearTheTopAreRefused)
     EXPECT_EQ(allocChecked(SIZE_MAX - 1000), nullptr);
 }
 
+// Blocks in whole huge pages: the limits of allocChecked, every byte usable,
+// and (where huge pages are asked for) a start on a 2 MiB boundary, also for
+// a block far smaller than that.
+TEST(Alloc, HugePageBlocksOfAnySize)
+{
+    LimitGuard guard;
+    EXPECT_EQ(allocInHugePages(0), nullptr);
+    EXPECT_EQ(allocInHugePages(SIZE_MAX), nullptr);
+    setAllocLimit(SIZE_MAX);
+    EXPECT_EQ(allocInHugePages(SIZE_MAX - 1000), nullptr);
+    setAllocLimit(0);
+    for (size_t bytes : {size_t{1}, size_t{300000}, (size_t{2} << 20) + 1}) {
+        uint8_t* block = static_cast<uint8_t*>(allocInHugePages(bytes));
+        ASSERT_NE(block, nullptr) << bytes;
+#if defined(__linux__)
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (uintptr_t{2} << 20), 0u) << bytes;
+#endif
+        std::memset(block, 0xA5, bytes);
+        EXPECT_EQ(block[bytes - 1], 0xA5);
+        freeChecked(block);
+    }
+}
+
 // Mapping pages ahead must not change a byte, also while another thread
 // writes them, and must stay inside the block when it does not start or end
 // on a page.
