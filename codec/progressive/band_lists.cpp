@@ -1,5 +1,6 @@
 #include "codec/progressive/band_lists.h"
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 
@@ -120,9 +121,19 @@ bool listPays(const SerpentinePart& band, int64_t partPositions)
     return 2 * area(band) >= partPositions && bandFitsParts(band, partPositions);
 }
 
-// A task's argument: the slot, and whether the parent band's children are
-// marked first.
-constexpr int32_t kMarkParent = 1 << 8;
+// Lists are numbered from 1 in the order they are queued (a task's argument:
+// far fewer than 2^31 in a decode), and take the slots in turn: list n goes
+// to slot (n - 1) % kSlots. Who makes a list: the worker when it comes to its
+// task, or the decoding thread when it needs the list before the worker has
+// started on it (the worker asleep, or behind with the work queued before).
+// The worker then waits at the task until the list is made, so that the
+// tasks after it read the flags its marks set, as when it makes the list
+// itself. A list made on the decoding thread frees its slot at once: the
+// worker, coming to its task later, only reads the slot's numbers.
+int32_t slotOf(uint32_t number)
+{
+    return static_cast<int32_t>((number - 1) % kSlots);
+}
 
 } // namespace
 
@@ -136,6 +147,13 @@ struct BandLists {
     SerpentinePart parts[kSlots];
     BandKey partBand[kSlots];
     uint64_t readyMark[kSlots];
+    bool markParent[kSlots];
+    uint32_t number[kSlots]; // the list in the slot
+    uint32_t numbered;       // lists queued so far
+    // Per slot, the latest list a thread took to make, and the latest the
+    // decoding thread made.
+    std::atomic<uint32_t> taken[kSlots];
+    std::atomic<uint32_t> madeHere[kSlots];
     int32_t head;
     int32_t queued;
     bool handedOut; // slots[head] is the current band's list in use
@@ -170,17 +188,39 @@ void markParentChildren(DecodeSession* session, BandKey band)
                      parent.r1, parent.c0, parent.c1);
 }
 
-// On the reconstruction thread: the parent's children marks where asked,
-// then the part's list.
-void makeList(void* context, int32_t argument)
+// The parent's children marks where asked, then the part's list.
+void buildList(BandLists* lists, int32_t slot)
 {
-    BandLists* lists = static_cast<BandLists*>(context);
-    const int32_t slot = argument & (kMarkParent - 1);
-    if (argument & kMarkParent)
+    if (lists->markParent[slot])
         markParentChildren(lists->session, lists->partBand[slot]);
     const SerpentinePart& p = lists->parts[slot];
     listUntestedPositions(lists->session->flagMaps[lists->partBand[slot].c], p.type, p.r0, p.r1, p.c0, p.c1,
                           &lists->lists[slot]);
+}
+
+// Whether this thread takes list `number` to make; false once the other
+// thread has taken it (or, for the worker, a later list of the slot).
+bool claimList(BandLists* lists, uint32_t number)
+{
+    std::atomic<uint32_t>& taken = lists->taken[slotOf(number)];
+    uint32_t latest = taken.load();
+    while (latest < number)
+        if (taken.compare_exchange_weak(latest, number))
+            return true;
+    return false;
+}
+
+// The task of list `number` on the reconstruction thread.
+void makeList(void* context, int32_t number)
+{
+    BandLists* lists = static_cast<BandLists*>(context);
+    const uint32_t n = static_cast<uint32_t>(number);
+    if (claimList(lists, n)) {
+        buildList(lists, slotOf(n));
+        return;
+    }
+    while (lists->madeHere[slotOf(n)].load(std::memory_order_acquire) < n)
+        cpuRelax();
 }
 
 // Moves the cursor on to the next band whose parts can be queued: one whose
@@ -217,14 +257,20 @@ void queueLists(BandLists* lists)
             continue;
         }
         const BandKey band = lists->cursorBand;
-        const int32_t slot = (lists->head + lists->queued) % kSlots;
-        // A list dropped unread may still be in the making.
-        waitForReconMark(session->recon, lists->readyMark[slot]);
+        const uint32_t number = lists->numbered + 1;
+        const int32_t slot = slotOf(number); // (head + queued) % kSlots
+        // The slot's last list may still be in the making (by the worker,
+        // also when it was dropped unread), unless this thread made it.
+        if (lists->madeHere[slot].load(std::memory_order_relaxed) != lists->number[slot])
+            waitForReconMark(session->recon, lists->readyMark[slot]);
         const bool markParent = lists->marked[band.c][band.b] > band.L + 1;
         lists->marked[band.c][band.b] = band.L + 1;
         lists->parts[slot] = part;
         lists->partBand[slot] = band;
-        queueReconTask(session->recon, makeList, lists, slot | (markParent ? kMarkParent : 0));
+        lists->markParent[slot] = markParent;
+        lists->numbered = number;
+        lists->number[slot] = number;
+        queueReconTask(session->recon, makeList, lists, static_cast<int32_t>(number));
         lists->readyMark[slot] = reconMark(session->recon);
         lists->queued++;
         queuedAny = true;
@@ -262,7 +308,12 @@ BandLists* startBandLists(DecodeSession* session, int32_t partPositions)
     for (int32_t s = 0; s < kSlots; s++) {
         lists->lists[s] = BandList{positions + static_cast<size_t>(s) * partPositions, 0, 0, 0, 0};
         lists->readyMark[s] = 0;
+        lists->markParent[s] = false;
+        lists->number[s] = 0;
+        lists->taken[s].store(0);
+        lists->madeHere[s].store(0);
     }
+    lists->numbered = 0;
     lists->head = lists->queued = 0;
     lists->handedOut = false;
     lists->cursorBand = BandKey{session->levels - 1, 0, 0};
@@ -329,7 +380,15 @@ const BandList* nextBandList(BandLists* lists)
     queueLists(lists);
     if (lists->queued == 0 || !sameBand(lists->partBand[lists->head], lists->current))
         return nullptr;
-    waitForReconMark(lists->session->recon, lists->readyMark[lists->head]);
+    const int32_t head = lists->head;
+    ReconQueue* recon = lists->session->recon;
+    const uint32_t number = lists->number[head];
+    if (!reconMarkPassed(recon, lists->readyMark[head]) && claimList(lists, number)) {
+        buildList(lists, head);
+        lists->madeHere[head].store(number, std::memory_order_release);
+    } else {
+        waitForReconMark(recon, lists->readyMark[head]);
+    }
     lists->handedOut = true;
     return &lists->lists[lists->head];
 }

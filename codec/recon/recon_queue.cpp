@@ -48,15 +48,6 @@ struct TaskCall {
 constexpr int32_t kTaskItems = itemsFor(sizeof(TaskCall));
 constexpr int32_t kLongestRecord = 1 + (kTargetItems > kTaskItems ? kTargetItems : kTaskItems);
 
-inline void cpuRelax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
 } // namespace
 
 // What each thread writes often sits in cache lines of its own (the pads),
@@ -344,8 +335,13 @@ uint64_t reconMark(const ReconQueue* queue)
 
 void waitForReconMark(ReconQueue* queue, uint64_t mark)
 {
-    if (queue && queue->worker->done.load() < mark)
+    if (!reconMarkPassed(queue, mark))
         waitUntilDone(queue, mark);
+}
+
+bool reconMarkPassed(const ReconQueue* queue, uint64_t mark)
+{
+    return !queue || queue->worker->done.load() >= mark;
 }
 
 void endReconThread(ReconQueue* queue)
@@ -418,6 +414,10 @@ uint64_t reconMark(const ReconQueue*)
     return 0;
 }
 void waitForReconMark(ReconQueue*, uint64_t) {}
+bool reconMarkPassed(const ReconQueue*, uint64_t)
+{
+    return true;
+}
 void stopReconThread(ReconQueue*) {}
 void endReconThread(ReconQueue*) {}
 void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}

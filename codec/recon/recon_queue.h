@@ -72,6 +72,18 @@ void waitForRecon(ReconQueue* queue);
 // been carried out and its writes are visible to the caller.
 uint64_t reconMark(const ReconQueue* queue);
 void waitForReconMark(ReconQueue* queue, uint64_t mark);
+// Whether waitForReconMark(queue, mark) would return at once. Null is fine.
+bool reconMarkPassed(const ReconQueue* queue, uint64_t mark);
+
+// A pause in a loop that polls what another thread is about to write.
+ZR_INLINE void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 // The target and geometry of the values queued after it.
 void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -12,6 +15,25 @@
 #include "codec/session/session.h"
 
 namespace {
+
+// A task that keeps the worker busy until released, or for ten seconds.
+struct WorkerHold {
+    std::atomic<bool> released{false};
+    std::atomic<bool> timedOut{false};
+
+    static void task(void* context, int32_t)
+    {
+        WorkerHold* hold = static_cast<WorkerHold*>(context);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!hold->released.load()) {
+            if (std::chrono::steady_clock::now() > end) {
+                hold->timedOut.store(true);
+                return;
+            }
+            std::this_thread::yield();
+        }
+    }
+};
 
 struct Tested {
     int32_t L, c, row, col;
@@ -28,6 +50,7 @@ struct ScanSession {
     std::vector<bool> listedBands;                              // per pass, with lists
     int32_t L = 0, c = 0;
     uint32_t oneIn = 3;
+    WorkerHold* hold = nullptr; // released when the first listed band's pass ends
 
     static ScanSession* of(DecodeSession* s) { return reinterpret_cast<ScanSession*>(s); }
 
@@ -82,8 +105,11 @@ struct ScanSession {
                     }
                     scanSerpentine(nullptr, &session, &session.mapCoderState, session.flagMaps[c],
                                    session.height, session.width, L, b);
-                    if (lists)
+                    if (lists) {
                         endBandPass(lists, L, c, b);
+                        if (hold && listedBands.back())
+                            hold->released.store(true);
+                    }
                     passed.push_back({L, c, b});
                     if (L == stopLevel && c == stopComponent && b == stopAt)
                         break;
@@ -97,14 +123,16 @@ struct ScanSession {
 
 // Decodes once walking every band on this thread and once with the lists
 // made on a reconstruction thread; both must test the same positions in the
-// same order and leave the same flags.
+// same order and leave the same flags. With holdWorker the worker is kept
+// busy until the first listed band's pass has ended: the decoding thread
+// makes that band's lists itself, and then shares the rest with the worker.
 void expectListsWalkAsTheScan(int32_t height, int32_t width, int32_t components, uint32_t oneIn,
                               int32_t partPositions, int32_t stopLevel = -1, int32_t stopComponent = 0,
-                              int32_t stopAt = 0)
+                              int32_t stopAt = 0, bool holdWorker = false)
 {
     SCOPED_TRACE(testing::Message() << height << "x" << width << " components " << components << " one in "
                                     << oneIn << " parts " << partPositions << " stop " << stopLevel << "/"
-                                    << stopComponent << "/" << stopAt);
+                                    << stopComponent << "/" << stopAt << (holdWorker ? " held" : ""));
     if (levelCount(height, width) < 1)
         return;
     ScanSession walked(height, width, components);
@@ -113,13 +141,22 @@ void expectListsWalkAsTheScan(int32_t height, int32_t width, int32_t components,
 
     ScanSession listed(height, width, components);
     listed.oneIn = oneIn;
-    listed.session.recon = startReconThread(64);
+    // A held worker frees no ring space: the ring then holds all the tasks.
+    listed.session.recon = startReconThread(holdWorker ? 4096 : 64);
     ASSERT_NE(listed.session.recon, nullptr);
+    WorkerHold hold;
+    if (holdWorker) {
+        listed.hold = &hold;
+        queueReconTask(listed.session.recon, WorkerHold::task, &hold, 0);
+        publishReconBlock(listed.session.recon);
+    }
     BandLists* lists = startBandLists(&listed.session, partPositions);
     ASSERT_NE(lists, nullptr);
     listed.decode(lists, stopLevel, stopComponent, stopAt);
+    hold.released.store(true);
     freeBandLists(lists);
     stopReconThread(listed.session.recon);
+    EXPECT_FALSE(hold.timedOut.load()) << "the decoding thread waited for a list the worker had not started";
 
     ASSERT_EQ(listed.tested.size(), walked.tested.size());
     for (size_t i = 0; i < walked.tested.size(); i++) {
@@ -174,6 +211,19 @@ TEST(BandLists, BandsOfHalfAPartOrMoreAreListed)
     }
     EXPECT_GT(listedCount, 0);
     EXPECT_GT(walkedCount, 3);
+}
+
+// A worker that has not come to the lists yet (asleep, or behind with the
+// values queued before them) does not hold the decoding thread up: it makes
+// the lists it needs itself, and the worker then goes on with the rest.
+TEST(BandLists, ListsTheWorkerHasNotStartedAreMadeByTheDecodingThread)
+{
+    for (uint32_t oneIn : {1u, 3u})
+        for (int32_t parts : {40, 300}) {
+            expectListsWalkAsTheScan(96, 160, 1, oneIn, parts, -1, 0, 0, true);
+            expectListsWalkAsTheScan(77, 120, 3, oneIn, parts, -1, 0, 0, true);
+        }
+    expectListsWalkAsTheScan(77, 120, 3, 3, 40, 1, 2, 0, true);
 }
 
 TEST(BandLists, AllSignificantNoneSignificantAndColour)
