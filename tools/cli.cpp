@@ -398,6 +398,12 @@ bool writeFileBytes(const std::string& path, const uint8_t* data, size_t size, s
                     const std::string& header)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
+#ifdef __linux__
+    // Blocks reserved up front are not allocated lazily, so replacing an
+    // existing file by renaming does not have to write this one out first.
+    if (file)
+        (void)fallocate(fileno(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(header.size() + size));
+#endif
     bool ok = file && std::fwrite(header.data(), 1, header.size(), file) == header.size()
            && (size == 0 || std::fwrite(data, 1, size, file) == size);
     std::string reason = ok ? "" : systemError();
