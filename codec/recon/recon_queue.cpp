@@ -119,7 +119,9 @@ uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
             TaskCall call;
             std::memcpy(&call, item + 1, sizeof call);
             call.task(call.context, item->value);
-            from += 1 + kTaskItems;
+            // A task ends the batch, so that its mark is passed at once, not
+            // after whatever is queued behind it (a slow task included).
+            return from + 1 + kTaskItems;
         } else {
             from += w->ringItems - from % w->ringItems;
         }

@@ -211,6 +211,41 @@ TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
     }
 }
 
+// A mark is passed as soon as the steps before it are carried out, even while
+// a slow step queued right behind it is still running.
+TEST(ReconQueue, MarkIsPassedWhileALaterTaskRuns)
+{
+    for (int32_t ringItems : {64, 0}) {
+        ReconQueue* queue = startReconThread(ringItems);
+        if (!queue)
+            GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
+        struct Hold {
+            std::atomic<bool> released{false}, timedOut{false};
+        } hold;
+        const ReconTask holdTask = [](void* context, int32_t) {
+            Hold* h = static_cast<Hold*>(context);
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!h->released.load())
+                if (std::chrono::steady_clock::now() > limit) {
+                    h->timedOut.store(true);
+                    return;
+                }
+        };
+        std::atomic<int32_t> count{0};
+        queueReconTask(queue, countTask, &count, 1);
+        const uint64_t mark = reconMark(queue);
+        queueReconTask(queue, holdTask, &hold, 0);
+        queueReconTask(queue, countTask, &count, 1);
+        waitForReconMark(queue, mark);
+        EXPECT_EQ(count.load(), 1);
+        hold.released.store(true);
+        waitForRecon(queue);
+        EXPECT_FALSE(hold.timedOut.load()) << "ring of " << ringItems;
+        EXPECT_EQ(count.load(), 2);
+        stopReconThread(queue);
+    }
+}
+
 // Once asked to end, the worker carries out what was queued before, also when
 // it was asleep and nothing woke it yet, and ends without being joined.
 TEST(ReconQueue, EndingCarriesOutTheQueuedWorkFirst)
