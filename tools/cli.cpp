@@ -204,7 +204,7 @@ void* allocateInput(size_t bytes)
 
 void releaseInput(void* block, size_t)
 {
-    std::free(block);
+    freeChecked(block);
 }
 
 bool readInput(const std::string& path, InputBytes* bytes, std::string* error)

@@ -54,6 +54,11 @@ namespace {
 // Smaller blocks would not hold a whole huge page.
 constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
 
+bool refused(size_t bytes)
+{
+    return bytes == 0 || bytes > allocLimit();
+}
+
 #ifdef ZR_HUGE_PAGES
 // Planes and pixels are touched whole, page by page: on 2 MiB pages their
 // first touch costs a few hundred faults instead of thousands. The advice
@@ -112,7 +117,7 @@ void prefaultPages(void* data, size_t bytes)
 
 void* allocChecked(size_t bytes)
 {
-    if (bytes == 0 || bytes > allocLimit())
+    if (refused(bytes))
         return nullptr;
 #ifdef ZR_HUGE_PAGES
     if (bytes >= kHugePage)
@@ -123,7 +128,7 @@ void* allocChecked(size_t bytes)
 
 void* allocInHugePages(size_t bytes)
 {
-    if (bytes == 0 || bytes > allocLimit())
+    if (refused(bytes))
         return nullptr;
 #ifdef ZR_HUGE_PAGES
     return allocLarge(bytes, (bytes + kHugePage - 1) & ~(kHugePage - 1));
