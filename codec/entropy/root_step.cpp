@@ -33,21 +33,25 @@ bool markRootPositions(const ContextModel* model, const ContextTable* table, Roo
     const SymbolStat* stats = table->stats;
     const SymbolStat* rootStats = root->stats;
     int32_t sum = 0;
-    bool placed = true;
-    const int32_t last = table->maxIndex;
-    for (int32_t i = 0; i <= last; i++) {
+    uint32_t misplaced = 0;
+    // A table holds each symbol once, so no position comes twice.
+    const auto mark = [&](int32_t i, bool excluded) ZR_INLINE_LAMBDA {
         const uint8_t symbol = stats[i].symbol;
         const uint32_t p = model->rootPosition[symbol];
         const uint32_t at = p <= rootLast ? p : 0u;
-        placed &= p <= rootLast && rootStats[at].symbol == symbol;
-        // A table holds each symbol once, so no position comes twice.
-        const bool excluded = stats[i].count != 0 && i != last;
+        misplaced |= (rootStats[at].symbol ^ symbol) | (p ^ at);
         marks->bytes[2 * at] = static_cast<uint8_t>(i);
         marks->bytes[2 * at + 1] = excluded ? 0 : 0xFF;
         sum += excluded ? rootStats[at].count : 0;
-    }
+    };
+    const int32_t last = table->maxIndex;
+    for (int32_t i = 0; i < last; i++)
+        mark(i, stats[i].count != 0);
+    // The last entry is never excluded.
+    if (last >= 0)
+        mark(last, false);
     *excludedSum = sum;
-    return placed;
+    return misplaced == 0;
 }
 
 int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t x, int32_t r, int32_t* rest,
