@@ -118,6 +118,16 @@ ZR_INLINE void narrowRun(ContextRun* run, uint32_t below, uint32_t upTo)
     run->held -= shifts;
 }
 
+// The pointer, with the compiler no longer knowing where it came from.
+template <class T>
+ZR_INLINE T* opaquePointer(T* p)
+{
+#if defined(__GNUC__)
+    asm("" : "+r"(p));
+#endif
+    return p;
+}
+
 // decodeContextSymbol on the run: the common step inline (as
 // decodeCommonContextStep, with its bits from the window), anything else on
 // the detached model.
@@ -164,14 +174,16 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     // The walk keeps the sums times r: each entry then costs one product.
     // The counts add up to countSum, so it stops by the last entry.
     int32_t restR = counted * r;
-    int32_t countR;
     SymbolStat* at = stats;
     for (;; at++) {
-        countR = at->count * r;
-        restR -= countR;
+        restR -= at->count * r;
         if (x >= restR)
             break;
     }
+    // The found entry's count is loaded again, which costs less than carrying
+    // it and the sum before it through every step of the walk.
+    at = opaquePointer(at);
+    const int32_t countR = at->count * r;
 
     // narrowInterval, dividing by the scale through its reciprocal.
     narrowRun(run, divideByScale(static_cast<uint32_t>(restR), reciprocal),
