@@ -68,8 +68,17 @@ ZR_NOINLINE void addValue(ValueCoderState* state, int32_t V, int32_t row, int32_
     }
 }
 
+// The dequantiser of the current band, the same for all its positions.
+template <bool FINE, bool PIXELS>
+ZR_INLINE Dequantiser bandDequantiser(const DecodeSession* session)
+{
+    const ValueCoderState* state = &session->valueCoderState;
+    return valueDequantiser(state, FINE, PIXELS || state->currentLevel < 2);
+}
+
 template <int S, bool FINE, bool PIXELS>
-ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextRun* run, int32_t row, int32_t col)
+ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const Dequantiser& dequantiser,
+                               ContextRun* run, int32_t row, int32_t col)
 {
     ValueCoderState* state = &session->valueCoderState;
     bool negative = false;
@@ -77,8 +86,7 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextR
     if (!readSignAndIndex<S>(bits, state, run, &negative, &J))
         return 0;
 
-    const bool near = PIXELS || state->currentLevel < 2;
-    int32_t V = reconstructMagnitude(state, J, FINE, near);
+    int32_t V = dequantiseMagnitude(&dequantiser, J);
     if (negative)
         V = static_cast<int32_t>(0u - static_cast<uint32_t>(V));
     if (bits->endOfData & 1)
@@ -102,7 +110,7 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, ContextR
 template <int S, bool FINE, bool PIXELS>
 int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
 {
-    return testPosition<S, FINE, PIXELS>(bits, session, nullptr, row, col);
+    return testPosition<S, FINE, PIXELS>(bits, session, bandDequantiser<FINE, PIXELS>(session), nullptr, row, col);
 }
 
 template <int S, bool FINE, bool PIXELS>
@@ -113,10 +121,11 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
     if constexpr (S == CONTEXT_MODEL)
         run = attachContextRun(bits, session->valueCoderState.valueModel);
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
+    const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
     const int32_t row0 = rectangle->row;
     const int32_t col0 = rectangle->col;
     testUntestedPositions(*rectangle, [&](int32_t row, int32_t col) ZR_INLINE_LAMBDA {
-        return testPosition<S, FINE, PIXELS>(bits, session, runOrNull, row0 + row, col0 + col);
+        return testPosition<S, FINE, PIXELS>(bits, session, dequantiser, runOrNull, row0 + row, col0 + col);
     });
     if constexpr (S == CONTEXT_MODEL)
         detachContextRun(run);
@@ -129,6 +138,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     if constexpr (S == CONTEXT_MODEL)
         run = attachContextRun(bits, session->valueCoderState.valueModel);
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
+    const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
     // In locals: the flag and queue stores may alias the list.
     const uint32_t colBits = list->colBits;
     const uint32_t colMask = (uint32_t(1) << colBits) - 1;
@@ -139,7 +149,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     for (; at != end; at++) {
         const int32_t row = rowStart + static_cast<int32_t>(*at >> colBits);
         const int32_t col = colStart + static_cast<int32_t>(*at & colMask);
-        if (testPosition<S, FINE, PIXELS>(bits, session, runOrNull, row, col) != 0)
+        if (testPosition<S, FINE, PIXELS>(bits, session, dequantiser, runOrNull, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
     }
     if constexpr (S == CONTEXT_MODEL)

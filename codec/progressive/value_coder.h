@@ -79,12 +79,11 @@ typedef void (*ValueList)(BitReader* bits, DecodeSession* session, const BandLis
 // The list test of one of the sixteen callbacks; null for any other function.
 ValueList valueListFor(ValueCallback callback);
 
-// Reconstruction magnitude of index J (before the sign). `near` holds for the
-// 8-bit target and for plane levels below 2. Inline: the value callbacks call
-// it for every nonzero value, and a constant `fine` leaves one multiply-add.
-ZR_INLINE int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near)
+// The dequantiser of the current band's values. `near` holds for the 8-bit
+// target and for plane levels below 2: exact steps and the boost apply near
+// the finest level only.
+ZR_INLINE Dequantiser valueDequantiser(const ValueCoderState* state, int32_t fine, int32_t near)
 {
-    // Exact steps and the boost apply near the finest level only.
     Dequantiser d{};
     d.quantStep = state->quantStep;
     d.fineStep = state->fineStep;
@@ -92,5 +91,12 @@ ZR_INLINE int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, 
     d.fine = fine;
     d.exact = state->exactSteps != 0 && near;
     d.boost = near && state->exactSteps == 0 ? state->magnitudeBoost : 0;
+    return d;
+}
+
+// Reconstruction magnitude of index J (before the sign).
+ZR_INLINE int32_t reconstructMagnitude(const ValueCoderState* state, int32_t J, int32_t fine, int32_t near)
+{
+    const Dequantiser d = valueDequantiser(state, fine, near);
     return dequantiseMagnitude(&d, J);
 }
