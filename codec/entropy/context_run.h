@@ -118,6 +118,13 @@ ZR_INLINE void narrowRun(ContextRun* run, uint32_t below, uint32_t upTo)
     run->held -= shifts;
 }
 
+// Takes over the run a slow path returns. Through a copy: a run kept in
+// registers never has its address given to the slow paths.
+ZR_INLINE void setRun(ContextRun* run, const ContextRun next)
+{
+    *run = next;
+}
+
 // The pointer, with the compiler no longer knowing where it came from.
 template <class T>
 ZR_INLINE T* opaquePointer(T* p)
@@ -138,7 +145,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
         refillContextRun(run);
     if (!table || run->held < kRunStepBits || table->maxIndex < 0) {
         int32_t symbol;
-        *run = decodeDetachedSymbol(*run, &symbol);
+        setRun(run, decodeDetachedSymbol(*run, &symbol));
         return symbol;
     }
     SymbolStat* stats = table->stats;
@@ -163,9 +170,9 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     if (!plain || static_cast<uint32_t>(x) >= static_cast<uint32_t>(counted * r)) {
         int32_t symbol;
         if (plain && x >= 0 && x < scale * r)
-            *run = decodeRunEscape(*run, counted, scale, &symbol);
+            setRun(run, decodeRunEscape(*run, counted, scale, &symbol));
         else
-            *run = decodeDetachedSymbol(*run, &symbol);
+            setRun(run, decodeDetachedSymbol(*run, &symbol));
         return symbol;
     }
     // Taken before the walk, so that its load does not wait for the walk's
@@ -194,10 +201,10 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     SymbolStat* front = moveToFrontOfEqualCountsAt(run->model, table, at);
     table->countSum++;
     if (++front->count == 255) {
-        *run = rescaleDetached(*run);
+        setRun(run, rescaleDetached(*run));
         // A failed rescale ends the data, and with it the common step.
         if (!run->table) {
-            *run = addSymbolDetached(*run, symbol);
+            setRun(run, addSymbolDetached(*run, symbol));
             return symbol;
         }
     }
@@ -207,7 +214,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     if (next)
         run->table = next;
     else
-        *run = addSymbolDetached(*run, symbol);
+        setRun(run, addSymbolDetached(*run, symbol));
     return symbol;
 }
 

@@ -116,10 +116,12 @@ int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int3
 template <int S, bool FINE, bool PIXELS>
 void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* rectangle)
 {
-    // The context model's registers and bits stay in locals for the batch.
+    // The context model's registers and bits stay in locals for the batch:
+    // the run is only copied in and out, never passed by address, so that
+    // its fields can live in registers.
     ContextRun run{};
     if constexpr (S == CONTEXT_MODEL)
-        run = attachContextRun(bits, session->valueCoderState.valueModel);
+        setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
     const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
     const int32_t row0 = rectangle->row;
@@ -128,7 +130,7 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         return testPosition<S, FINE, PIXELS>(bits, session, dequantiser, runOrNull, row0 + row, col0 + col);
     });
     if constexpr (S == CONTEXT_MODEL)
-        detachContextRun(run);
+        detachContextRun(ContextRun(run));
 }
 
 template <int S, bool FINE, bool PIXELS>
@@ -136,7 +138,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
 {
     ContextRun run{};
     if constexpr (S == CONTEXT_MODEL)
-        run = attachContextRun(bits, session->valueCoderState.valueModel);
+        setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
     const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
     // In locals: the flag and queue stores may alias the list.
@@ -153,7 +155,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
             flags[row][col] = FLAG_SIGNIFICANT;
     }
     if constexpr (S == CONTEXT_MODEL)
-        detachContextRun(run);
+        detachContextRun(ContextRun(run));
 }
 
 struct CallbackPair {
