@@ -209,8 +209,9 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
         }
     }
 
-    // The order-1 context after a symbol never changes once made.
-    ContextTable* next = run->model->maxOrder == 1 ? run->model->followers[symbol] : nullptr;
+    // The order-1 context after a symbol never changes once made. Only a
+    // model of order 1 makes them (starting a model clears them all).
+    ContextTable* next = run->model->followers[symbol];
     if (next)
         run->table = next;
     else
