@@ -68,17 +68,36 @@ ZR_NOINLINE void addValue(ValueCoderState* state, int32_t V, int32_t row, int32_
     }
 }
 
-// The dequantiser of the current band, the same for all its positions.
+// What a value callback reads from the session for every value, the same
+// for all positions of a band. A batch or list reads it once: after each flag
+// or count store the compiler would read the session again.
+struct BandTarget {
+    Dequantiser dequantiser;
+    int32_t* grids[3]; // where the level's values gather; grids[0] null: they do not
+    int32_t component;
+    int32_t components;
+    int32_t levelWidth;
+    ReconQueue* recon;
+};
+
 template <bool FINE, bool PIXELS>
-ZR_INLINE Dequantiser bandDequantiser(const DecodeSession* session)
+ZR_INLINE BandTarget bandTarget(const DecodeSession* session)
 {
     const ValueCoderState* state = &session->valueCoderState;
-    return valueDequantiser(state, FINE, PIXELS || state->currentLevel < 2);
+    BandTarget target;
+    target.dequantiser = valueDequantiser(state, FINE, PIXELS || state->currentLevel < 2);
+    for (int32_t p = 0; p < 3; p++)
+        target.grids[p] = state->grids[p];
+    target.component = state->componentIndex;
+    target.components = state->componentCount;
+    target.levelWidth = state->levelWidth;
+    target.recon = session->recon;
+    return target;
 }
 
 template <int S, bool FINE, bool PIXELS>
-ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const Dequantiser& dequantiser,
-                               ContextRun* run, int32_t row, int32_t col)
+ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const BandTarget& target, ContextRun* run,
+                               int32_t row, int32_t col)
 {
     ValueCoderState* state = &session->valueCoderState;
     bool negative = false;
@@ -86,7 +105,7 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const De
     if (!readSignAndIndex<S>(bits, state, run, &negative, &J))
         return 0;
 
-    int32_t V = dequantiseMagnitude(&dequantiser, J);
+    int32_t V = dequantiseMagnitude(&target.dequantiser, J);
     if (negative)
         V = static_cast<int32_t>(0u - static_cast<uint32_t>(V));
     if (bits->endOfData & 1)
@@ -94,13 +113,12 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const De
 
     // Grids are filled on this thread also when a reconstruction thread
     // runs: that costs about what queueing the value would.
-    if (!PIXELS && state->grids[0]) {
-        addColourGridValue(state->grids, state->componentIndex, state->componentCount, state->levelWidth, row, col,
-                           V);
+    if (!PIXELS && target.grids[0]) {
+        addColourGridValue(target.grids, target.component, target.components, target.levelWidth, row, col, V);
         return 1;
     }
-    if (session->recon) {
-        queueReconValue(session->recon, V, row, col);
+    if (target.recon) {
+        queueReconValue(target.recon, V, row, col);
         return 1;
     }
     addValue<PIXELS>(state, V, row, col);
@@ -110,7 +128,7 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const De
 template <int S, bool FINE, bool PIXELS>
 int32_t valueCallback(BitReader* bits, DecodeSession* session, int32_t row, int32_t col)
 {
-    return testPosition<S, FINE, PIXELS>(bits, session, bandDequantiser<FINE, PIXELS>(session), nullptr, row, col);
+    return testPosition<S, FINE, PIXELS>(bits, session, bandTarget<FINE, PIXELS>(session), nullptr, row, col);
 }
 
 template <int S, bool FINE, bool PIXELS>
@@ -123,11 +141,11 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
     if constexpr (S == CONTEXT_MODEL)
         setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-    const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
+    const BandTarget target = bandTarget<FINE, PIXELS>(session);
     const int32_t row0 = rectangle->row;
     const int32_t col0 = rectangle->col;
     testUntestedPositions(*rectangle, [&](int32_t row, int32_t col) ZR_INLINE_LAMBDA {
-        return testPosition<S, FINE, PIXELS>(bits, session, dequantiser, runOrNull, row0 + row, col0 + col);
+        return testPosition<S, FINE, PIXELS>(bits, session, target, runOrNull, row0 + row, col0 + col);
     });
     if constexpr (S == CONTEXT_MODEL)
         detachContextRun(ContextRun(run));
@@ -140,7 +158,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     if constexpr (S == CONTEXT_MODEL)
         setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-    const Dequantiser dequantiser = bandDequantiser<FINE, PIXELS>(session);
+    const BandTarget target = bandTarget<FINE, PIXELS>(session);
     // In locals: the flag and queue stores may alias the list.
     const uint32_t colBits = list->colBits;
     const uint32_t colMask = (uint32_t(1) << colBits) - 1;
@@ -151,7 +169,7 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     for (; at != end; at++) {
         const int32_t row = rowStart + static_cast<int32_t>(*at >> colBits);
         const int32_t col = colStart + static_cast<int32_t>(*at & colMask);
-        if (testPosition<S, FINE, PIXELS>(bits, session, dequantiser, runOrNull, row, col) != 0)
+        if (testPosition<S, FINE, PIXELS>(bits, session, target, runOrNull, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
     }
     if constexpr (S == CONTEXT_MODEL)

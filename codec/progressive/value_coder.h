@@ -56,13 +56,18 @@ struct FlagRectangle {
 template <class Test>
 ZR_INLINE void testUntestedPositions(const FlagRectangle& rectangle, Test&& test)
 {
-    for (int32_t first = 0; first < rectangle.count; first += 64) {
-        for (uint64_t left = rectangle.untested[first >> 6]; left != 0; left &= left - 1) {
-            const uint8_t at = rectangle.order[first + std::countr_zero(left)];
+    // In locals: the flag stores may alias the rectangle.
+    uint8_t* const* lines = rectangle.lines;
+    const uint8_t* order = rectangle.order;
+    const uint64_t* untested = rectangle.untested;
+    const int32_t count = rectangle.count;
+    for (int32_t first = 0; first < count; first += 64) {
+        for (uint64_t left = untested[first >> 6]; left != 0; left &= left - 1) {
+            const uint8_t at = order[first + std::countr_zero(left)];
             const int32_t row = at / kSerpentineSmallSide;
             const int32_t col = at % kSerpentineSmallSide;
             if (test(row, col) != 0)
-                rectangle.lines[row][col] = FLAG_SIGNIFICANT;
+                lines[row][col] = FLAG_SIGNIFICANT;
         }
     }
 }
