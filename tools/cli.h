@@ -6,6 +6,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr int kExitOk = 0;
@@ -111,6 +112,18 @@ struct InputAllocator {
         return static_cast<T*>(allocateInput(n * sizeof(T)));
     }
     void deallocate(T* block, size_t n) noexcept { releaseInput(block, n * sizeof(T)); }
+    // Room made by resize() is read into at once: it is left as it is
+    // rather than zeroed first.
+    template <class U>
+    void construct(U* at) noexcept
+    {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
     template <class U>
     bool operator==(const InputAllocator<U>&) const noexcept
     {
