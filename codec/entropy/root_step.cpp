@@ -18,7 +18,9 @@ ZR_INLINE uint64_t loadLittle64(const uint8_t* p)
 
 } // namespace
 
-bool markRootPositions(const ContextModel* model, const ContextTable* table, RootMarks* marks, int32_t* excludedSum)
+// Out of line: inlined into the escape, the loop's values would not fit in
+// registers beside the run's.
+ZR_NOINLINE bool markRootPositions(const ContextModel* model, const ContextTable* table, RootMarks* marks, int32_t* excludedSum)
 {
     const ContextTable* root = model->rootTable;
     const uint32_t rootLast = static_cast<uint32_t>(root->maxIndex);
@@ -29,29 +31,33 @@ bool markRootPositions(const ContextModel* model, const ContextTable* table, Roo
     for (uint8_t* block = marks->bytes; block != marks->bytes + sizeof marks->bytes; block += 64)
         for (int32_t i = 0; i < 64; i += 8)
             std::memcpy(block + i, &kCounted, sizeof kCounted);
-    // Without branches on the counts, which the data makes unpredictable.
     const SymbolStat* stats = table->stats;
     const SymbolStat* rootStats = root->stats;
     int32_t sum = 0;
-    uint32_t misplaced = 0;
-    // A table holds each symbol once, so no position comes twice.
+    // A table holds each symbol once, so no position comes twice. Misplaced
+    // symbols end the marking, which they make useless.
     const auto mark = [&](int32_t i, bool excluded) ZR_INLINE_LAMBDA {
         const uint8_t symbol = stats[i].symbol;
         const uint32_t p = model->rootPosition[symbol];
-        const uint32_t at = p <= rootLast ? p : 0u;
-        misplaced |= (rootStats[at].symbol ^ symbol) | (p ^ at);
-        marks->bytes[2 * at] = static_cast<uint8_t>(i);
-        marks->bytes[2 * at + 1] = excluded ? 0 : 0xFF;
-        sum += excluded ? rootStats[at].count : 0;
+        if (p > rootLast || rootStats[p].symbol != symbol)
+            return false;
+        // Both bytes in one store.
+        const uint16_t word = static_cast<uint16_t>(i | (excluded ? 0 : 0xFF00));
+        const uint16_t stored =
+            std::endian::native == std::endian::little ? word : static_cast<uint16_t>(word << 8 | word >> 8);
+        std::memcpy(marks->bytes + 2 * p, &stored, sizeof stored);
+        sum += excluded ? rootStats[p].count : 0;
+        return true;
     };
     const int32_t last = table->maxIndex;
     for (int32_t i = 0; i < last; i++)
-        mark(i, stats[i].count != 0);
+        if (!mark(i, stats[i].count != 0))
+            return false;
     // The last entry is never excluded.
-    if (last >= 0)
-        mark(last, false);
+    if (last >= 0 && !mark(last, false))
+        return false;
     *excludedSum = sum;
-    return misplaced == 0;
+    return true;
 }
 
 int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t x, int32_t r, int32_t* rest,
@@ -61,6 +67,17 @@ int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t 
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(stats);
     const int32_t entries = root->maxIndex + 1;
     int32_t j = 0;
+    // Eight entries at a time while the sum after them stays above x, then
+    // four, as below.
+    for (; j + 8 <= entries; j += 8) {
+        const uint64_t first = loadLittle64(bytes + 2 * j) & loadLittle64(marks.bytes + 2 * j);
+        const uint64_t second = loadLittle64(bytes + 2 * j + 8) & loadLittle64(marks.bytes + 2 * j + 8);
+        const uint64_t lanes = (first >> 8 & 0x00FF00FF00FF00FFu) + (second >> 8 & 0x00FF00FF00FF00FFu);
+        const int32_t groupSum = static_cast<int32_t>(lanes * 0x0001000100010001u >> 48);
+        if (x >= (*rest - groupSum) * r)
+            break;
+        *rest -= groupSum;
+    }
     // Four entries at a time: their counted sum in 16-bit lanes, added up by
     // one multiply (at most 4 x 254). Within a group the sum only falls, so
     // the walk skips it whole unless x reaches the sum after it.
