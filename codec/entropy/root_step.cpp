@@ -24,11 +24,11 @@ ZR_NOINLINE bool markRootPositions(const ContextModel* model, const ContextTable
 {
     const ContextTable* root = model->rootTable;
     const uint32_t rootLast = static_cast<uint32_t>(root->maxIndex);
-    // Every position counted (bytes 0, 0xFF, 0, 0xFF, ...), all 256 of them:
-    // 64-byte blocks become a fixed run of wide stores, cheaper than a loop
-    // that stops at the table's end.
+    // Every position of the order-0 table counted (bytes 0, 0xFF, 0, 0xFF,
+    // ...), in 64-byte blocks of wide stores up to the block of its last.
     constexpr uint64_t kCounted = std::endian::native == std::endian::little ? 0xFF00FF00FF00FF00u : 0x00FF00FF00FF00FFu;
-    for (uint8_t* block = marks->bytes; block != marks->bytes + sizeof marks->bytes; block += 64)
+    const uint8_t* marked = marks->bytes + 64 * (rootLast / 32 + 1);
+    for (uint8_t* block = marks->bytes; block != marked; block += 64)
         for (int32_t i = 0; i < 64; i += 8)
             std::memcpy(block + i, &kCounted, sizeof kCounted);
     const SymbolStat* stats = table->stats;
