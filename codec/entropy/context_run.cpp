@@ -81,7 +81,7 @@ namespace {
 
 // Detaches after the escape was taken on the run and finishes the symbol the
 // general way, from the order below.
-ContextRun continueDetached(ContextRun run, int32_t* symbol)
+ZR_INLINE ContextRun continueDetached(ContextRun run, int32_t* symbol)
 {
     detachContextRun(run);
     ContextModel* model = run.model;
@@ -95,7 +95,7 @@ ContextRun continueDetached(ContextRun run, int32_t* symbol)
 // the run's order-1 table escaped (updateCodedContexts from order 0, then
 // addSymbolToContexts), on the run where they need no rescale, allocation or
 // new context; else on the detached model.
-ContextRun updateAfterRootStep(ContextRun run, int32_t entry, const RootMarks& marks)
+ZR_INLINE ContextRun updateAfterRootStep(ContextRun run, int32_t entry, const RootMarks& marks)
 {
     ContextModel* model = run.model;
     ContextTable* root = model->rootTable;
