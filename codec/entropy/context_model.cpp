@@ -161,6 +161,7 @@ void initContextModel(ContextModel* model)
     if (!nullTable)
         return failModel(model, "Failure #2: allocating null table!");
     nullTable->maxIndex = -1;
+    nullTable->escape = 1;
     model->contexts[-1] = nullTable;
     model->rootTable = nullptr;
     model->orderMinus1 = nullTable;
@@ -189,6 +190,7 @@ void initContextModel(ContextModel* model)
         nullTable->stats[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(100 / (i + 1) + 1)};
         nullTable->countSum += nullTable->stats[i].count;
     }
+    refreshEscape(nullTable);
 
     ContextTable* markerTable = static_cast<ContextTable*>(allocZeroed(model, sizeof(ContextTable)));
     if (!markerTable)
@@ -202,6 +204,7 @@ void initContextModel(ContextModel* model)
     markerTable->stats[0] = {2, 1};
     markerTable->stats[1] = {1, 1};
     markerTable->countSum = 2;
+    refreshEscape(markerTable);
 
     std::memset(model->excluded, 0, sizeof model->excluded);
     model->exclusionsSet = 0;
@@ -242,10 +245,13 @@ void rescaleTable(ContextModel* model, ContextTable* table)
         sum += table->stats[i].count;
     }
     table->countSum = sum;
-    if (table->stats[table->maxIndex].count != 0 || table->links)
+    if (table->stats[table->maxIndex].count != 0 || table->links) {
+        refreshEscape(table);
         return;
+    }
     while (table->maxIndex >= 0 && table->stats[table->maxIndex].count == 0)
         table->maxIndex--;
+    refreshEscape(table);
     const size_t oldBytes = static_cast<size_t>(table->statsCapacity) * sizeof(SymbolStat);
     if (table->maxIndex < 0) {
         freeHeld(model, table->stats, oldBytes);
@@ -280,6 +286,7 @@ void updateTable(ContextModel* model, ContextTable* table, int32_t symbol)
             return failModel(model, "Error #10: reallocating table space!");
         }
         table->stats[i] = {byte, 0};
+        refreshEscape(table);
         if (table == model->rootTable)
             model->rootPosition[byte] = static_cast<uint8_t>(i);
     }
@@ -296,6 +303,7 @@ int32_t appendLinkedEntryInPlace(ContextTable* table, uint8_t symbol)
     table->maxIndex = i;
     table->links[i] = nullptr;
     table->stats[i] = {symbol, 0};
+    refreshEscape(table);
     return i;
 }
 
@@ -344,6 +352,7 @@ ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, i
             return nullptr;
         }
         table->stats[i] = {byte, 0};
+        refreshEscape(table);
         if (table == model->rootTable)
             model->rootPosition[byte] = static_cast<uint8_t>(i);
     } else if (!table->links) {
@@ -358,6 +367,7 @@ ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, i
         return nullptr;
     }
     next->maxIndex = -1;
+    next->escape = 1;
     next->lesser = lesser;
     table->links[i] = next;
     return next;

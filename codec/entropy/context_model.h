@@ -18,6 +18,9 @@ struct ContextTable {
     SymbolStat* stats;
     ContextTable* lesser;  // this context without its oldest symbol
     int32_t countSum = 0;  // decoder cache: the sum of the counts in stats
+    // Decoder cache: the escape count of maxIndex and the largest count,
+    // stats[0] (see escapeCount); 1 for an empty table.
+    int32_t escape = 1;
     int32_t statsCapacity = 0; // entries the stats block holds, 0 when not known
     int32_t linksCapacity = 0; // the same for links; growth doubles them
 };

@@ -143,18 +143,16 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     ContextTable* table = run->table;
     if (run->held < kRunStepBits)
         refillContextRun(run);
-    if (!table || run->held < kRunStepBits || table->maxIndex < 0) {
+    if (!table || run->held < kRunStepBits) {
         int32_t symbol;
         setRun(run, decodeDetachedSymbol(*run, &symbol));
         return symbol;
     }
-    SymbolStat* stats = table->stats;
     const int16_t counted = static_cast<int16_t>(table->countSum);
-    const uint8_t max = stats[0].count;
     // escapedScale without its 16-bit wrap: a plain step has 0 < counted and
-    // a scale below kContextRescaleTotal (so no wrap), and max > 0 (else the
-    // scale is 1, not above counted).
-    const int32_t escape = static_cast<int32_t>(escapeCount(table->maxIndex, max));
+    // a scale below kContextRescaleTotal (so no wrap), and a largest count
+    // above 0 (counts add up to counted). An empty table counts nothing.
+    const int32_t escape = table->escape;
     const int32_t scale = counted + escape;
     const uint32_t low = runLow(*run);
     const int32_t r = static_cast<int32_t>(runHigh(*run) - low) + 1;
@@ -163,8 +161,8 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const int32_t x = countNumerator(runCode(*run), low, scale);
     // 0 < counted and counted + escape < kContextRescaleTotal as one
     // unsigned comparison.
-    const bool plain = static_cast<uint32_t>(counted - 1) < static_cast<uint32_t>(kContextRescaleTotal - 1 - escape) &&
-                       max != 0 && r > 0;
+    const bool plain =
+        static_cast<uint32_t>(counted - 1) < static_cast<uint32_t>(kContextRescaleTotal - 1 - escape) && r > 0;
     // 0 <= x < counted * r as one unsigned comparison (the product is
     // positive when plain).
     if (!plain || static_cast<uint32_t>(x) >= static_cast<uint32_t>(counted * r)) {
@@ -175,6 +173,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
             setRun(run, decodeDetachedSymbol(*run, &symbol));
         return symbol;
     }
+    SymbolStat* stats = table->stats;
     // Taken before the walk, so that its load does not wait for the walk's
     // exit (often mispredicted).
     const uint64_t reciprocal = scaleReciprocal(static_cast<uint32_t>(scale));
@@ -200,7 +199,10 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     const uint8_t symbol = at->symbol;
     SymbolStat* front = moveToFrontOfEqualCountsAt(run->model, table, at);
     table->countSum++;
-    if (++front->count == 255) {
+    const uint8_t count = ++front->count;
+    if (front == stats)
+        table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, count));
+    if (count == 255) {
         setRun(run, rescaleDetached(*run));
         // A failed rescale ends the data, and with it the common step.
         if (!run->table) {

@@ -49,6 +49,13 @@ inline uint32_t escapeCount(int32_t maxIndex, uint8_t max)
     return (kEscapeTables.base[maxIndex & 0xFF] * kEscapeTables.reciprocal[max] >> 16) + 1;
 }
 
+// Sets the table's cached escape count after its last index or its first
+// count changed.
+inline void refreshEscape(ContextTable* table)
+{
+    table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, table->maxIndex >= 0 ? table->stats[0].count : 0));
+}
+
 // totals[0] from totals[1]: the counted sum plus the escape count, in 16
 // bits; 1 for a table without counts (max 0).
 inline int16_t escapedScale(int32_t maxIndex, uint8_t max, int16_t counted)
@@ -120,7 +127,10 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
 {
     i = moveToFrontOfEqualCounts(model, table, i);
     table->countSum++;
-    if (++table->stats[i].count == 255)
+    const uint8_t count = ++table->stats[i].count;
+    if (i == 0)
+        table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, count));
+    if (count == 255)
         rescaleTable(model, table);
 }
 

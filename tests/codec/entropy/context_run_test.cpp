@@ -274,6 +274,7 @@ TEST(ContextRun, TablesAtTheScaleLimitsDecodeAsSymbolBySymbol)
                 for (int32_t e = 0; e < entries; e++)
                     t->stats[e].count = static_cast<uint8_t>(sum / entries + (e < sum % entries ? 1 : 0));
                 t->countSum = sum;
+                refreshEscape(t);
             }
             ContextRun onRun = attachContextRun(readers[0], models[0]);
             ASSERT_NE(onRun.table, nullptr);

@@ -1,6 +1,7 @@
 // Comparing two context models, and streams written by the context encoder.
 #pragma once
 #include "codec/entropy/context_model.h"
+#include "codec/entropy/context_step.h"
 #include "tests/support/bit_stream.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +9,17 @@
 #include <cstring>
 #include <vector>
 
+// The table's cached escape count against the one its entries give.
+inline void expectCurrentEscape(const ContextTable* t)
+{
+    ASSERT_EQ(t->escape, static_cast<int32_t>(escapeCount(t->maxIndex, t->maxIndex >= 0 ? t->stats[0].count : 0)));
+}
+
 inline void expectSameTree(const ContextTable* a, const ContextTable* b)
 {
     ASSERT_EQ(a->maxIndex, b->maxIndex);
+    expectCurrentEscape(a);
+    expectCurrentEscape(b);
     ASSERT_EQ(a->links == nullptr, b->links == nullptr);
     for (int32_t i = 0; i <= a->maxIndex; i++) {
         ASSERT_EQ(a->stats[i].symbol, b->stats[i].symbol);
