@@ -217,20 +217,24 @@ uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width
                       int32_t bitsPerSample, int32_t components, int32_t meanLevel,
                       int32_t contrastStretch)
 {
+    bool identity = contrastStretch == 0;
+    if (identity && bitsPerSample <= 8) {
+        // The identity tone is a clamp: no table.
+        if (components == 1)
+            renderIdentityGray8(planes[0], out, height, width);
+        else
+            renderIdentityColour(planes, out, height, width);
+        return out;
+    }
     size_t entries = static_cast<size_t>(1) << bitsPerSample;
     int16_t* table = static_cast<int16_t*>(allocChecked(entries * sizeof(int16_t)));
     if (!table)
         return nullptr;
     makeToneTable(table, bitsPerSample, meanLevel, contrastStretch);
-    bool identity = contrastStretch == 0;
     if (components == 1 && bitsPerSample > 8)
         renderFinalGrayDeep(planes[0], out, height, width, bitsPerSample, table);
-    else if (components == 1 && identity)
-        renderIdentityGray8(planes[0], out, height, width);
     else if (components == 1)
         renderFinalGray8(planes[0], out, height, width, ToneLookup{table});
-    else if (identity)
-        renderIdentityColour(planes, out, height, width);
     else
         renderFinalColour(planes, out, height, width, ToneLookup{table});
     freeChecked(table);

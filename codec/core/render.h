@@ -13,8 +13,8 @@ void makeToneTable(int16_t* table, int32_t bitsPerSample, int32_t meanLevel, int
 // Final rendering of full-scale planes (32 x pixel value) into `out`, row by
 // row: one byte per sample for 8-bit grey, two (low first) for deeper grey,
 // three interleaved bytes for colour. bitsPerSample is 8..16 (8 for colour).
-// Returns `out`, or null (nothing written) when the tone table cannot be
-// allocated.
+// Returns `out`, or null (nothing written) when a tone table is needed (all
+// but the 8-bit identity) and cannot be allocated.
 uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width,
                       int32_t bitsPerSample, int32_t components, int32_t meanLevel,
                       int32_t contrastStretch);

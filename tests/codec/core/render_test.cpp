@@ -146,17 +146,21 @@ TEST(RenderPlanes, ColourIsInterleavedInPlaneOrder)
                 EXPECT_EQ(out[(i * 2 + j) * 3 + c], c + 10 * i + 3 * j + 1);
 }
 
-TEST(RenderPlanes, NoToneTableMeansNothingWritten)
+TEST(RenderPlanes, NoToneTableMeansNothingWrittenButTheIdentityNeedsNone)
 {
     PlaneSet planes(1, 4, 1);
     for (int j = 0; j < 4; j++)
         planes.p[0][0][j] = 32 * j;
     uint8_t out[4] = {9, 9, 9, 9};
     setAllocLimit(100);
-    EXPECT_EQ(renderPlanes(planes.p, out, 1, 4, 8, 1, 0, 0), nullptr);
-    setAllocLimit(0);
+    EXPECT_EQ(renderPlanes(planes.p, out, 1, 4, 8, 1, 0, 1), nullptr);
+    EXPECT_EQ(renderPlanes(planes.p, out, 1, 4, 12, 1, 0, 0), nullptr);
     for (uint8_t b : out)
         EXPECT_EQ(b, 9);
+    EXPECT_EQ(renderPlanes(planes.p, out, 1, 4, 8, 1, 0, 0), out);
+    setAllocLimit(0);
+    for (int j = 0; j < 4; j++)
+        EXPECT_EQ(out[j], j);
 }
 
 TEST(RenderPartial, RendersTheLevelRegionWithoutRounding)
