@@ -71,10 +71,12 @@ struct ReconWorker {
     bool onePlane;                       // the target is a single integer plane, value by value
     char pad2[64];
     std::atomic<bool> stopping;
+    // The decoding thread's hold and the worker's: the record and the ring go
+    // with the last, so that neither waits for the other to end.
+    std::atomic<int32_t> holders;
     std::mutex lock;
     std::condition_variable workReady;
     std::condition_variable workDone;
-    std::thread thread;
 };
 
 namespace {
@@ -129,7 +131,17 @@ uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
     return from;
 }
 
-void workerLoop(ReconWorker* w)
+void releaseWorker(ReconWorker* w)
+{
+    if (w->holders.fetch_sub(1) != 1)
+        return;
+    ReconItem* ring = w->ring;
+    w->~ReconWorker();
+    freeChecked(w);
+    freeChecked(ring);
+}
+
+void runWorker(ReconWorker* w)
 {
     // The ring's pages are mapped here, while the decoding thread reads the
     // lowest band, rather than by its first writes (some 130 faults).
@@ -166,6 +178,12 @@ void workerLoop(ReconWorker* w)
             }
         }
     }
+}
+
+void workerLoop(ReconWorker* w)
+{
+    runWorker(w);
+    releaseWorker(w);
 }
 
 // Hands the items written so far over; a sleeping worker is woken when
@@ -280,6 +298,7 @@ ReconQueue* startReconThread(int32_t ringItems)
     w->producerSleeping.store(false);
     w->producerWants.store(0);
     w->stopping.store(false);
+    w->holders.store(2);
     w->lapStart = 0;
     queue->worker = w;
     queue->next = ring;
@@ -292,7 +311,9 @@ ReconQueue* startReconThread(int32_t ringItems)
     queue->clearGrids = nullptr;
     queue->clearGridsContext = nullptr;
     try {
-        w->thread = std::thread(workerLoop, w);
+        // Never joined: stopReconThread waits for the work, not for the
+        // thread's ending.
+        std::thread(workerLoop, w).detach();
     } catch (...) {
         // No thread to be had: the decode stays on its own thread.
         w->~ReconWorker();
@@ -362,15 +383,13 @@ void stopReconThread(ReconQueue* queue)
     if (!queue)
         return;
     ReconWorker* w = queue->worker;
-    // The worker carries out everything handed over before it ends, so the
-    // join is the wait for it: one wake-up fewer than waiting and then
-    // telling it to end.
-    endReconThread(queue);
-    w->thread.join();
-    ReconItem* ring = w->ring;
-    w->~ReconWorker();
-    freeChecked(w);
-    freeChecked(ring);
+    if (!w->stopping.load())
+        endReconThread(queue);
+    // The worker carries everything handed over out before it ends; its
+    // ending (and the release of the ring when it lets go last) overlaps
+    // what the caller does next.
+    waitUntilDone(queue, position(queue));
+    releaseWorker(w);
     queue->~ReconQueue();
     freeChecked(queue);
 }

@@ -55,13 +55,13 @@ bool packedPositionBits(int32_t levelHeight, int32_t levelWidth, uint32_t* colBi
 // where threads are not built in or cannot be had (the decode then
 // reconstructs on its own thread), or when the ring cannot hold a record.
 ReconQueue* startReconThread(int32_t ringItems = 0);
-// Finishes the queued work, ends the worker and releases the queue; the
-// worker's writes are then visible to the caller. Null is fine.
+// Finishes the queued work and releases the queue; the worker's writes are
+// then visible to the caller. The worker ends on its own, without being
+// waited for. Null is fine.
 void stopReconThread(ReconQueue* queue);
 // Hands the queued work over and lets the worker end as soon as it has carried
-// it out, so that its ending overlaps the caller's own work; nothing may be
-// queued after it. stopReconThread still waits for the worker and releases the
-// queue. Null is fine.
+// it out; nothing may be queued after it. stopReconThread still waits for the
+// work and releases the queue. Null is fine.
 void endReconThread(ReconQueue* queue);
 // Returns once every queued step has been carried out; the worker's writes are
 // then visible to the caller. Null is fine.
