@@ -144,10 +144,16 @@ TEST(Zrenc, FailedOrInterruptedWritesKeepTheOldFile)
     EXPECT_EQ(slurpFile(out), "the old file");
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"out.zr"});
 
+    // A finished write replaces the file by a new one: another name of the
+    // old file keeps the old bytes, and nothing else is left behind.
+    fs::create_hard_link(out, dir / "kept.zr");
     call.fileSizeLimit = -1;
     ASSERT_EQ(runTool(call).exitCode, 0);
     EXPECT_GT(fs::file_size(out), 1500u);
-    EXPECT_EQ(namesIn(dir), std::set<std::string>{"out.zr"});
+    EXPECT_EQ(slurpFile(dir / "kept.zr"), "the old file");
+    EXPECT_EQ(namesIn(dir), (std::set<std::string>{"kept.zr", "out.zr"}));
+    ASSERT_EQ(runTool(call).exitCode, 0); // over the file it wrote itself
+    EXPECT_EQ(namesIn(dir), (std::set<std::string>{"kept.zr", "out.zr"}));
 }
 
 TEST(Zrenc, TransparentPartsAreLaidOntoTheBackground)
