@@ -321,23 +321,6 @@ bool createTemporary(const std::string& prefix, const struct stat* like, std::st
 #endif
 }
 
-// Puts the finished temporary file in place of `path`. Where the file system
-// swaps two names at once, an existing file is swapped out and then removed:
-// renaming over it would make ext4 write the new file out first (its guard for
-// files replaced without being synced), about a millisecond for a picture.
-void replaceFile(const std::string& temporary, const std::string& path, bool exists, std::error_code* failure)
-{
-#if defined(__linux__) && !defined(__EMSCRIPTEN__) && defined(RENAME_EXCHANGE)
-    if (exists && renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-        unlink(temporary.c_str()); // now the old file
-        return;
-    }
-#else
-    (void)exists;
-#endif
-    std::filesystem::rename(temporary, path, *failure); // replaces an existing file, also on Windows
-}
-
 bool copyToStdout(const std::string& name, std::string* error)
 {
 #ifdef _WIN32
@@ -398,8 +381,8 @@ bool writeOutput(const std::string& path, const FileWriter& write, std::string* 
     if (ok && toStdout)
         ok = copyToStdout(temporary, error);
     else if (ok) {
-        std::error_code renamed;
-        replaceFile(temporary, path, exists, &renamed);
+        std::error_code renamed; // replaces an existing file, also on Windows
+        std::filesystem::rename(temporary, path, renamed);
         if (renamed) {
             *error = path + ": " + renamed.message();
             ok = false;
@@ -415,6 +398,12 @@ bool writeFileBytes(const std::string& path, const uint8_t* data, size_t size, s
                     const std::string& header)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
+#ifdef __linux__
+    // Blocks reserved up front are not allocated lazily, so replacing an
+    // existing file by renaming does not have to write this one out first.
+    if (file)
+        (void)fallocate(fileno(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(header.size() + size));
+#endif
     bool ok = file && std::fwrite(header.data(), 1, header.size(), file) == header.size()
            && (size == 0 || std::fwrite(data, 1, size, file) == size);
     std::string reason = ok ? "" : systemError();
