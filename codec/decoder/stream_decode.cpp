@@ -59,6 +59,18 @@ bool renderFinal(DecodeSession* session)
     return rendered;
 }
 
+// A block whose pages the reconstruction thread maps ahead of its first use.
+struct Prefault {
+    void* data;
+    size_t bytes;
+};
+
+void prefaultTask(void* context, int32_t)
+{
+    const Prefault* block = static_cast<const Prefault*>(context);
+    prefaultPages(block->data, block->bytes);
+}
+
 } // namespace
 
 // Whether a second thread gains more than starting it and handing work over
@@ -113,6 +125,12 @@ void streamDecode(DecodeSession* session)
 
     // Without a thread to be had the decode stays on this one.
     session->recon = reconThreadPays(session) ? startReconThread() : nullptr;
+    // The final render is the pixel block's first writer: its pages are mapped
+    // by the reconstruction thread early on, while it has little to do.
+    Prefault pixels{session->pixelPlanes[0][0],
+                    static_cast<size_t>(height) * static_cast<size_t>(bytesPerSample * width) * components};
+    if (session->recon && session->halfSize == 0)
+        queueReconTask(session->recon, prefaultTask, &pixels, 0);
     if (session->decodeMode == 1) {
         decodeLevelProgressive(session);
         if (session->status == ZR_NO_PARTIAL_YET)
