@@ -59,7 +59,10 @@ bool renderFinal(DecodeSession* session)
     return rendered;
 }
 
-// A block whose pages the reconstruction thread maps ahead of its first use.
+// The largest pixel block mapped ahead (one huge page), and a block whose
+// pages the reconstruction thread maps ahead of its first use.
+constexpr size_t kPrefaultPixelsMost = size_t(2) << 20;
+
 struct Prefault {
     void* data;
     size_t bytes;
@@ -125,11 +128,14 @@ void streamDecode(DecodeSession* session)
 
     // Without a thread to be had the decode stays on this one.
     session->recon = reconThreadPays(session) ? startReconThread() : nullptr;
-    // The final render is the pixel block's first writer: its pages are mapped
-    // by the reconstruction thread early on, while it has little to do.
+    // The final render is the pixel block's first writer. A block of one huge
+    // page would be faulted in by one half of the render while the other
+    // waits, so its page is mapped by the reconstruction thread early on,
+    // while it has little to do. Larger blocks fault in both halves at once,
+    // and mapping them early would raise the peak memory by their size.
     Prefault pixels{session->pixelPlanes[0][0],
                     static_cast<size_t>(height) * static_cast<size_t>(bytesPerSample * width) * components};
-    if (session->recon && session->halfSize == 0)
+    if (session->recon && session->halfSize == 0 && pixels.bytes <= kPrefaultPixelsMost)
         queueReconTask(session->recon, prefaultTask, &pixels, 0);
     if (session->decodeMode == 1) {
         decodeLevelProgressive(session);
