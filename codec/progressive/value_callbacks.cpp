@@ -108,7 +108,10 @@ ZR_INLINE int32_t testPosition(BitReader* bits, DecodeSession* session, const Ba
     int32_t V = dequantiseMagnitude(&target.dequantiser, J);
     if (negative)
         V = static_cast<int32_t>(0u - static_cast<uint32_t>(V));
-    if (bits->endOfData & 1)
+    // A run with a table has not re-attached since the data ended (attaching
+    // after the end leaves it without one), and its common steps read no
+    // further than the data: the reader's flag is then still clear.
+    if ((!run || !run->table) && (bits->endOfData & 1))
         return 0;
 
     // Grids are filled on this thread also when a reconstruction thread
