@@ -26,10 +26,15 @@ void renderRowsTask(void* context, int32_t)
                                   s->components, s->meanLevel, s->contrastStretch) != nullptr;
 }
 
+void freePlanesTask(void* context, int32_t components)
+{
+    freePlanes(static_cast<Plane*>(context), components);
+}
+
 // The final render; with a reconstruction thread its lower half is rendered
-// there at the same time, the last work the thread is given, so that it ends
-// while the upper half is rendered here. False when a tone table cannot be
-// allocated.
+// there at the same time, and the planes are then released there, the last
+// work the thread is given, while this thread hands the picture out. False
+// when a tone table cannot be allocated.
 bool renderFinal(DecodeSession* session)
 {
     const int32_t height = session->height;
@@ -47,12 +52,15 @@ bool renderFinal(DecodeSession* session)
         lower.out = pixels + rowBytes * static_cast<size_t>(upper);
         lower.session = session;
         queueReconTask(session->recon, renderRowsTask, &lower, 0);
-        endReconThread(session->recon);
+        publishReconBlock(session->recon);
     }
+    const uint64_t lowerRendered = reconMark(session->recon);
     bool rendered = renderPlanes(planes, pixels, upper, session->width, session->bitsPerSample, components,
                                  session->meanLevel, session->contrastStretch) != nullptr;
     if (lower.rows > 0) {
-        stopReconThread(session->recon);
+        queueReconTask(session->recon, freePlanesTask, planes, components);
+        session->planes = nullptr;
+        stopReconThreadAt(session->recon, lowerRendered);
         session->recon = nullptr;
         rendered = rendered && lower.rendered;
     }

@@ -378,20 +378,26 @@ void endReconThread(ReconQueue* queue)
     w->workReady.notify_one();
 }
 
-void stopReconThread(ReconQueue* queue)
+void stopReconThreadAt(ReconQueue* queue, uint64_t mark)
 {
     if (!queue)
         return;
     ReconWorker* w = queue->worker;
     if (!w->stopping.load())
         endReconThread(queue);
-    // The worker carries everything handed over out before it ends; its
-    // ending (and the release of the ring when it lets go last) overlaps
-    // what the caller does next.
-    waitUntilDone(queue, position(queue));
+    // The worker carries everything handed over out before it ends; the rest
+    // of its work, its ending (and the release of the ring when it lets go
+    // last) overlap what the caller does next.
+    waitUntilDone(queue, mark);
     releaseWorker(w);
     queue->~ReconQueue();
     freeChecked(queue);
+}
+
+void stopReconThread(ReconQueue* queue)
+{
+    if (queue)
+        stopReconThreadAt(queue, position(queue));
 }
 
 void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target)
@@ -440,6 +446,7 @@ bool reconMarkPassed(const ReconQueue*, uint64_t)
     return true;
 }
 void stopReconThread(ReconQueue*) {}
+void stopReconThreadAt(ReconQueue*, uint64_t) {}
 void endReconThread(ReconQueue*) {}
 void queueReconTarget(ReconQueue*, const CoefficientTarget&) {}
 void queueReconTask(ReconQueue*, ReconTask, void*, int32_t) {}

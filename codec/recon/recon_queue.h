@@ -59,6 +59,9 @@ ReconQueue* startReconThread(int32_t ringItems = 0);
 // then visible to the caller. The worker ends on its own, without being
 // waited for. Null is fine.
 void stopReconThread(ReconQueue* queue);
+// stopReconThread waiting only until `mark` (see reconMark): the steps queued
+// after it are still carried out, without the caller.
+void stopReconThreadAt(ReconQueue* queue, uint64_t mark);
 // Hands the queued work over and lets the worker end as soon as it has carried
 // it out; nothing may be queued after it. stopReconThread still waits for the
 // work and releases the queue. Null is fine.

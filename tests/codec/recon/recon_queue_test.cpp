@@ -211,6 +211,22 @@ TEST(ReconQueue, MarkWaitsForTheStepsBeforeIt)
     }
 }
 
+// A task that runs until released (or for 5 s at most).
+struct Hold {
+    std::atomic<bool> released{false}, timedOut{false};
+};
+
+void holdTask(void* context, int32_t)
+{
+    Hold* h = static_cast<Hold*>(context);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!h->released.load())
+        if (std::chrono::steady_clock::now() > limit) {
+            h->timedOut.store(true);
+            return;
+        }
+}
+
 // A mark is passed as soon as the steps before it are carried out, even while
 // a slow step queued right behind it is still running.
 TEST(ReconQueue, MarkIsPassedWhileALaterTaskRuns)
@@ -219,18 +235,7 @@ TEST(ReconQueue, MarkIsPassedWhileALaterTaskRuns)
         ReconQueue* queue = startReconThread(ringItems);
         if (!queue)
             GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
-        struct Hold {
-            std::atomic<bool> released{false}, timedOut{false};
-        } hold;
-        const ReconTask holdTask = [](void* context, int32_t) {
-            Hold* h = static_cast<Hold*>(context);
-            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!h->released.load())
-                if (std::chrono::steady_clock::now() > limit) {
-                    h->timedOut.store(true);
-                    return;
-                }
-        };
+        Hold hold;
         std::atomic<int32_t> count{0};
         queueReconTask(queue, countTask, &count, 1);
         const uint64_t mark = reconMark(queue);
@@ -306,6 +311,28 @@ TEST(ReconQueue, StoppingWaitsForTheWorkButNotForTheThread)
         stopReconThread(queue);
         ASSERT_EQ(count.load(), i % 4);
     }
+}
+
+// Stopping at a mark returns once the steps before it are carried out; those
+// queued after it still run, without the caller waiting for them.
+TEST(ReconQueue, StoppingAtAMarkLeavesTheLaterStepsToTheWorker)
+{
+    ReconQueue* queue = startReconThread();
+    if (!queue)
+        GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
+    Hold hold;
+    std::atomic<int32_t> count{0};
+    queueReconTask(queue, countTask, &count, 1);
+    const uint64_t mark = reconMark(queue);
+    queueReconTask(queue, holdTask, &hold, 0);
+    queueReconTask(queue, countTask, &count, 1);
+    stopReconThreadAt(queue, mark); // waiting for the hold would time it out
+    EXPECT_EQ(count.load(), 1);
+    hold.released.store(true);
+    for (int32_t polls = 0; count.load() < 2 && polls < 5000; polls++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(hold.timedOut.load());
+    EXPECT_EQ(count.load(), 2);
 }
 
 // Positions pack into 32 bits below the marks wherever they fit, and only
