@@ -227,6 +227,17 @@ void holdTask(void* context, int32_t)
         }
 }
 
+// Queues a count, a hold and a second count; returns the mark after the
+// first count.
+uint64_t queueCountHoldCount(ReconQueue* queue, std::atomic<int32_t>* count, Hold* hold)
+{
+    queueReconTask(queue, countTask, count, 1);
+    const uint64_t mark = reconMark(queue);
+    queueReconTask(queue, holdTask, hold, 0);
+    queueReconTask(queue, countTask, count, 1);
+    return mark;
+}
+
 // A mark is passed as soon as the steps before it are carried out, even while
 // a slow step queued right behind it is still running.
 TEST(ReconQueue, MarkIsPassedWhileALaterTaskRuns)
@@ -237,11 +248,7 @@ TEST(ReconQueue, MarkIsPassedWhileALaterTaskRuns)
             GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
         Hold hold;
         std::atomic<int32_t> count{0};
-        queueReconTask(queue, countTask, &count, 1);
-        const uint64_t mark = reconMark(queue);
-        queueReconTask(queue, holdTask, &hold, 0);
-        queueReconTask(queue, countTask, &count, 1);
-        waitForReconMark(queue, mark);
+        waitForReconMark(queue, queueCountHoldCount(queue, &count, &hold));
         EXPECT_EQ(count.load(), 1);
         hold.released.store(true);
         waitForRecon(queue);
@@ -322,11 +329,8 @@ TEST(ReconQueue, StoppingAtAMarkLeavesTheLaterStepsToTheWorker)
         GTEST_SKIP() << "SKIPPED: this build reconstructs on one thread";
     Hold hold;
     std::atomic<int32_t> count{0};
-    queueReconTask(queue, countTask, &count, 1);
-    const uint64_t mark = reconMark(queue);
-    queueReconTask(queue, holdTask, &hold, 0);
-    queueReconTask(queue, countTask, &count, 1);
-    stopReconThreadAt(queue, mark); // waiting for the hold would time it out
+    // Waiting for the hold would time it out.
+    stopReconThreadAt(queue, queueCountHoldCount(queue, &count, &hold));
     EXPECT_EQ(count.load(), 1);
     hold.released.store(true);
     for (int32_t polls = 0; count.load() < 2 && polls < 5000; polls++)
