@@ -201,7 +201,7 @@ ZR_INLINE int32_t decodeRunSymbol(ContextRun* run)
     table->countSum++;
     const uint8_t count = ++front->count;
     if (front == stats)
-        table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, count));
+        cacheEscape(table, count);
     if (count == 255) {
         setRun(run, rescaleDetached(*run));
         // A failed rescale ends the data, and with it the common step.

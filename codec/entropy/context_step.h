@@ -49,11 +49,17 @@ inline uint32_t escapeCount(int32_t maxIndex, uint8_t max)
     return (kEscapeTables.base[maxIndex & 0xFF] * kEscapeTables.reciprocal[max] >> 16) + 1;
 }
 
+// Sets the table's cached escape count from its first count, the largest.
+inline void cacheEscape(ContextTable* table, uint8_t firstCount)
+{
+    table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, firstCount));
+}
+
 // Sets the table's cached escape count after its last index or its first
 // count changed.
 inline void refreshEscape(ContextTable* table)
 {
-    table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, table->maxIndex >= 0 ? table->stats[0].count : 0));
+    cacheEscape(table, table->maxIndex >= 0 ? table->stats[0].count : 0);
 }
 
 // totals[0] from totals[1]: the counted sum plus the escape count, in 16
@@ -129,7 +135,7 @@ ZR_INLINE void countContextEntry(ContextModel* model, ContextTable* table, int32
     table->countSum++;
     const uint8_t count = ++table->stats[i].count;
     if (i == 0)
-        table->escape = static_cast<int32_t>(escapeCount(table->maxIndex, count));
+        cacheEscape(table, count);
     if (count == 255)
         rescaleTable(model, table);
 }
