@@ -217,8 +217,7 @@ uint8_t* renderPlanes(Plane* planes, uint8_t* out, int32_t height, int32_t width
                       int32_t bitsPerSample, int32_t components, int32_t meanLevel,
                       int32_t contrastStretch)
 {
-    bool identity = contrastStretch == 0;
-    if (identity && bitsPerSample <= 8) {
+    if (contrastStretch == 0 && bitsPerSample <= 8) {
         // The identity tone is a clamp: no table.
         if (components == 1)
             renderIdentityGray8(planes[0], out, height, width);
