@@ -336,7 +336,7 @@ void updateContextModel(ContextModel* model, int32_t symbol)
 ContextTable* allocateNextOrderTable(ContextModel* model, ContextTable* table, int32_t symbol, ContextTable* lesser)
 {
     uint8_t byte = static_cast<uint8_t>(symbol);
-    int32_t i = findSymbol(table, byte);
+    int32_t i = findEntry(model, table, byte);
     if (i < 0) {
         i = ++table->maxIndex;
         // Links first: a table's links, once present, cover all its entries.
@@ -378,7 +378,7 @@ ContextTable* shiftToNextContext(ContextModel* model, ContextTable* table, int32
     ContextTable* shorter = table->lesser;
     if (order == 0)
         return shorter->links[0];
-    int32_t i = findSymbol(shorter, static_cast<uint8_t>(symbol));
+    int32_t i = findEntry(model, shorter, static_cast<uint8_t>(symbol));
     if (i >= 0 && shorter->links && shorter->links[i])
         return shorter->links[i];
     ContextTable* newLesser = shiftToNextContext(model, shorter, symbol, order - 1);
