@@ -61,7 +61,10 @@ void failModel(ContextModel* model, const char* message)
 
 // Makes room for maxIndex + 1 entries in a block that holds the first
 // maxIndex (none when the block is null). Blocks grow to powers of two, so that
-// a table gaining entries one by one is not copied for each.
+// a table gaining entries one by one is not copied for each, and start with
+// room for a few entries: most contexts gain several.
+constexpr size_t kLeastRoom = 8;
+
 template <class T>
 bool growBlock(ContextModel* model, T** block, int32_t* capacity, int32_t maxIndex)
 {
@@ -70,7 +73,7 @@ bool growBlock(ContextModel* model, T** block, int32_t* capacity, int32_t maxInd
         return true;
     const size_t oldCount = *block ? count - 1 : 0;
     const size_t oldRoom = *block && static_cast<size_t>(*capacity) > oldCount ? *capacity : oldCount;
-    const size_t room = std::bit_ceil(count);
+    const size_t room = std::bit_ceil(count < kLeastRoom ? kLeastRoom : count);
     void* grown = resizeBlock(model, *block, oldRoom * sizeof(T), oldCount * sizeof(T), room * sizeof(T));
     if (!grown)
         return false;
