@@ -7,10 +7,8 @@
 #include <regex>
 #include <string>
 #include <vector>
-#ifndef _WIN32
-#include <thread>
-#endif
 
+#include "codec/core/available_cores.h"
 #include "codec/zr.h"
 #include "tools/cli.h"
 #include "tools/image_write.h"
@@ -74,9 +72,9 @@ ZrRequest defaultRequest()
 #ifdef _WIN32
     unsigned cores = 1; // the Windows build decodes on one thread
 #else
-    unsigned cores = std::thread::hardware_concurrency();
+    unsigned cores = static_cast<unsigned>(availableCores());
 #endif
-    request.threads = cores == 0 ? 1 : cores > 256 ? 256 : cores;
+    request.threads = cores;
     return request;
 }
 

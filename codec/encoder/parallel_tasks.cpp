@@ -1,5 +1,7 @@
 #include "codec/encoder/parallel_tasks.h"
 
+#include "codec/core/available_cores.h"
+
 #include <atomic>
 #include <system_error>
 #include <thread>
@@ -38,6 +40,5 @@ int32_t encoderThreads(int32_t threads)
 {
     if (threads > 0)
         return threads;
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+    return availableCores();
 }

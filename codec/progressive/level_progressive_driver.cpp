@@ -180,7 +180,14 @@ void queueBandTarget(DecodeSession* session, int32_t toPixels)
 
 int32_t startLevelProgressive(DecodeSession* session)
 {
+    // Grey only: with three components the reconstruction thread has as
+    // much work as the decoding thread once it also lists the positions.
+    // The lists' block and the flag maps are mapped first: mapping waits
+    // while the reconstruction thread maps its pages ahead, which it starts
+    // doing about now.
+    BandLists* lists = session->components == 1 ? startBandLists(session) : nullptr;
     if (!makeFlagMaps(session)) {
+        freeBandLists(lists);
         session->status = ZR_OUT_OF_MEMORY;
         return 0;
     }
@@ -203,14 +210,12 @@ int32_t startLevelProgressive(DecodeSession* session)
     if (session->mapCoder != 3)
         clearLevelGridsAhead(session->recon, session->levels - 1, clearLevelGridsTask, session);
     if (!setUpMapCoder(session)) {
+        freeBandLists(lists);
         freeFlagMaps(session);
         session->status = ZR_OUT_OF_MEMORY;
         return 0;
     }
-    // Grey only: with three components the reconstruction thread has as
-    // much work as the decoding thread once it also lists the positions.
-    if (session->components == 1)
-        session->mapCoderState.lists = startBandLists(session);
+    session->mapCoderState.lists = lists;
     return 1;
 }
 
