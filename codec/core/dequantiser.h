@@ -64,3 +64,18 @@ inline int32_t dequantiseMagnitude(const Dequantiser* d, int32_t J)
                                        static_cast<uint32_t>(v) * static_cast<uint32_t>(d->boost)) >> 3));
     return v;
 }
+
+// A nonzero context-model symbol of the value coder: index (s - 1) / 2,
+// negative when s is odd. A corrupt stream's -1 is used as it comes (odd,
+// index -1).
+inline int32_t indexOfSymbol(int32_t s)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(s) - 1u) >> 1;
+}
+
+// The signed value of such a symbol.
+inline int32_t valueOfSymbol(const Dequantiser* d, int32_t s)
+{
+    const int32_t v = dequantiseMagnitude(d, indexOfSymbol(s));
+    return (s & 1) != 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v;
+}

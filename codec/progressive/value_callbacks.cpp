@@ -26,11 +26,10 @@ ZR_INLINE bool readSignAndIndex(BitReader* bits, ValueCoderState* state, Context
                                 int32_t* J)
 {
     if constexpr (S == CONTEXT_MODEL) {
-        // A corrupt stream may deliver -1; it is used as it comes (odd, J = -1).
         int32_t s = run ? decodeRunValue(run) : decodeContextValueInline(bits, state->valueModel);
         if (s == 0)
             return false;
-        *J = static_cast<int32_t>(static_cast<uint32_t>(s) - 1u) >> 1;
+        *J = indexOfSymbol(s);
         *negative = (s & 1) != 0;
     } else {
         *negative = readBit(bits) != 0;
@@ -154,14 +153,49 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         detachContextRun(ContextRun(run));
 }
 
+// valueList for the context model with a reconstruction thread: the symbols
+// go to the worker as they are, with the list's positions, and it makes the
+// values. This thread keeps only the model, the queue and the flags.
+void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* list, uint8_t** flags,
+                     const Dequantiser& dequantiser)
+{
+    ReconQueue* recon = session->recon;
+    queueReconSymbolForm(recon, ReconSymbolForm{dequantiser, list->rowStart, list->colStart, list->colBits});
+    ContextRun run{};
+    setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
+    const uint32_t colBits = list->colBits;
+    const uint32_t colMask = (uint32_t(1) << colBits) - 1;
+    const int32_t rowStart = list->rowStart;
+    const int32_t colStart = list->colStart;
+    const uint32_t* at = list->at;
+    const uint32_t* end = at + list->count;
+    for (; at != end; at++) {
+        const int32_t s = decodeRunValue(&run);
+        // As testPosition: a run without a table may have read past the data.
+        if (s == 0 || (!run.table && (bits->endOfData & 1)))
+            continue;
+        const uint32_t position = *at;
+        queueReconSymbol(recon, s, position);
+        flags[rowStart + static_cast<int32_t>(position >> colBits)][colStart + static_cast<int32_t>(position & colMask)] =
+            FLAG_SIGNIFICANT;
+    }
+    detachContextRun(ContextRun(run));
+}
+
 template <int S, bool FINE, bool PIXELS>
 void valueList(BitReader* bits, DecodeSession* session, const BandList* list, uint8_t** flags)
 {
+    const BandTarget target = bandTarget<FINE, PIXELS>(session);
+    if constexpr (S == CONTEXT_MODEL) {
+        if (target.recon) {
+            queueSymbolList(bits, session, list, flags, target.dequantiser);
+            return;
+        }
+    }
     ContextRun run{};
     if constexpr (S == CONTEXT_MODEL)
         setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-    const BandTarget target = bandTarget<FINE, PIXELS>(session);
     // In locals: the flag and queue stores may alias the list.
     const uint32_t colBits = list->colBits;
     const uint32_t colMask = (uint32_t(1) << colBits) - 1;

@@ -1,5 +1,6 @@
 #include "codec/recon/recon_queue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -46,7 +47,8 @@ struct TaskCall {
     void* context;
 };
 constexpr int32_t kTaskItems = itemsFor(sizeof(TaskCall));
-constexpr int32_t kLongestRecord = 1 + (kTargetItems > kTaskItems ? kTargetItems : kTaskItems);
+constexpr int32_t kFormItems = itemsFor(sizeof(ReconSymbolForm));
+constexpr int32_t kLongestRecord = 1 + std::max({kTargetItems, kTaskItems, kFormItems});
 
 } // namespace
 
@@ -69,6 +71,8 @@ struct ReconWorker {
     CoefficientTarget target;            // the worker's own
     uint32_t colBits;
     bool onePlane;                       // the target is a single integer plane, value by value
+    bool symbols;                        // items are symbols in `form`, not values
+    ReconSymbolForm form;
     char pad2[64];
     std::atomic<bool> stopping;
     // The decoding thread's hold and the worker's: the record and the ring go
@@ -96,27 +100,39 @@ uint64_t runItems(ReconWorker* w, uint64_t from, uint64_t upTo)
         const uint32_t at = item->at;
         if (at < kReconMarks || at == RECON_WIDE_VALUE) {
             int32_t row, col;
-            if (at < kReconMarks) {
-                row = static_cast<int32_t>(at >> w->colBits);
-                col = static_cast<int32_t>(at & ((uint32_t(1) << w->colBits) - 1));
-                from++;
-            } else {
+            int32_t value = item->value;
+            if (at >= kReconMarks) {
                 row = item[1].value;
                 col = static_cast<int32_t>(item[1].at);
                 from += 2;
+            } else if (w->symbols) {
+                const ReconSymbolForm& form = w->form;
+                value = valueOfSymbol(&form.dequantiser, value);
+                row = form.rowStart + static_cast<int32_t>(at >> form.colBits);
+                col = form.colStart + static_cast<int32_t>(at & ((uint32_t(1) << form.colBits) - 1));
+                from++;
+            } else {
+                row = static_cast<int32_t>(at >> w->colBits);
+                col = static_cast<int32_t>(at & ((uint32_t(1) << w->colBits) - 1));
+                from++;
             }
             const CoefficientTarget& t = w->target;
             if (w->onePlane)
-                addCoefficientPlane(t.planes[0], item->value, t.levelHeight, t.levelWidth, t.lowHeight,
-                                    t.lowWidth, t.band, row, col);
+                addCoefficientPlane(t.planes[0], value, t.levelHeight, t.levelWidth, t.lowHeight, t.lowWidth,
+                                    t.band, row, col);
             else
-                addCoefficientColour(t, item->value, row, col);
+                addCoefficientColour(t, value, row, col);
         } else if (at == RECON_TARGET) {
             std::memcpy(&w->target, item + 1, sizeof w->target);
             w->onePlane = !w->target.toPixels && w->target.components == 1 && !w->target.grids[0];
+            w->symbols = false;
             if (!packedPositionBits(w->target.levelHeight, w->target.levelWidth, &w->colBits))
                 w->colBits = 0;
             from += 1 + kTargetItems;
+        } else if (at == RECON_SYMBOL_FORM) {
+            std::memcpy(&w->form, item + 1, sizeof w->form);
+            w->symbols = true;
+            from += 1 + kFormItems;
         } else if (at == RECON_TASK) {
             TaskCall call;
             std::memcpy(&call, item + 1, sizeof call);
@@ -340,6 +356,23 @@ void queueReconValueSlowly(ReconQueue* queue, int32_t value, int32_t row, int32_
     endRecord(queue);
 }
 
+void queueReconSymbolSlowly(ReconQueue* queue, int32_t symbol, uint32_t at)
+{
+    makeRoom(queue, 1);
+    *queue->next++ = ReconItem{symbol, at};
+    endRecord(queue);
+}
+
+void queueReconSymbolForm(ReconQueue* queue, const ReconSymbolForm& form)
+{
+    reserveItems(queue, 1 + kFormItems);
+    ReconItem* item = queue->next;
+    item->at = RECON_SYMBOL_FORM;
+    std::memcpy(item + 1, &form, sizeof form);
+    queue->next += 1 + kFormItems;
+    endRecord(queue);
+}
+
 void publishReconBlock(ReconQueue* queue)
 {
     handOver(queue, true);
@@ -434,6 +467,8 @@ ReconQueue* startReconThread(int32_t)
 
 // Without threads no queue exists, so these are never reached.
 void queueReconValueSlowly(ReconQueue*, int32_t, int32_t, int32_t) {}
+void queueReconSymbolSlowly(ReconQueue*, int32_t, uint32_t) {}
+void queueReconSymbolForm(ReconQueue*, const ReconSymbolForm&) {}
 void publishReconBlock(ReconQueue*) {}
 void waitForRecon(ReconQueue*) {}
 uint64_t reconMark(const ReconQueue*)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "codec/core/dequantiser.h"
 #include "codec/core/force_inline.h"
 #include "codec/synth/synthesis_kernels.h"
 
@@ -44,7 +45,18 @@ struct ReconQueue {
 };
 
 constexpr uint32_t kReconMarks = 0xfffffff0u;
-enum : uint32_t { RECON_TARGET = kReconMarks, RECON_TASK, RECON_WRAP, RECON_WIDE_VALUE };
+enum : uint32_t { RECON_TARGET = kReconMarks, RECON_TASK, RECON_WRAP, RECON_WIDE_VALUE, RECON_SYMBOL_FORM };
+
+// How the symbols queued after it (queueReconSymbol) become values at
+// positions: each a nonzero value-coder symbol (valueOfSymbol) and a packed
+// list position, (row - rowStart) << colBits | (col - colStart), below
+// kReconMarks. The values go into the last queued target.
+struct ReconSymbolForm {
+    Dequantiser dequantiser;
+    int32_t rowStart;
+    int32_t colStart;
+    uint32_t colBits;
+};
 
 // The column bits of a target's packed positions (at least 4, so that no
 // position reaches the marks); false where its positions need more than 32
@@ -102,6 +114,23 @@ void publishReconBlock(ReconQueue* queue);
 // queueReconValue when a batch is full or positions are wide: hands the
 // items written so far over, makes room and queues the value.
 void queueReconValueSlowly(ReconQueue* queue, int32_t value, int32_t row, int32_t col);
+
+// Symbols queued after this take its form, until the next target.
+void queueReconSymbolForm(ReconQueue* queue, const ReconSymbolForm& form);
+// queueReconSymbol when a batch is full: hands the items written so far
+// over, makes room and queues the symbol.
+void queueReconSymbolSlowly(ReconQueue* queue, int32_t symbol, uint32_t at);
+
+// A symbol at a packed position in the last queued form: the worker turns it
+// into its value, which leaves the decoding thread the entropy decoding.
+ZR_INLINE void queueReconSymbol(ReconQueue* queue, int32_t symbol, uint32_t at)
+{
+    if (queue->next == queue->end) {
+        queueReconSymbolSlowly(queue, symbol, at);
+        return;
+    }
+    *queue->next++ = ReconItem{symbol, at};
+}
 
 // addCoefficientColour(target, value, row, col) with the last queued target.
 ZR_INLINE void queueReconValue(ReconQueue* queue, int32_t value, int32_t row, int32_t col)

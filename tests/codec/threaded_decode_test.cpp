@@ -189,6 +189,34 @@ TEST(ThreadedDecode, PictureLargerThanTheQueue)
     }
 }
 
+// Grey bands of 16384 positions or more are listed ahead by the worker, and
+// the decoding thread queues the context model's symbols for it to make the
+// values: every value coder, both quantisers, exact steps, partial pictures,
+// a cut and a damaged stream.
+TEST(ThreadedDecode, ListedGreyBandsGiveTheSameBytes)
+{
+    const PictureSamples grey = makeTestPicture(300, 520, 1, 8, 12);
+    for (int32_t value = 0; value < 4; value++)
+        for (bool fine : {false, true}) {
+            EncoderParams params;
+            params.decodeMode = 1;
+            params.mapCoder = 1;
+            params.valueCoder = value;
+            params.quantStep = 4;
+            params.fineSteps = fine ? 3 : 0;
+            params.magnitudeBoost = fine ? 2 : 0;
+            const std::vector<uint8_t> bytes = encode(grey, params);
+            const std::string name = "value " + std::to_string(value) + (fine ? " fine" : "");
+            expectSameForEveryThreadCount(bytes, requestFor(0), 0, name);
+            expectSameForEveryThreadCount(bytes, requestFor(3), 0, name + ", exact steps");
+            expectSameForEveryThreadCount(bytes, requestFor(0), int32_t(bytes.size() / 4), name + ", partial pictures");
+            std::vector<uint8_t> damaged(bytes.begin(), bytes.begin() + long(bytes.size() * 9 / 10));
+            for (size_t i = bytes.size() / 2; i < damaged.size(); i += 997)
+                damaged[i] = uint8_t(damaged[i] ^ 0x3c);
+            expectSameForEveryThreadCount(damaged, requestFor(0), 0, name + ", cut and damaged");
+        }
+}
+
 TEST(ThreadedDecode, CutAndDamagedStreams)
 {
     const PictureSamples colour = makeTestPicture(53, 71, 3, 8, 10);

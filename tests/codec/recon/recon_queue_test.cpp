@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -53,13 +54,40 @@ struct Planes {
     }
 };
 
-enum OpKind { TARGET, WIDE_TARGET, VALUE, TASK, WAIT, PUBLISH };
+enum OpKind { TARGET, WIDE_TARGET, VALUE, FORM, SYMBOL, TASK, WAIT, PUBLISH };
 
 struct Op {
     OpKind kind;
     CoefficientTarget target; // TARGET, with planes filled in when replayed
-    int32_t value, row, col;
+    ReconSymbolForm form;     // FORM
+    int32_t value, row, col;  // SYMBOL: the symbol, and its position also packed in `at`
+    uint32_t at;
 };
+
+// A list's form inside the band: any quantiser, an origin in the band, and
+// column bits that hold the band's columns from there (or one more).
+ReconSymbolForm randomForm(std::mt19937& rng, const BandRect& rect)
+{
+    ReconSymbolForm form{};
+    Dequantiser& d = form.dequantiser;
+    d.quantStep = int32_t(rng() % 40) + 1;
+    d.fine = int32_t(rng() % 2);
+    d.fineStep = int32_t(rng() % uint32_t(d.quantStep)) + 1;
+    d.fineCount = int32_t(rng() % 6);
+    d.exact = int32_t(rng() % 2);
+    d.boost = rng() % 2 ? int32_t(rng() % 8) : 0;
+    form.rowStart = rect.rowStart + int32_t(rng() % uint32_t(rect.rowEnd - rect.rowStart));
+    form.colStart = rect.colStart + int32_t(rng() % uint32_t(rect.colEnd - rect.colStart));
+    form.colBits = uint32_t(std::bit_width(uint32_t(rect.colEnd - form.colStart - 1))) + rng() % 2;
+    return form;
+}
+
+// Mostly small symbols, now and then a large one or a corrupt stream's -1.
+int32_t randomSymbol(std::mt19937& rng)
+{
+    const uint32_t pick = rng() % 100;
+    return pick == 0 ? -1 : pick < 5 ? int32_t(rng() % 64008) + 1 : int32_t(rng() % 40) + 1;
+}
 
 // A random run of targets (one plane or colour, levels 0-2, every band; now
 // and then a grid of a level too wide for packed positions), values inside
@@ -69,9 +97,14 @@ std::vector<Op> randomOps(uint32_t seed, int32_t count)
     std::mt19937 rng(seed);
     std::vector<Op> ops;
     BandRect rect{};
+    // Symbols follow a form, until the next target.
+    bool symbols = false;
+    ReconSymbolForm form{};
     for (int32_t i = 0; i < count; i++) {
         const uint32_t pick = rng() % 1000;
         Op op{};
+        if (pick < 5)
+            symbols = false; // a target below ends them
         if (i > 0 && pick < 2) {
             op.kind = WIDE_TARGET;
             CoefficientTarget& t = op.target;
@@ -101,11 +134,24 @@ std::vector<Op> randomOps(uint32_t seed, int32_t count)
             op.kind = WAIT;
         } else if (pick < 17) {
             op.kind = PUBLISH;
+        } else if (pick < 22) {
+            op.kind = FORM;
+            op.form = randomForm(rng, rect);
+        } else if (symbols) {
+            op.kind = SYMBOL;
+            op.row = form.rowStart + int32_t(rng() % uint32_t(rect.rowEnd - form.rowStart));
+            op.col = form.colStart + int32_t(rng() % uint32_t(rect.colEnd - form.colStart));
+            op.at = uint32_t(op.row - form.rowStart) << form.colBits | uint32_t(op.col - form.colStart);
+            op.value = randomSymbol(rng);
         } else {
             op.kind = VALUE;
             op.row = rect.rowStart + int32_t(rng() % uint32_t(rect.rowEnd - rect.rowStart));
             op.col = rect.colStart + int32_t(rng() % uint32_t(rect.colEnd - rect.colStart));
             op.value = int32_t(rng() % 200) - 100;
+        }
+        if (op.kind == FORM) {
+            symbols = true;
+            form = op.form;
         }
         ops.push_back(op);
     }
@@ -116,6 +162,7 @@ std::vector<Op> randomOps(uint32_t seed, int32_t count)
 void replay(const std::vector<Op>& ops, ReconQueue* queue, Planes* planes, std::vector<int32_t>* log)
 {
     CoefficientTarget current{};
+    ReconSymbolForm form{};
     for (Op op : ops) {
         switch (op.kind) {
         case TARGET:
@@ -132,6 +179,17 @@ void replay(const std::vector<Op>& ops, ReconQueue* queue, Planes* planes, std::
                 queueReconValue(queue, op.value, op.row, op.col);
             else
                 addCoefficientColour(current, op.value, op.row, op.col);
+            break;
+        case FORM:
+            form = op.form;
+            if (queue)
+                queueReconSymbolForm(queue, form);
+            break;
+        case SYMBOL:
+            if (queue)
+                queueReconSymbol(queue, op.value, op.at);
+            else
+                addCoefficientColour(current, valueOfSymbol(&form.dequantiser, op.value), op.row, op.col);
             break;
         case TASK:
             runReconTask(queue, logTask, log, op.value);
