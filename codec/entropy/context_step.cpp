@@ -74,14 +74,20 @@ int32_t searchEntries(const ContextModel* model, const ContextTable* table, int1
                       SymbolRange* range)
 {
     const SymbolStat* stats = table->stats;
-    for (int32_t j = 0; j <= table->maxIndex; j++) {
+    const SymbolStat* end = stats + table->maxIndex + 1;
+    const uint8_t* excluded = model->excluded;
+    for (const SymbolStat* at = stats; at != end; at++) {
         const int16_t above = rest;
-        if (!Check || model->excluded[stats[j].symbol] == 0)
-            rest = static_cast<int16_t>(rest - stats[j].count);
+        // Excluded entries count 0, without a branch: in the shorter contexts
+        // they come in no order.
+        uint32_t counted = at->count;
+        if (Check)
+            counted &= 0u - static_cast<uint32_t>(excluded[at->symbol] == 0);
+        rest = static_cast<int16_t>(rest - static_cast<int32_t>(counted));
         if (count >= rest) {
             range->lowCount = static_cast<uint16_t>(rest);
             range->highCount = static_cast<uint16_t>(above);
-            return j;
+            return static_cast<int32_t>(at - stats);
         }
     }
     // Not reached: the last entry brings rest down to 0 <= count.
