@@ -63,39 +63,50 @@ ZR_NOINLINE bool markRootPositions(const ContextModel* model, const ContextTable
 int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t x, int32_t r, int32_t* rest,
                       int32_t* above)
 {
+    constexpr uint64_t kLanes = 0x0001000100010001u;
+    constexpr uint64_t kLaneTops = 0x8000800080008000u;
     const SymbolStat* stats = root->stats;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(stats);
     const int32_t entries = root->maxIndex + 1;
     int32_t j = 0;
-    // Eight entries at a time while the sum after them stays above x, then
-    // four, as below.
+    // Eight entries at a time while the sum after them stays above x: their
+    // counted counts in 16-bit lanes, four to a word.
     for (; j + 8 <= entries; j += 8) {
-        const uint64_t first = loadLittle64(bytes + 2 * j) & loadLittle64(marks.bytes + 2 * j);
-        const uint64_t second = loadLittle64(bytes + 2 * j + 8) & loadLittle64(marks.bytes + 2 * j + 8);
-        const uint64_t lanes = (first >> 8 & 0x00FF00FF00FF00FFu) + (second >> 8 & 0x00FF00FF00FF00FFu);
-        const int32_t groupSum = static_cast<int32_t>(lanes * 0x0001000100010001u >> 48);
-        if (x >= (*rest - groupSum) * r)
-            break;
+        const uint64_t first =
+            (loadLittle64(bytes + 2 * j) & loadLittle64(marks.bytes + 2 * j)) >> 8 & 0x00FF00FF00FF00FFu;
+        const uint64_t second =
+            (loadLittle64(bytes + 2 * j + 8) & loadLittle64(marks.bytes + 2 * j + 8)) >> 8 & 0x00FF00FF00FF00FFu;
+        const int32_t groupSum = static_cast<int32_t>((first + second) * kLanes >> 48);
+        if (x >= (*rest - groupSum) * r) {
+            // Running sums of the counts, lane k holding entries 0..k (at most 8 x 254).
+            const uint64_t low = first * kLanes;
+            const uint64_t high = second * kLanes + (low >> 48) * kLanes;
+            // The entry is the first whose running sum exceeds t: x / r stays
+            // below the sum after every entry before it. Lanes holding t + 2^15
+            // minus a running sum keep their top bit where the sum is at most t
+            // (t is capped where every sum is below it).
+            const int32_t t = *rest - x / r - 1;
+            const uint64_t ts = static_cast<uint64_t>(t < 0x7FFF ? t : 0x7FFF) * kLanes | kLaneTops;
+            const uint64_t passed = ((ts - low) & kLaneTops) >> 15 | ((ts - high) & kLaneTops) >> 14;
+            const int32_t k = static_cast<int32_t>((passed & 0x0001000100010001u) * kLanes >> 48) +
+                              static_cast<int32_t>((passed >> 1 & 0x0001000100010001u) * kLanes >> 48);
+            const auto sumTo = [&](int32_t e) ZR_INLINE_LAMBDA {
+                return e < 0 ? 0 : static_cast<int32_t>((e < 4 ? low : high) >> (16 * (e & 3)) & 0xFFFFu);
+            };
+            *above = *rest - sumTo(k - 1);
+            *rest -= sumTo(k);
+            return j + k;
+        }
         *rest -= groupSum;
     }
-    // Four entries at a time: their counted sum in 16-bit lanes, added up by
-    // one multiply (at most 4 x 254). Within a group the sum only falls, so
-    // the walk skips it whole unless x reaches the sum after it.
-    for (; j + 4 <= entries; j += 4) {
-        const uint64_t counted = loadLittle64(bytes + 2 * j) & loadLittle64(marks.bytes + 2 * j);
-        const uint64_t lanes = counted >> 8 & 0x00FF00FF00FF00FFu;
-        const int32_t groupSum = static_cast<int32_t>(lanes * 0x0001000100010001u >> 48);
-        if (x >= (*rest - groupSum) * r)
-            break;
-        *rest -= groupSum;
-    }
+    // The rest one by one, with excluded entries counting 0.
     for (; j < entries; j++) {
-        if (marks.bytes[2 * j + 1] == 0)
-            continue;
-        *above = *rest;
-        *rest -= stats[j].count;
-        if (x >= *rest * r)
+        const int32_t top = *rest;
+        *rest -= stats[j].count & marks.bytes[2 * j + 1];
+        if (x >= *rest * r) {
+            *above = top;
             return j;
+        }
     }
     return -1;
 }

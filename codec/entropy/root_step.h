@@ -26,8 +26,9 @@ inline int32_t rootEntryInTable(const RootMarks& marks, int32_t p)
     return marks.bytes[2 * p];
 }
 
-// The order-0 entry whose interval holds the count x / r (x >= 0, r > 0),
-// walking down from *rest (the counted sum) over the entries the marks count:
+// The order-0 entry whose interval holds the count x / r (r > 0 and
+// 0 <= x < *rest * r), walking down from *rest (the counted sum) over the
+// entries the marks count:
 // the first after which x >= *rest * r, with *above the sum before it. -1
 // when the entries run out.
 int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t x, int32_t r, int32_t* rest,
