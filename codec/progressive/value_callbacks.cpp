@@ -155,7 +155,10 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
 
 // valueList for the context model with a reconstruction thread: the symbols
 // go to the worker as they are, with the list's positions, and it makes the
-// values. This thread keeps only the model, the queue and the flags.
+// values. This thread keeps only the model, the queue and the flags; level
+// 0's flags are never read again (its positions have no children), so there
+// it skips them.
+template <bool FLAGS>
 void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* list, uint8_t** flags,
                      const Dequantiser& dequantiser)
 {
@@ -176,8 +179,9 @@ void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* li
             continue;
         const uint32_t position = *at;
         queueReconSymbol(recon, s, position);
-        flags[rowStart + static_cast<int32_t>(position >> colBits)][colStart + static_cast<int32_t>(position & colMask)] =
-            FLAG_SIGNIFICANT;
+        if (FLAGS)
+                flags[rowStart + static_cast<int32_t>(position >> colBits)]
+                 [colStart + static_cast<int32_t>(position & colMask)] = FLAG_SIGNIFICANT;
     }
     detachContextRun(ContextRun(run));
 }
@@ -188,7 +192,10 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     const BandTarget target = bandTarget<FINE, PIXELS>(session);
     if constexpr (S == CONTEXT_MODEL) {
         if (target.recon) {
-            queueSymbolList(bits, session, list, flags, target.dequantiser);
+            if (session->valueCoderState.currentLevel > 0)
+                queueSymbolList<true>(bits, session, list, flags, target.dequantiser);
+            else
+                queueSymbolList<false>(bits, session, list, flags, target.dequantiser);
             return;
         }
     }
