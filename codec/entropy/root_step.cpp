@@ -90,11 +90,12 @@ int32_t findRootEntry(const ContextTable* root, const RootMarks& marks, int32_t 
             const uint64_t passed = ((ts - low) & kLaneTops) >> 15 | ((ts - high) & kLaneTops) >> 14;
             const int32_t k = static_cast<int32_t>((passed & 0x0001000100010001u) * kLanes >> 48) +
                               static_cast<int32_t>((passed >> 1 & 0x0001000100010001u) * kLanes >> 48);
-            const auto sumTo = [&](int32_t e) ZR_INLINE_LAMBDA {
-                return e < 0 ? 0 : static_cast<int32_t>((e < 4 ? low : high) >> (16 * (e & 3)) & 0xFFFFu);
-            };
-            *above = *rest - sumTo(k - 1);
-            *rest -= sumTo(k);
+            // Lane k of the running sums and of the counts, picked without a branch.
+            const uint64_t sums[2] = {low, high};
+            const uint64_t counts[2] = {first, second};
+            const int32_t shift = 16 * (k & 3);
+            *rest -= static_cast<int32_t>(sums[k >> 2] >> shift & 0xFFFFu);
+            *above = *rest + static_cast<int32_t>(counts[k >> 2] >> shift & 0xFFFFu);
             return j + k;
         }
         *rest -= groupSum;
