@@ -153,6 +153,28 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         detachContextRun(ContextRun(run));
 }
 
+// A list's packed positions unpacked, with its fields in locals: the flag
+// and queue stores may alias the list.
+struct ListGeometry {
+    uint32_t colBits;
+    uint32_t colMask;
+    int32_t rowStart;
+    int32_t colStart;
+    ZR_INLINE int32_t row(uint32_t position) const
+    {
+        return rowStart + static_cast<int32_t>(position >> colBits);
+    }
+    ZR_INLINE int32_t col(uint32_t position) const
+    {
+        return colStart + static_cast<int32_t>(position & colMask);
+    }
+};
+
+ZR_INLINE ListGeometry listGeometry(const BandList* list)
+{
+    return {list->colBits, (uint32_t(1) << list->colBits) - 1, list->rowStart, list->colStart};
+}
+
 // valueList for the context model with a reconstruction thread: the symbols
 // go to the worker as they are, with the list's positions, and it makes the
 // values. This thread keeps only the model, the queue and the flags; level
@@ -166,13 +188,9 @@ void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* li
     queueReconSymbolForm(recon, ReconSymbolForm{dequantiser, list->rowStart, list->colStart, list->colBits});
     ContextRun run{};
     setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
-    const uint32_t colBits = list->colBits;
-    const uint32_t colMask = (uint32_t(1) << colBits) - 1;
-    const int32_t rowStart = list->rowStart;
-    const int32_t colStart = list->colStart;
-    const uint32_t* at = list->at;
-    const uint32_t* end = at + list->count;
-    for (; at != end; at++) {
+    const ListGeometry geometry = listGeometry(list);
+    const uint32_t* end = list->at + list->count;
+    for (const uint32_t* at = list->at; at != end; at++) {
         const int32_t s = decodeRunValue(&run);
         // As testPosition: a run without a table may have read past the data.
         if (s == 0 || (!run.table && (bits->endOfData & 1)))
@@ -180,8 +198,7 @@ void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* li
         const uint32_t position = *at;
         queueReconSymbol(recon, s, position);
         if (FLAGS)
-                flags[rowStart + static_cast<int32_t>(position >> colBits)]
-                 [colStart + static_cast<int32_t>(position & colMask)] = FLAG_SIGNIFICANT;
+            flags[geometry.row(position)][geometry.col(position)] = FLAG_SIGNIFICANT;
     }
     detachContextRun(ContextRun(run));
 }
@@ -203,16 +220,11 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
     if constexpr (S == CONTEXT_MODEL)
         setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
-    // In locals: the flag and queue stores may alias the list.
-    const uint32_t colBits = list->colBits;
-    const uint32_t colMask = (uint32_t(1) << colBits) - 1;
-    const int32_t rowStart = list->rowStart;
-    const int32_t colStart = list->colStart;
-    const uint32_t* at = list->at;
-    const uint32_t* end = at + list->count;
-    for (; at != end; at++) {
-        const int32_t row = rowStart + static_cast<int32_t>(*at >> colBits);
-        const int32_t col = colStart + static_cast<int32_t>(*at & colMask);
+    const ListGeometry geometry = listGeometry(list);
+    const uint32_t* end = list->at + list->count;
+    for (const uint32_t* at = list->at; at != end; at++) {
+        const int32_t row = geometry.row(*at);
+        const int32_t col = geometry.col(*at);
         if (testPosition<S, FINE, PIXELS>(bits, session, target, runOrNull, row, col) != 0)
             flags[row][col] = FLAG_SIGNIFICANT;
     }

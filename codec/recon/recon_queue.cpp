@@ -287,6 +287,19 @@ void reserveItems(ReconQueue* queue, int32_t count)
         makeRoom(queue, static_cast<uint64_t>(count));
 }
 
+// A record: an item with its mark and value, then `bytes` of payload in
+// `items` items.
+void queueRecord(ReconQueue* queue, uint32_t mark, int32_t value, const void* payload, size_t bytes, int32_t items)
+{
+    reserveItems(queue, 1 + items);
+    ReconItem* item = queue->next;
+    item->at = mark;
+    item->value = value;
+    std::memcpy(item + 1, payload, bytes);
+    queue->next += 1 + items;
+    endRecord(queue);
+}
+
 } // namespace
 
 ReconQueue* startReconThread(int32_t ringItems)
@@ -365,12 +378,7 @@ void queueReconSymbolSlowly(ReconQueue* queue, int32_t symbol, uint32_t at)
 
 void queueReconSymbolForm(ReconQueue* queue, const ReconSymbolForm& form)
 {
-    reserveItems(queue, 1 + kFormItems);
-    ReconItem* item = queue->next;
-    item->at = RECON_SYMBOL_FORM;
-    std::memcpy(item + 1, &form, sizeof form);
-    queue->next += 1 + kFormItems;
-    endRecord(queue);
+    queueRecord(queue, RECON_SYMBOL_FORM, 0, &form, sizeof form, kFormItems);
 }
 
 void publishReconBlock(ReconQueue* queue)
@@ -435,25 +443,15 @@ void stopReconThread(ReconQueue* queue)
 
 void queueReconTarget(ReconQueue* queue, const CoefficientTarget& target)
 {
-    reserveItems(queue, 1 + kTargetItems);
-    ReconItem* item = queue->next;
-    item->at = RECON_TARGET;
-    std::memcpy(item + 1, &target, sizeof target);
-    queue->next += 1 + kTargetItems;
+    // The position bits first: endRecord depends on them.
     queue->wideValues = !packedPositionBits(target.levelHeight, target.levelWidth, &queue->colBits);
-    endRecord(queue);
+    queueRecord(queue, RECON_TARGET, 0, &target, sizeof target, kTargetItems);
 }
 
 void queueReconTask(ReconQueue* queue, ReconTask task, void* context, int32_t argument)
 {
-    reserveItems(queue, 1 + kTaskItems);
-    ReconItem* item = queue->next;
-    item->at = RECON_TASK;
-    item->value = argument;
     const TaskCall call{task, context};
-    std::memcpy(item + 1, &call, sizeof call);
-    queue->next += 1 + kTaskItems;
-    endRecord(queue);
+    queueRecord(queue, RECON_TASK, argument, &call, sizeof call, kTaskItems);
 }
 
 #else
