@@ -8,12 +8,14 @@ pictures. Each is encoded at --bpp bits per pixel (default 1.3) as zrenc's
 default stream, as a one-pass stream with the fastest coders (--fast-args),
 as JPEG 2000 (opj_compress, rate searched) and as progressive JPEG (cjpeg
 -progressive -optimize, quality searched). All decodes of a picture are timed
-in one hyperfine run (median of --runs runs); the table gives milliseconds,
-megapixels per second, size and PSNR. With --before DIR (a folder holding an
-older zrdec) or --before-commit REV (built here from that commit) the older
-decoder times the same ZR streams in the same run.
+side by side: median of --runs runs, taken in --rounds rounds that each time
+every decoder in turn, so that a slow spell of the host falls on all of them
+alike. The table gives milliseconds, megapixels per second, size and PSNR.
+With --before DIR (a folder holding an older zrdec) or --before-commit REV
+(built here from that commit) the older decoder times the same ZR streams in
+the same run.
 
-usage: bench/decode_speed.py [--bpp X] [--runs N] [--size WxH] [--grey-only|--colour-only]
+usage: bench/decode_speed.py [--bpp X] [--runs N] [--rounds R] [--size WxH] [--grey-only|--colour-only]
                              [--before DIR | --before-commit REV] [--threads N]
 """
 
@@ -21,6 +23,7 @@ import argparse
 import json
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -80,6 +83,23 @@ def build_before(rev, folder):
     return tools
 
 
+def time_side_by_side(commands, runs, rounds, work):
+    """Times every command `runs` times; the runs are split into `rounds`
+    hyperfine calls that each time all commands, one after the other.
+    Returns each command's list of wall times in seconds."""
+    times = [[] for _ in commands]
+    report = os.path.join(work, "hyperfine.json")
+    rounds = min(rounds, runs)
+    for r in range(rounds):
+        count = runs // rounds + (1 if r < runs % rounds else 0)
+        run(["hyperfine", "--runs", str(count), "--warmup", "1", "--style", "none", "-N",
+             "--export-json", report] + commands)
+        with open(report) as f:
+            for samples, result in zip(times, json.load(f)["results"]):
+                samples.extend(result["times"])
+    return times
+
+
 def supports_threads(zrdec):
     text = subprocess.run([zrdec, "--help"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout
     return b"--threads" in text
@@ -89,6 +109,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bpp", type=float, default=1.3, help="bits per pixel of every file (default 1.3)")
     parser.add_argument("--runs", type=int, default=15, help="timed runs per decoder (default 15)")
+    parser.add_argument("--rounds", type=int, default=5,
+                        help="rounds the runs are split into, each timing every decoder in turn (default 5)")
     parser.add_argument("--size", default="2048x1024", help="picture size, multiples of 256 (default 2048x1024)")
     parser.add_argument("--fast-args", default=FAST_ARGS,
                         help="zrenc options of the fast stream (default \"%s\")" % FAST_ARGS)
@@ -111,6 +133,8 @@ def main():
     for tool in (zrenc, zrdec):
         if not os.access(tool, os.X_OK):
             raise SystemExit("decode_speed: %s not built (or use --zr-bin)" % tool)
+    if args.runs < 1 or args.rounds < 1:
+        raise SystemExit("decode_speed: --runs and --rounds need to be at least 1")
     width, height = (int(v) for v in args.size.lower().split("x"))
     if width % TILE or height % TILE or width <= 0 or height <= 0:
         raise SystemExit("decode_speed: --size needs positive multiples of %d" % TILE)
@@ -170,21 +194,17 @@ def main():
             out = os.path.join(work, "out-jpeg" + ext)
             rows.append(("djpeg progressive", jpg, ["djpeg", "-outfile", out, jpg], out))
 
-            report = os.path.join(work, "hyperfine.json")
-            run(["hyperfine", "--runs", str(args.runs), "--warmup", "2", "--style", "none", "-N",
-                 "--export-json", report] + [" ".join(command) for _, _, command, _ in rows])
-            with open(report) as f:
-                results = json.load(f)["results"]
+            times = time_side_by_side([" ".join(command) for _, _, command, _ in rows], args.runs, args.rounds, work)
             reference = read_pnm(picture)
             megapixels = width * height / 1e6
-            for (label, path, command, out), result in zip(rows, results):
+            for (label, path, command, out), samples in zip(rows, times):
                 if out:
                     run(command)
                     quality = "%8.2f" % psnr(reference, read_pnm(out))
                 else:
                     quality = "%8s" % "-"
                 size = os.path.getsize(path)
-                median = result["median"]
+                median = statistics.median(samples)
                 print("%-7s %-34s %8d %6.3f %8.1f %8.1f %s" % (
                     kind, label, size, 8.0 * size / (width * height), median * 1e3, megapixels / median, quality))
                 sys.stdout.flush()
