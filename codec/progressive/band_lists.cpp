@@ -15,11 +15,14 @@ namespace {
 
 // Parts of at most this many positions (a part the walk does not split, 1
 // or 2 wide, may not be larger: its band is then walked), and lists of that
-// many parts, 2 MiB in all. The worker makes a list only after the work
+// many parts, 1 MiB in all. The worker makes a list only after the work
 // queued before it, a whole level's expansion among it, so the lists run up
 // to a band of the finest level ahead; with a quarter of that the decoding
-// thread waited for them some fifteen times per picture.
-constexpr int32_t kPartPositions = 1 << 15;
+// thread waited for them some fifteen times per picture. Colour takes parts
+// of half the size: its three flag maps leave less room under the peak
+// memory, and with smaller lists it decodes as fast.
+constexpr int32_t kPartPositions = kListPositionsMost;
+constexpr int32_t kColourPartPositions = kListPositionsMost / 2;
 constexpr int32_t kSlots = 16;
 // Rectangles waiting to be split: at most 3 per level of the walk's
 // recursion and one more.
@@ -141,7 +144,7 @@ struct BandLists {
     DecodeSession* session;
     // Lists queued in order: slots[head], then the next slots (mod kSlots).
     // Each holds the part it is made for and the mark after its task.
-    uint32_t* positions;
+    uint16_t* positions;
     int32_t partPositions;
     BandList lists[kSlots];
     SerpentinePart parts[kSlots];
@@ -291,11 +294,11 @@ BandLists* startBandLists(DecodeSession* session, int32_t partPositions)
 {
     if (!session->recon || session->mapCoder != 1 || session->components > 3)
         return nullptr;
-    if (partPositions <= 0)
-        partPositions = kPartPositions;
+    if (partPositions <= 0 || partPositions > kListPositionsMost)
+        partPositions = session->components == 1 ? kPartPositions : kColourPartPositions;
     BandLists* lists = static_cast<BandLists*>(allocChecked(sizeof(BandLists)));
-    uint32_t* positions =
-        static_cast<uint32_t*>(allocChecked(sizeof(uint32_t) * kSlots * static_cast<size_t>(partPositions)));
+    uint16_t* positions =
+        static_cast<uint16_t*>(allocChecked(sizeof(uint16_t) * kSlots * static_cast<size_t>(partPositions)));
     if (!lists || !positions) {
         freeChecked(lists);
         freeChecked(positions);

@@ -13,7 +13,8 @@ struct DecodeSession;
 // The lists of a threaded decode with the serpentine scan; null otherwise
 // (bands are then walked and their children marked as each pass ends), also
 // when the memory cannot be had. Lists hold at most partPositions positions
-// (0: the usual 32768); bands of less than half that many are walked.
+// (0 or more than 32768: 32768 for grey, 16384 for colour); bands of less
+// than half that many are walked.
 BandLists* startBandLists(DecodeSession* session, int32_t partPositions = 0);
 // Waits until no queued list is being made and releases the lists. Null is
 // fine.

@@ -180,12 +180,10 @@ void queueBandTarget(DecodeSession* session, int32_t toPixels)
 
 int32_t startLevelProgressive(DecodeSession* session)
 {
-    // Grey only: with three components the reconstruction thread has as
-    // much work as the decoding thread once it also lists the positions.
     // The lists' block and the flag maps are mapped first: mapping waits
     // while the reconstruction thread maps its pages ahead, which it starts
     // doing about now.
-    BandLists* lists = session->components == 1 ? startBandLists(session) : nullptr;
+    BandLists* lists = startBandLists(session);
     if (!makeFlagMaps(session)) {
         freeBandLists(lists);
         session->status = ZR_OUT_OF_MEMORY;

@@ -402,13 +402,13 @@ struct ListVisit {
     uint8_t* const* flags;
     SmallOrders* small; // null: no recorded orders
     BandList* list;
-    uint32_t* out;
+    uint16_t* out;
 
     void operator()(int32_t row, int32_t col)
     {
         if (flags[row][col] == FLAG_UNTESTED)
-            *out++ = static_cast<uint32_t>(row - list->rowStart) << list->colBits
-                     | static_cast<uint32_t>(col - list->colStart);
+            *out++ = static_cast<uint16_t>(static_cast<uint32_t>(row - list->rowStart) << list->colBits
+                                           | static_cast<uint32_t>(col - list->colStart));
     }
 
     bool coverSmall(int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1)
@@ -423,8 +423,9 @@ struct ListVisit {
         for (int32_t first = 0; first < n; first += 64) {
             for (uint64_t left = untested[first >> 6]; left != 0; left &= left - 1) {
                 const uint8_t at = order->at[first + std::countr_zero(left)];
-                *out++ = base + (static_cast<uint32_t>(at / kSerpentineSmallSide) << list->colBits)
-                         + at % kSerpentineSmallSide;
+                *out++ = static_cast<uint16_t>(base
+                                               + (static_cast<uint32_t>(at / kSerpentineSmallSide) << list->colBits)
+                                               + at % kSerpentineSmallSide);
             }
         }
         return true;
@@ -432,7 +433,7 @@ struct ListVisit {
 };
 
 // The column bits of a list of a rectangle c1 - c0 wide. Its packed positions
-// stay below twice its area, which the lists' parts keep far below 2^32.
+// stay below twice its area.
 uint32_t listColumnBits(int32_t c0, int32_t c1)
 {
     return c1 - c0 > 1 ? static_cast<uint32_t>(std::bit_width(static_cast<uint32_t>(c1 - c0 - 1))) : 0;

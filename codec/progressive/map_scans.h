@@ -39,17 +39,21 @@ void markBandChildren(uint8_t** flags, uint8_t* const* rowCases, uint8_t* const*
 
 // The positions the serpentine scan tests in a band, in its order, made
 // before the band's pass: (row - rowStart) << colBits | (col - colStart).
+// A list's rectangle holds at most kListPositionsMost positions, which keeps
+// its packed positions below twice that, within 16 bits.
+constexpr int32_t kListPositionsMost = 1 << 15;
 struct BandList {
-    uint32_t* at;
+    uint16_t* at;
     int32_t count;
     uint32_t colBits;
     int32_t rowStart;
     int32_t colStart;
 };
 
-// Writes the untested positions of the rectangle in the order of the
-// serpentine walk of the given type (the flags as they stand) to list->at,
-// which has room for all of them, and sets the rest of the list.
+// Writes the untested positions of the rectangle (at most kListPositionsMost)
+// in the order of the serpentine walk of the given type (the flags as they
+// stand) to list->at, which has room for all of them, and sets the rest of
+// the list.
 void listUntestedPositions(uint8_t* const* flags, int32_t type, int32_t r0, int32_t r1, int32_t c0, int32_t c1,
                            BandList* list);
 

@@ -189,8 +189,8 @@ void queueSymbolList(BitReader* bits, DecodeSession* session, const BandList* li
     ContextRun run{};
     setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     const ListGeometry geometry = listGeometry(list);
-    const uint32_t* end = list->at + list->count;
-    for (const uint32_t* at = list->at; at != end; at++) {
+    const uint16_t* end = list->at + list->count;
+    for (const uint16_t* at = list->at; at != end; at++) {
         const int32_t s = decodeRunValue(&run);
         // As testPosition: a run without a table may have read past the data.
         if (s == 0 || (!run.table && (bits->endOfData & 1)))
@@ -221,8 +221,8 @@ void valueList(BitReader* bits, DecodeSession* session, const BandList* list, ui
         setRun(&run, attachContextRun(bits, session->valueCoderState.valueModel));
     ContextRun* runOrNull = S == CONTEXT_MODEL ? &run : nullptr;
     const ListGeometry geometry = listGeometry(list);
-    const uint32_t* end = list->at + list->count;
-    for (const uint32_t* at = list->at; at != end; at++) {
+    const uint16_t* end = list->at + list->count;
+    for (const uint16_t* at = list->at; at != end; at++) {
         const int32_t row = geometry.row(*at);
         const int32_t col = geometry.col(*at);
         if (testPosition<S, FINE, PIXELS>(bits, session, target, runOrNull, row, col) != 0)

@@ -189,33 +189,40 @@ TEST(ThreadedDecode, PictureLargerThanTheQueue)
     }
 }
 
-// Grey bands of 16384 positions or more are listed ahead by the worker, and
-// the decoding thread queues the context model's symbols for it to make the
-// values: every value coder, both quantisers, exact steps, partial pictures,
-// a cut and a damaged stream.
-TEST(ThreadedDecode, ListedGreyBandsGiveTheSameBytes)
+// Bands of 16384 positions or more (grey) or 8192 (colour) are listed ahead
+// by the worker, and the decoding thread queues the context model's symbols
+// for it to make the values: every value coder, both quantisers (colour
+// takes one per value coder, in turn), exact steps, partial pictures, a cut
+// and a damaged stream.
+TEST(ThreadedDecode, ListedBandsGiveTheSameBytes)
 {
     // Level-1 bands of 130 x 140 positions are listed too.
     const PictureSamples grey = makeTestPicture(520, 560, 1, 8, 12);
+    const PictureSamples colour = makeTestPicture(520, 560, 3, 8, 13);
     for (int32_t value = 0; value < 4; value++)
-        for (bool fine : {false, true}) {
-            EncoderParams params;
-            params.decodeMode = 1;
-            params.mapCoder = 1;
-            params.valueCoder = value;
-            params.quantStep = 4;
-            params.fineSteps = fine ? 3 : 0;
-            params.magnitudeBoost = fine ? 2 : 0;
-            const std::vector<uint8_t> bytes = encode(grey, params);
-            const std::string name = "value " + std::to_string(value) + (fine ? " fine" : "");
-            expectSameForEveryThreadCount(bytes, requestFor(0), 0, name);
-            expectSameForEveryThreadCount(bytes, requestFor(3), 0, name + ", exact steps");
-            expectSameForEveryThreadCount(bytes, requestFor(0), int32_t(bytes.size() / 4), name + ", partial pictures");
-            std::vector<uint8_t> damaged(bytes.begin(), bytes.begin() + long(bytes.size() * 9 / 10));
-            for (size_t i = bytes.size() / 2; i < damaged.size(); i += 997)
-                damaged[i] = uint8_t(damaged[i] ^ 0x3c);
-            expectSameForEveryThreadCount(damaged, requestFor(0), 0, name + ", cut and damaged");
-        }
+        for (bool fine : {false, true})
+            for (const PictureSamples* picture : {&grey, &colour}) {
+                if (picture == &colour && fine != (value % 2 == 1))
+                    continue;
+                EncoderParams params;
+                params.decodeMode = 1;
+                params.mapCoder = 1;
+                params.valueCoder = value;
+                params.quantStep = 4;
+                params.fineSteps = fine ? 3 : 0;
+                params.magnitudeBoost = fine ? 2 : 0;
+                const std::vector<uint8_t> bytes = encode(*picture, params);
+                const std::string name = std::string(picture == &grey ? "grey " : "colour ") + "value "
+                                         + std::to_string(value) + (fine ? " fine" : "");
+                expectSameForEveryThreadCount(bytes, requestFor(0), 0, name);
+                expectSameForEveryThreadCount(bytes, requestFor(3), 0, name + ", exact steps");
+                expectSameForEveryThreadCount(bytes, requestFor(0), int32_t(bytes.size() / 4),
+                                              name + ", partial pictures");
+                std::vector<uint8_t> damaged(bytes.begin(), bytes.begin() + long(bytes.size() * 9 / 10));
+                for (size_t i = bytes.size() / 2; i < damaged.size(); i += 997)
+                    damaged[i] = uint8_t(damaged[i] ^ 0x3c);
+                expectSameForEveryThreadCount(damaged, requestFor(0), 0, name + ", cut and damaged");
+            }
 }
 
 TEST(ThreadedDecode, CutAndDamagedStreams)

@@ -213,6 +213,38 @@ TEST_F(MapScans, SerpentineTestsTheUntestedPositionsInWalkOrderOverAnyFlagMap)
     }
 }
 
+// A list packs positions in 16 bits: rectangles of the largest area, on
+// widths just past a power of two (the most column bits per column), list
+// every untested position once, in the walk's order, inside the rectangle.
+TEST_F(MapScans, ListsOfTheLargestRectanglesKeepEveryPosition)
+{
+    std::mt19937 rng(9);
+    for (int32_t w : {129, 257, 1025, 2}) {
+        const int32_t h = kListPositionsMost / w;
+        FlagMap flags(h + 3, w + 5);
+        for (int32_t r = 0; r < h + 3; r++)
+            for (int32_t c = 0; c < w + 5; c++)
+                flags.rows[r][c] = rng() % 4 == 0 ? FLAG_KNOWN_ZERO : FLAG_UNTESTED;
+        const BandRect rect{2, 2 + h, 3, 3 + w};
+        std::vector<Position> expected;
+        auto keep = [&](int32_t row, int32_t col) {
+            if (flags.rows[row][col] == FLAG_UNTESTED)
+                expected.push_back({row, col});
+        };
+        SerpentineWalk<decltype(keep), true> walker{keep};
+        walker.walk(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd);
+        std::vector<uint16_t> at(kListPositionsMost);
+        BandList list{at.data(), 0, 0, 0, 0};
+        listUntestedPositions(flags.map(), 0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, &list);
+        ASSERT_EQ(static_cast<size_t>(list.count), expected.size()) << w;
+        std::vector<Position> listed;
+        for (int32_t i = 0; i < list.count; i++)
+            listed.push_back({list.rowStart + (at[i] >> list.colBits),
+                              list.colStart + (at[i] & ((1 << list.colBits) - 1))});
+        EXPECT_EQ(listed, expected) << w;
+    }
+}
+
 TEST_F(MapScans, ChildrenOfABandCoverTheSameBandOneLevelFiner)
 {
     for (int32_t h = 9; h <= 44; h++) {
