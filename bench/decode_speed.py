@@ -100,6 +100,25 @@ def time_side_by_side(commands, runs, rounds, work):
     return times
 
 
+def print_ratios(kind, medians, threaded, with_before):
+    """Speed ratios of the table's medians: how many times faster the ZR rows
+    run than the row named after "than" (one thread, then threads)."""
+    suffixes = [", 1 thread", ", threads"] if threaded else [""]
+
+    def faster(rows, than):
+        return " / ".join("%.2f" % (medians[than] / medians[row]) for row in rows if row in medians)
+
+    which = " (1 thread / threads)" if threaded else ""
+    for stream in ("default", "fast one-pass"):
+        ours = ["zrdec %s%s" % (stream, s) for s in suffixes]
+        if with_before:
+            print("%-7s %s%s: %sx faster than before" % (kind, stream, which, faster(ours, "before " + stream)))
+        peer = "opj_decompress -threads 1" if stream == "default" else "djpeg progressive"
+        print("%-7s %s%s: %sx %s's speed" % (kind, stream, which, faster(ours, peer), peer.split()[0]))
+    png = "zrdec default to PNG" + suffixes[0]
+    print("%-7s default to PNG: %.2fx the time to PPM" % (kind, medians[png] / medians["zrdec default" + suffixes[0]]))
+
+
 def supports_threads(zrdec):
     text = subprocess.run([zrdec, "--help"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout
     return b"--threads" in text
@@ -197,6 +216,7 @@ def main():
             times = time_side_by_side([" ".join(command) for _, _, command, _ in rows], args.runs, args.rounds, work)
             reference = read_pnm(picture)
             megapixels = width * height / 1e6
+            medians = {}
             for (label, path, command, out), samples in zip(rows, times):
                 if out:
                     run(command)
@@ -205,9 +225,11 @@ def main():
                     quality = "%8s" % "-"
                 size = os.path.getsize(path)
                 median = statistics.median(samples)
+                medians[label] = median
                 print("%-7s %-34s %8d %6.3f %8.1f %8.1f %s" % (
                     kind, label, size, 8.0 * size / (width * height), median * 1e3, megapixels / median, quality))
                 sys.stdout.flush()
+            print_ratios(kind, medians, threaded, before is not None)
 
 
 if __name__ == "__main__":
