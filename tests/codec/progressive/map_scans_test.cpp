@@ -98,6 +98,19 @@ struct MemoryReader {
     size_t bitsTaken() const { return static_cast<size_t>(::bitsTaken(reader)); }
 };
 
+// The untested positions of the rectangle in the order of the plain walk.
+std::vector<Position> untestedInWalkOrder(const FlagMap& flags, BandRect rect)
+{
+    std::vector<Position> found;
+    auto keep = [&](int32_t row, int32_t col) {
+        if (flags.rows[row][col] == FLAG_UNTESTED)
+            found.push_back({row, col});
+    };
+    SerpentineWalk<decltype(keep), true> walker{keep};
+    walker.walk(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd);
+    return found;
+}
+
 class MapScans : public ::testing::Test {
 protected:
     void SetUp() override
@@ -191,13 +204,7 @@ TEST_F(MapScans, SerpentineTestsTheUntestedPositionsInWalkOrderOverAnyFlagMap)
                                                                : FLAG_UNTESTED;
                     }
                 const size_t significantBefore = flags.count(rect, FLAG_SIGNIFICANT);
-                std::vector<Position> expected;
-                auto keep = [&](int32_t row, int32_t col) {
-                    if (flags.rows[row][col] == FLAG_UNTESTED)
-                        expected.push_back({row, col});
-                };
-                SerpentineWalk<decltype(keep), true> walker{keep};
-                walker.walk(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd);
+                const std::vector<Position> expected = untestedInWalkOrder(flags, rect);
                 significantSet.clear();
                 for (size_t i = 0; i < expected.size(); i += 2)
                     significantSet.insert({expected[i].row, expected[i].col});
@@ -226,13 +233,7 @@ TEST_F(MapScans, ListsOfTheLargestRectanglesKeepEveryPosition)
             for (int32_t c = 0; c < w + 5; c++)
                 flags.rows[r][c] = rng() % 4 == 0 ? FLAG_KNOWN_ZERO : FLAG_UNTESTED;
         const BandRect rect{2, 2 + h, 3, 3 + w};
-        std::vector<Position> expected;
-        auto keep = [&](int32_t row, int32_t col) {
-            if (flags.rows[row][col] == FLAG_UNTESTED)
-                expected.push_back({row, col});
-        };
-        SerpentineWalk<decltype(keep), true> walker{keep};
-        walker.walk(0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd);
+        const std::vector<Position> expected = untestedInWalkOrder(flags, rect);
         std::vector<uint16_t> at(kListPositionsMost);
         BandList list{at.data(), 0, 0, 0, 0};
         listUntestedPositions(flags.map(), 0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, &list);
