@@ -219,24 +219,21 @@ bool anyUntested(uint8_t* const* flags, int32_t r0, int32_t r1, int32_t c0, int3
 }
 
 // Bit i of untested[i / 64] set when the i-th of the n positions of the
-// order is untested: the flags are copied in order eight at a time, then
-// packed (a multiply gathers bit 0 of each byte into the top byte). The
-// order's offsets past n are 0, and their bits are cleared.
+// order is untested, eight flags at a time packed in a register (stored as
+// bytes and loaded back as one word, the load would stall on the stores).
+// The order's offsets past n are 0, and their bits are cleared.
 void gatherUntested(const uint8_t* origin, const SmallOrders::Order& order, int32_t n,
                     uint64_t untested[SmallOrders::kMost / 64])
 {
-    constexpr uint64_t kBit0 = 0x0101010101010101ull;
-    constexpr uint64_t kGather = 0x0102040810204080ull;
     for (int32_t w = 0; w < SmallOrders::kMost / 64; w++)
         untested[w] = 0;
     const int32_t* offset = order.offset;
     for (int32_t i = 0; i < n; i += 8, offset += 8) {
-        uint8_t inOrder[8];
+        uint32_t eight = 0;
+#pragma GCC unroll 8
         for (int32_t k = 0; k < 8; k++)
-            inOrder[k] = origin[offset[k]];
-        uint64_t eight;
-        std::memcpy(&eight, inOrder, 8);
-        untested[i >> 6] |= (((eight & kBit0) * kGather) >> 56) << (i & 63);
+            eight |= (origin[offset[k]] & 1u) << k;
+        untested[i >> 6] |= uint64_t{eight} << (i & 63);
     }
     if (n & 63)
         untested[n >> 6] &= (uint64_t(1) << (n & 63)) - 1;
@@ -287,7 +284,7 @@ struct SerpentineVisit {
         uint8_t* lines[kSerpentineSmallSide];
         for (int32_t i = 0; i < r1 - r0; i++)
             lines[i] = flags[r0 + i] + c0;
-        const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0};
+        const FlagRectangle rectangle{lines, order->at, untested, n, r0, c0, r1 - r0};
         if (batch)
             batch(bits, session, &rectangle);
         else

@@ -146,6 +146,8 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
     const BandTarget target = bandTarget<FINE, PIXELS>(session);
     const int32_t row0 = rectangle->row;
     const int32_t col0 = rectangle->col;
+    if (!PIXELS && target.grids[0])
+        prefetchGridRows(target.grids, target.components, target.levelWidth, row0, col0, rectangle->rows);
     testUntestedPositions(*rectangle, [&](int32_t row, int32_t col) ZR_INLINE_LAMBDA {
         return testPosition<S, FINE, PIXELS>(bits, session, target, runOrNull, row0 + row, col0 + col);
     });

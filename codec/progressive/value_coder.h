@@ -39,8 +39,8 @@ ValueCallback pixelValueCallback(int32_t valueCoder, int32_t fine);
 // A small rectangle of a map scan, tested position by position in a given
 // order: its flag rows from its first column, the order as row x 16 + column
 // offsets, which positions of the order are still untested (bit i of word
-// i / 64 for the i-th, count bits in all), and the rectangle's origin in the
-// band.
+// i / 64 for the i-th, count bits in all), the rectangle's origin in the
+// band and its height.
 struct FlagRectangle {
     uint8_t* const* lines;
     const uint8_t* order;
@@ -48,6 +48,7 @@ struct FlagRectangle {
     int32_t count;
     int32_t row;
     int32_t col;
+    int32_t rows;
 };
 
 // Calls test(row, col) at the rectangle's untested positions in its order,

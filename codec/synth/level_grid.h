@@ -8,6 +8,7 @@
 
 #include "codec/core/array2d.h"
 #include "codec/core/force_inline.h"
+#include "codec/core/prefetch.h"
 #include "codec/synth/synthesis_kernels.h"
 
 // Levels smaller than this a side are synthesised value by value.
@@ -63,6 +64,19 @@ ZR_INLINE void addColourGridValue(int32_t* const* grids, int32_t component, int3
     splitColourValue(component, components, v, parts);
     for (int32_t p = 0; p < 3; p++)
         addGridValue(grids[p], levelWidth, row, col, parts[p]);
+}
+
+// Asks for the cells of `rows` rows from row, col in the grids a value goes
+// to, ahead of a small rectangle's values: the walk moves between rows too
+// often for the hardware to follow, and a level's grid is mostly out of the
+// cache by then.
+ZR_INLINE void prefetchGridRows(int32_t* const* grids, int32_t components, int32_t levelWidth, int32_t row,
+                                int32_t col, int32_t rows)
+{
+    const int32_t planes = components == 1 ? 1 : 3;
+    for (int32_t p = 0; p < planes; p++)
+        for (int32_t i = 0; i < rows; i++)
+            prefetchForWrite(grids[p] + static_cast<int64_t>(row + i) * levelWidth + col);
 }
 
 // Adds the patterns of the grid's values into the plane, as
