@@ -6,15 +6,12 @@
 
 #include "codec/core/alloc.h"
 
-// Windows and WebAssembly builds decode on one thread.
-#if !defined(_WIN32) && !defined(__EMSCRIPTEN__) && !defined(ZR_NO_THREADS)
-#define ZR_RECON_THREADS 1
+#include "codec/recon/thread_start.h"
+
+#if ZR_RECON_THREADS
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
-#else
-#define ZR_RECON_THREADS 0
 #endif
 
 #if ZR_RECON_THREADS
@@ -196,8 +193,9 @@ void runWorker(ReconWorker* w)
     }
 }
 
-void workerLoop(ReconWorker* w)
+void workerLoop(void* worker)
 {
+    ReconWorker* w = static_cast<ReconWorker*>(worker);
     runWorker(w);
     releaseWorker(w);
 }
@@ -339,11 +337,9 @@ ReconQueue* startReconThread(int32_t ringItems)
     queue->gridsClaimed.store(0);
     queue->clearGrids = nullptr;
     queue->clearGridsContext = nullptr;
-    try {
-        // Never joined: stopReconThread waits for the work, not for the
-        // thread's ending.
-        std::thread(workerLoop, w).detach();
-    } catch (...) {
+    // Never joined: stopReconThread waits for the work, not for the
+    // thread's ending.
+    if (!startDetachedThread(workerLoop, w)) {
         // No thread to be had: the decode stays on its own thread.
         w->~ReconWorker();
         freeChecked(workerBytes);
