@@ -310,10 +310,10 @@ void scanSerpentine(BitReader* bits, DecodeSession* session, MapCoderState* stat
                 test(bits, session, list, flags);
                 continue;
             }
-            const uint32_t colMask = (uint32_t(1) << list->colBits) - 1;
+            const ListGeometry geometry = listGeometry(list);
             for (int32_t i = 0; i < list->count; i++) {
-                const int32_t row = list->rowStart + static_cast<int32_t>(list->at[i] >> list->colBits);
-                const int32_t col = list->colStart + static_cast<int32_t>(list->at[i] & colMask);
+                const int32_t row = geometry.row(list->at[i]);
+                const int32_t col = geometry.col(list->at[i]);
                 if (state->valueCallback(bits, session, row, col) != 0)
                     flags[row][col] = FLAG_SIGNIFICANT;
             }

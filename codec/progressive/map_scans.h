@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "codec/core/force_inline.h"
 #include "codec/session/map_coder_state.h"
 
 struct BitReader;
@@ -49,6 +50,28 @@ struct BandList {
     int32_t rowStart;
     int32_t colStart;
 };
+
+// A list's packed positions unpacked, with its fields in locals: the flag
+// and queue stores may alias the list.
+struct ListGeometry {
+    uint32_t colBits;
+    uint32_t colMask;
+    int32_t rowStart;
+    int32_t colStart;
+    ZR_INLINE int32_t row(uint32_t position) const
+    {
+        return rowStart + static_cast<int32_t>(position >> colBits);
+    }
+    ZR_INLINE int32_t col(uint32_t position) const
+    {
+        return colStart + static_cast<int32_t>(position & colMask);
+    }
+};
+
+ZR_INLINE ListGeometry listGeometry(const BandList* list)
+{
+    return {list->colBits, (uint32_t(1) << list->colBits) - 1, list->rowStart, list->colStart};
+}
 
 // Writes the untested positions of the rectangle (at most kListPositionsMost)
 // in the order of the serpentine walk of the given type (the flags as they

@@ -155,28 +155,6 @@ void valueBatch(BitReader* bits, DecodeSession* session, const FlagRectangle* re
         detachContextRun(ContextRun(run));
 }
 
-// A list's packed positions unpacked, with its fields in locals: the flag
-// and queue stores may alias the list.
-struct ListGeometry {
-    uint32_t colBits;
-    uint32_t colMask;
-    int32_t rowStart;
-    int32_t colStart;
-    ZR_INLINE int32_t row(uint32_t position) const
-    {
-        return rowStart + static_cast<int32_t>(position >> colBits);
-    }
-    ZR_INLINE int32_t col(uint32_t position) const
-    {
-        return colStart + static_cast<int32_t>(position & colMask);
-    }
-};
-
-ZR_INLINE ListGeometry listGeometry(const BandList* list)
-{
-    return {list->colBits, (uint32_t(1) << list->colBits) - 1, list->rowStart, list->colStart};
-}
-
 // valueList for the context model with a reconstruction thread: the symbols
 // go to the worker as they are, with the list's positions, and it makes the
 // values. This thread keeps only the model, the queue and the flags; level

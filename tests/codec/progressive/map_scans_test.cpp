@@ -238,10 +238,10 @@ TEST_F(MapScans, ListsOfTheLargestRectanglesKeepEveryPosition)
         BandList list{at.data(), 0, 0, 0, 0};
         listUntestedPositions(flags.map(), 0, rect.rowStart, rect.rowEnd, rect.colStart, rect.colEnd, &list);
         ASSERT_EQ(static_cast<size_t>(list.count), expected.size()) << w;
+        const ListGeometry geometry = listGeometry(&list);
         std::vector<Position> listed;
         for (int32_t i = 0; i < list.count; i++)
-            listed.push_back({list.rowStart + (at[i] >> list.colBits),
-                              list.colStart + (at[i] & ((1 << list.colBits) - 1))});
+            listed.push_back({geometry.row(at[i]), geometry.col(at[i])});
         EXPECT_EQ(listed, expected) << w;
     }
 }
