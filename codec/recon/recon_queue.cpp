@@ -20,8 +20,11 @@ namespace {
 
 // Positions count items from the start of the decode; an item at position p
 // sits in slot p % ringItems. A record never runs past the end of the ring:
-// RECON_WRAP sends the reader back to its start.
-constexpr uint64_t kRingItems = uint64_t(1) << 16;
+// RECON_WRAP sends the reader back to its start. 256 KiB: half of it left
+// the decoding thread of colour pictures waiting for the worker (some 4 ms
+// a picture); twice it decoded grey half a millisecond slower (its pages are
+// mapped ahead, and it crowds the caches) and raised the peak memory.
+constexpr uint64_t kRingItems = uint64_t(1) << 15;
 // Items handed over at a time (at most a quarter of the ring), and the
 // backlog that wakes a sleeping worker.
 constexpr uint64_t kBatchItems = 512;
