@@ -237,6 +237,10 @@ bool readInput(const std::string& path, InputBytes* bytes, std::string* error)
     size_t n;
     while (!std::ferror(file) && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
         bytes->insert(bytes->end(), chunk, chunk + n);
+    // The block's last huge page is resident whole since the read; the part
+    // past the bytes goes back before the decode, which holds the block.
+    if (bytes->capacity() >= kInputHugeBytes)
+        trimHugePages(bytes->data(), bytes->capacity(), bytes->size());
     bool failed = std::ferror(file) != 0;
     std::string reason = failed ? systemError() : "";
     if (file != stdin)

@@ -137,6 +137,22 @@ void* allocInHugePages(size_t bytes)
 #endif
 }
 
+void trimHugePages(void* block, size_t bytes, size_t used)
+{
+#if defined(ZR_HUGE_PAGES) && defined(MADV_HUGEPAGE) && defined(MADV_DONTNEED)
+    if (!block || used > bytes || bytes > SIZE_MAX - kHugePage)
+        return;
+    // allocLarge reserved the block up to its last huge page's end.
+    const size_t reserved = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    adviseInnerPages(static_cast<uint8_t*>(block) + used, reserved - used,
+                     static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE)), MADV_DONTNEED);
+#else
+    (void)block;
+    (void)bytes;
+    (void)used;
+#endif
+}
+
 void freeChecked(void* block)
 {
     std::free(block);

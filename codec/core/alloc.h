@@ -12,6 +12,12 @@ void freeChecked(void* block);
 // fault per 2 MiB instead of one per 4 KiB (some virtual machines spend
 // tens of microseconds on each). Release with freeChecked.
 void* allocInHugePages(size_t bytes);
+// Gives back the pages of a block from allocInHugePages(bytes) after its
+// first `used` bytes: its last huge page is mapped whole by the first write
+// into it, and the rest of that page would stay resident, unused, for as long
+// as the block is held. The first `used` bytes keep their contents; the rest
+// reads as zeros if touched again (Linux only; a no-op elsewhere).
+void trimHugePages(void* block, size_t bytes, size_t used);
 
 // Asks the system for huge pages over the whole 2 MiB pages inside the bytes
 // at data, so that filling them page by page costs fewer faults (Linux only;

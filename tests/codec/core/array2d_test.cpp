@@ -5,6 +5,11 @@
 
 #include <cstring>
 #include <thread>
+#include <vector>
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -67,6 +72,40 @@ TEST(Alloc, HugePageBlocksOfAnySize)
 #endif
         std::memset(block, 0xA5, bytes);
         EXPECT_EQ(block[bytes - 1], 0xA5);
+        freeChecked(block);
+    }
+}
+
+// Trimming gives back the pages after the used bytes, up to the end of the
+// block's last huge page, and keeps every used byte; the block stays usable.
+TEST(Alloc, TrimmingHugePageBlocksKeepsTheUsedBytes)
+{
+    for (size_t bytes : {size_t{300000}, (size_t{2} << 20) + 4097}) {
+        uint8_t* block = static_cast<uint8_t*>(allocInHugePages(bytes));
+        ASSERT_NE(block, nullptr) << bytes;
+        for (size_t i = 0; i < bytes; i++)
+            block[i] = static_cast<uint8_t>(i * 11 + 5);
+        const size_t used = bytes / 3 + 5;
+        trimHugePages(block, bytes, used);
+        for (size_t i = 0; i < used; i++)
+            ASSERT_EQ(block[i], static_cast<uint8_t>(i * 11 + 5)) << bytes << " " << i;
+#if defined(__linux__)
+        // No page after the one holding the last used byte is resident.
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGE_SIZE));
+        const size_t firstFree = (used + page - 1) / page * page;
+        const size_t reserved = (bytes + (size_t{2} << 20) - 1) & ~((size_t{2} << 20) - 1);
+        std::vector<unsigned char> resident((reserved - firstFree) / page);
+        ASSERT_EQ(mincore(block + firstFree, reserved - firstFree, resident.data()), 0);
+        for (size_t k = 0; k < resident.size(); k++)
+            ASSERT_EQ(resident[k] & 1, 0) << bytes << " page " << k;
+        // Trimmed pages read as zeros and take writes again.
+        EXPECT_EQ(block[bytes - 1], 0);
+#endif
+        block[bytes - 1] = 7;
+        EXPECT_EQ(block[bytes - 1], 7);
+        trimHugePages(block, bytes, bytes);
+        trimHugePages(block, bytes, bytes + 1);
+        EXPECT_EQ(block[used - 1], static_cast<uint8_t>((used - 1) * 11 + 5));
         freeChecked(block);
     }
 }
