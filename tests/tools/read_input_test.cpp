@@ -1,5 +1,5 @@
-// Reading an input whole: exact bytes at every size around the huge-page
-// threshold, appended to what the buffer held, and refusals with a reason.
+// Reading an input whole: exact bytes at every size around the huge-page and
+// trimming thresholds, appended to what the buffer held, and refusals with a reason.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,7 +25,7 @@ TEST(ReadInput, GivesEveryByteAtSizesAroundTheHugePageBlocks)
 {
     const std::filesystem::path folder = toolScratch("read-input");
     const size_t sizes[] = {1, 4095, 65537, kInputHugeBytes - 1, kInputHugeBytes, kInputHugeBytes + 1,
-                            (size_t{2} << 20) + 7};
+                            kInputTrimBytes - 1, kInputTrimBytes, kInputTrimBytes + 4097, (size_t{2} << 20) + 7};
     for (size_t size : sizes) {
         const std::vector<uint8_t> content = randomBytes(size, static_cast<uint32_t>(size));
         const std::filesystem::path file = folder / ("in-" + std::to_string(size));
