@@ -239,7 +239,8 @@ bool readInput(const std::string& path, InputBytes* bytes, std::string* error)
         bytes->insert(bytes->end(), chunk, chunk + n);
     // The block's last huge page is resident whole since the read; the part
     // past the bytes goes back before the decode, which holds the block.
-    if (bytes->capacity() >= kInputHugeBytes && bytes->size() >= kInputTrimBytes)
+    static_assert(kInputTrimBytes >= kInputHugeBytes, "trimmed inputs are in huge pages");
+    if (bytes->size() >= kInputTrimBytes)
         trimHugePages(bytes->data(), bytes->capacity(), bytes->size());
     bool failed = std::ferror(file) != 0;
     std::string reason = failed ? systemError() : "";

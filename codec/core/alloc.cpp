@@ -60,6 +60,12 @@ bool refused(size_t bytes)
 }
 
 #ifdef ZR_HUGE_PAGES
+// bytes rounded up to whole huge pages; bytes at most SIZE_MAX - kHugePage.
+constexpr size_t wholeHugePages(size_t bytes)
+{
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
 // Planes and pixels are touched whole, page by page: on 2 MiB pages their
 // first touch costs a few hundred faults instead of thousands. The advice
 // covers the whole huge pages of the first `advised` bytes: a block's last
@@ -69,7 +75,7 @@ void* allocLarge(size_t bytes, size_t advised)
 {
     if (bytes > SIZE_MAX - kHugePage)
         return nullptr; // the rounded size would wrap
-    void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) & ~(kHugePage - 1));
+    void* block = std::aligned_alloc(kHugePage, wholeHugePages(bytes));
     if (block)
         adviseHugePages(block, advised);
     return block;
@@ -131,7 +137,7 @@ void* allocInHugePages(size_t bytes)
     if (refused(bytes))
         return nullptr;
 #ifdef ZR_HUGE_PAGES
-    return allocLarge(bytes, (bytes + kHugePage - 1) & ~(kHugePage - 1));
+    return allocLarge(bytes, wholeHugePages(bytes));
 #else
     return std::malloc(bytes);
 #endif
@@ -143,8 +149,7 @@ void trimHugePages(void* block, size_t bytes, size_t used)
     if (!block || used > bytes || bytes > SIZE_MAX - kHugePage)
         return;
     // allocLarge reserved the block up to its last huge page's end.
-    const size_t reserved = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    adviseInnerPages(static_cast<uint8_t*>(block) + used, reserved - used,
+    adviseInnerPages(static_cast<uint8_t*>(block) + used, wholeHugePages(bytes) - used,
                      static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE)), MADV_DONTNEED);
 #else
     (void)block;
